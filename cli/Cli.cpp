@@ -1,0 +1,93 @@
+#include "cli/Cli.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "core/DriveSystemFactory.h"
+
+namespace dv::cli {
+namespace {
+
+using CommandFn = std::function<int(CliContext&)>;
+
+const std::map<std::string, CommandFn>& Commands() {
+  static const std::map<std::string, CommandFn> commands{
+      {"list", RunList},
+      {"smart", RunSmart},
+      {"report", RunReport},
+      {"monitor", RunMonitor},
+  };
+  return commands;
+}
+
+// Takes every `--json` out of args; it may stand before or after the command.
+bool TakeJsonFlag(std::vector<std::string>& args) {
+  const auto before = args.size();
+  std::erase(args, std::string("--json"));
+  return args.size() != before;
+}
+
+int Dispatch(DriveSystem& system, std::vector<std::string> args, bool json, std::ostream& out,
+             std::ostream& err) {
+  if (args.empty()) {
+    err << UsageText();
+    return kExitUsage;
+  }
+  const auto it = Commands().find(args.front());
+  if (it == Commands().end()) {
+    err << "Unknown command: " << args.front() << "\n" << UsageText();
+    return kExitUsage;
+  }
+  CliContext ctx{system, json, std::vector<std::string>(args.begin() + 1, args.end()), out, err};
+  return it->second(ctx);
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "Usage: diskvigil-cli [--simulate PATH | --demo] [--json] COMMAND [ARGS]\n"
+         "Commands:\n"
+         "  list                          the drives found\n"
+         "  smart POS [--dec]             verdict, temperatures and attributes of drive POS\n"
+         "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
+         "  monitor [--interval SECONDS] [--count N]\n"
+         "                                check every drive on a timer\n"
+         "Without --simulate or --demo the machine's own drives are used (root or\n"
+         "cap_sys_rawio is needed for ATA pass-through); DISKVIGIL_SIMULATE=PATH does the same\n"
+         "as --simulate PATH.\n";
+}
+
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> args{"diskvigil-cli"};
+  args.insert(args.end(), argv.begin(), argv.end());
+  if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+      std::find(args.begin(), args.end(), "-h") != args.end()) {
+    out << UsageText();
+    return kExitOk;
+  }
+  DriveSystemChoice choice;
+  if (auto problem = TakeDriveSystemOptions(args, choice)) {
+    err << *problem << "\n" << UsageText();
+    return kExitUsage;
+  }
+  std::string error;
+  auto system = CreateDriveSystem(choice, error);
+  if (!system) {
+    err << error << "\n";
+    return kExitUsage;
+  }
+  args.erase(args.begin());
+  const bool json = TakeJsonFlag(args);
+  return Dispatch(*system, std::move(args), json, out, err);
+}
+
+int RunCliOn(DriveSystem& system, const std::vector<std::string>& argv, std::ostream& out,
+             std::ostream& err) {
+  std::vector<std::string> args = argv;
+  const bool json = TakeJsonFlag(args);
+  return Dispatch(system, std::move(args), json, out, err);
+}
+
+}  // namespace dv::cli

@@ -1,0 +1,40 @@
+// The seam between the program and the machine's disks: open drive N, pass one canonical
+// pass-through request through, close. Linux (SG_IO), Windows (IOCTL_ATA_PASS_THROUGH) and the
+// simulated drives implement it; tests hand in their own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace dv {
+
+class DriveHandle {
+ public:
+  virtual ~DriveHandle() = default;
+  // Carries one canonical request (40-byte header, plus 512 data bytes for a sector read) to the
+  // drive and writes the returned registers and data back into it. Returns whether the platform
+  // call itself succeeded; the ERR bit is judged by the caller.
+  virtual bool PassThrough(std::span<uint8_t> request) = 0;
+};
+
+// Closing is the handle's destruction, so every path closes it.
+using DriveHandlePtr = std::unique_ptr<DriveHandle>;
+
+class DriveSystem {
+ public:
+  virtual ~DriveSystem() = default;
+  // Drive number N (0-based); null when the drive cannot be opened.
+  virtual DriveHandlePtr Open(int driveNumber) = 0;
+  // The volume name (drive letter or mount point) of primary partition k (1..4) of drive N.
+  virtual std::optional<std::string> VolumeName(int driveNumber, int partition) = 0;
+  // What a person would call drive N on this system, for messages.
+  virtual std::string DescribeDrive(int driveNumber) const = 0;
+};
+
+// The machine's own drives: SG_IO on Linux, IOCTL_ATA_PASS_THROUGH on Windows.
+std::unique_ptr<DriveSystem> CreatePlatformDriveSystem();
+
+}  // namespace dv

@@ -1,0 +1,293 @@
+#include "core/Ioctl.h"
+
+#include <algorithm>
+
+#include "core/LittleEndian.h"
+
+namespace dv {
+namespace {
+
+constexpr uint8_t kCmdSmart = 0xB0;
+constexpr uint8_t kCmdIdentify = 0xEC;
+constexpr uint8_t kCmdReadNativeMaxExt = 0x27;
+constexpr uint8_t kCmdSetFeatures = 0xEF;
+constexpr uint8_t kCmdReadSectors = 0x20;
+constexpr uint8_t kCmdReadSectorsExt = 0x24;
+
+constexpr uint8_t kSmartLbaMid = 0x4F;
+constexpr uint8_t kSmartLbaHigh = 0xC2;
+
+// S.M.A.R.T. subcommands (Features) with their Sector Count, flags and data length.
+struct SmartSubcommand {
+  AtaCommand command;
+  uint8_t features;
+  uint8_t sectorCount;
+  uint16_t ataFlags;
+  uint32_t dataLength;
+};
+constexpr std::array<SmartSubcommand, 6> kSmartSubcommands{{
+    {AtaCommand::SmartEnable, 0xD8, 1, kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartReadData, 0xD0, 1, kAtaFlagsDrdyRequired | kAtaFlagsDataIn, kSectorSize},
+    {AtaCommand::SmartAutoOffline, 0xDB, 0xF8, kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartAutosave, 0xD2, 0xF1, kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartReturnStatus, 0xDA, 1, kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartReadThresholds, 0xD1, 1, kAtaFlagsDrdyRequired | kAtaFlagsDataIn,
+     kSectorSize},
+}};
+
+// SET FEATURES subcommands the program may send: AAM and APM enable/disable.
+constexpr std::array<uint8_t, 4> kSetFeaturesSubcommands{0x42, 0xC2, 0x05, 0x85};
+
+constexpr std::array<const char*, 11> kCommandNames{
+    "SMART_ENABLE",       "IDENTIFY",       "READ_NATIVE_MAX_EXT", "SMART_READ_DATA",
+    "SMART_AUTO_OFFLINE", "SMART_AUTOSAVE", "SMART_RETURN_STATUS", "SMART_READ_THRESHOLDS",
+    "SET_FEATURES",       "READ_SECTORS",   "READ_SECTORS_EXT",
+};
+
+bool IsDeviceHead(uint8_t device, uint8_t base) { return (device & ~0x10) == base; }
+
+std::optional<AtaCommand> ClassifySmart(uint16_t flags, const TaskFile& tf, uint32_t length) {
+  if (tf.lbaLow != 1 || tf.lbaMid != kSmartLbaMid || tf.lbaHigh != kSmartLbaHigh ||
+      !IsDeviceHead(tf.device, 0xA0)) {
+    return std::nullopt;
+  }
+  for (const auto& sub : kSmartSubcommands) {
+    if (sub.features == tf.features && sub.sectorCount == tf.sectorCount && sub.ataFlags == flags &&
+        sub.dataLength == length) {
+      return sub.command;
+    }
+  }
+  return std::nullopt;
+}
+
+bool IsZero(const TaskFile& tf) { return tf == TaskFile{}; }
+
+}  // namespace
+
+std::array<uint8_t, 8> TaskFile::Bytes() const {
+  return {features, sectorCount, lbaLow, lbaMid, lbaHigh, device, command, reserved};
+}
+
+TaskFile TaskFile::FromBytes(std::span<const uint8_t, 8> b) {
+  return TaskFile{b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]};
+}
+
+std::vector<uint8_t> BuildAtaRequest(uint16_t ataFlags, const TaskFile& current,
+                                     uint32_t dataLength, const TaskFile& previous) {
+  std::vector<uint8_t> request(dataLength == 0 ? kRequestHeaderSize : kDataRequestSize, 0);
+  std::span<uint8_t> bytes(request);
+  PutLe16(bytes, kOffsetLength, static_cast<uint16_t>(kRequestHeaderSize));
+  PutLe16(bytes, kOffsetAtaFlags, ataFlags);
+  PutLe32(bytes, kOffsetDataTransferLength, dataLength);
+  PutLe32(bytes, kOffsetTimeOutValue, kAtaTimeOutSeconds);
+  PutLe32(bytes, kOffsetDataBufferOffset, static_cast<uint32_t>(kRequestHeaderSize));
+  WriteReturnedRegisters(bytes, current, previous);
+  return request;
+}
+
+std::optional<AtaRequestHeader> ReadAtaRequestHeader(std::span<const uint8_t> request) {
+  if (request.size() < kRequestHeaderSize) return std::nullopt;
+  AtaRequestHeader header;
+  header.length = Le16(request, kOffsetLength);
+  header.ataFlags = Le16(request, kOffsetAtaFlags);
+  header.dataTransferLength = Le32(request, kOffsetDataTransferLength);
+  header.timeOutValue = Le32(request, kOffsetTimeOutValue);
+  header.dataBufferOffset = Le32(request, kOffsetDataBufferOffset);
+  header.previous = TaskFile::FromBytes(request.subspan<kOffsetPreviousTaskFile, 8>());
+  header.current = TaskFile::FromBytes(request.subspan<kOffsetCurrentTaskFile, 8>());
+  return header;
+}
+
+void WriteReturnedRegisters(std::span<uint8_t> request, const TaskFile& current,
+                            const TaskFile& previous) {
+  const auto prev = previous.Bytes();
+  const auto cur = current.Bytes();
+  std::copy(prev.begin(), prev.end(), request.begin() + kOffsetPreviousTaskFile);
+  std::copy(cur.begin(), cur.end(), request.begin() + kOffsetCurrentTaskFile);
+}
+
+const char* AtaCommandName(AtaCommand command) {
+  return kCommandNames.at(static_cast<size_t>(command));
+}
+
+std::optional<AtaCommand> AtaCommandFromName(std::string_view name) {
+  for (size_t i = 0; i < kCommandNames.size(); ++i) {
+    if (name == kCommandNames[i]) return static_cast<AtaCommand>(i);
+  }
+  return std::nullopt;
+}
+
+uint8_t DeviceHeadFor(int driveNumber) {
+  return static_cast<uint8_t>(0xA0 | ((driveNumber & 1) << 4));
+}
+
+uint8_t LbaDeviceHeadFor(int driveNumber) {
+  return static_cast<uint8_t>(0x40 | ((driveNumber & 1) << 4));
+}
+
+AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber) {
+  AtaCommandRequest r;
+  switch (command) {
+    case AtaCommand::Identify:
+      r.ataFlags = kAtaFlagsDataIn;
+      r.current.device = DeviceHeadFor(driveNumber);
+      r.current.command = kCmdIdentify;
+      r.dataLength = kSectorSize;
+      return r;
+    case AtaCommand::ReadNativeMaxExt:
+      r.ataFlags = kAtaFlagsDrdyRequired | kAtaFlags48BitCommand;
+      r.current.device = LbaDeviceHeadFor(driveNumber);
+      r.current.command = kCmdReadNativeMaxExt;
+      return r;
+    case AtaCommand::SetFeatures:
+    case AtaCommand::ReadSectors:
+    case AtaCommand::ReadSectorsExt:
+      break;  // these take arguments: MakeSetFeatures, MakeReadSector
+    default:
+      for (const auto& sub : kSmartSubcommands) {
+        if (sub.command != command) continue;
+        r.ataFlags = sub.ataFlags;
+        r.dataLength = sub.dataLength;
+        r.current = TaskFile{sub.features,
+                             sub.sectorCount,
+                             1,
+                             kSmartLbaMid,
+                             kSmartLbaHigh,
+                             DeviceHeadFor(driveNumber),
+                             kCmdSmart,
+                             0};
+        return r;
+      }
+      break;
+  }
+  return r;  // an all-zero request, which the guard refuses
+}
+
+AtaCommandRequest MakeSetFeatures(int driveNumber, uint8_t subcommand, uint8_t level) {
+  AtaCommandRequest r;
+  r.current.features = subcommand;
+  r.current.sectorCount = level;
+  r.current.device = DeviceHeadFor(driveNumber);
+  r.current.command = kCmdSetFeatures;
+  return r;
+}
+
+AtaCommandRequest MakeReadSector(int driveNumber, uint64_t lba, bool ext) {
+  AtaCommandRequest r;
+  r.dataLength = kSectorSize;
+  r.current.sectorCount = 1;
+  r.current.lbaLow = static_cast<uint8_t>(lba);
+  r.current.lbaMid = static_cast<uint8_t>(lba >> 8);
+  r.current.lbaHigh = static_cast<uint8_t>(lba >> 16);
+  r.current.device = LbaDeviceHeadFor(driveNumber);
+  if (ext) {
+    r.ataFlags = kAtaFlagsDrdyRequired | kAtaFlagsDataIn | kAtaFlags48BitCommand;
+    r.current.command = kCmdReadSectorsExt;
+    r.previous.lbaLow = static_cast<uint8_t>(lba >> 24);
+    r.previous.lbaMid = static_cast<uint8_t>(lba >> 32);
+    r.previous.lbaHigh = static_cast<uint8_t>(lba >> 40);
+  } else {
+    r.ataFlags = kAtaFlagsDrdyRequired | kAtaFlagsDataIn;
+    r.current.command = kCmdReadSectors;
+    r.current.device = static_cast<uint8_t>(r.current.device | ((lba >> 24) & 0x0F));
+  }
+  return r;
+}
+
+std::optional<AtaCommand> ClassifyAtaCommand(uint16_t ataFlags, const TaskFile& current,
+                                             const TaskFile& previous, uint32_t dataLength) {
+  if (current.reserved != 0 || (dataLength != 0 && dataLength != kSectorSize)) {
+    return std::nullopt;
+  }
+  const bool noData = dataLength == 0;
+  const bool plain = current.features == 0 && current.sectorCount == 0 && current.lbaLow == 0 &&
+                     current.lbaMid == 0 && current.lbaHigh == 0;
+  switch (current.command) {
+    case kCmdSmart:
+      if (!IsZero(previous)) return std::nullopt;
+      return ClassifySmart(ataFlags, current, dataLength);
+    case kCmdIdentify:
+      if (plain && IsZero(previous) && IsDeviceHead(current.device, 0xA0) &&
+          ataFlags == kAtaFlagsDataIn && !noData) {
+        return AtaCommand::Identify;
+      }
+      return std::nullopt;
+    case kCmdReadNativeMaxExt:
+      if (plain && IsZero(previous) && IsDeviceHead(current.device, 0x40) &&
+          ataFlags == (kAtaFlagsDrdyRequired | kAtaFlags48BitCommand) && noData) {
+        return AtaCommand::ReadNativeMaxExt;
+      }
+      return std::nullopt;
+    case kCmdSetFeatures: {
+      const bool known = std::find(kSetFeaturesSubcommands.begin(), kSetFeaturesSubcommands.end(),
+                                   current.features) != kSetFeaturesSubcommands.end();
+      if (known && current.lbaLow == 0 && current.lbaMid == 0 && current.lbaHigh == 0 &&
+          IsZero(previous) && IsDeviceHead(current.device, 0xA0) && ataFlags == 0 && noData) {
+        return AtaCommand::SetFeatures;
+      }
+      return std::nullopt;
+    }
+    case kCmdReadSectors:
+      if (current.features == 0 && current.sectorCount == 1 && IsZero(previous) &&
+          (current.device & 0xE0) == 0x40 &&
+          ataFlags == (kAtaFlagsDrdyRequired | kAtaFlagsDataIn) && !noData) {
+        return AtaCommand::ReadSectors;
+      }
+      return std::nullopt;
+    case kCmdReadSectorsExt:
+      if (current.features == 0 && current.sectorCount == 1 && previous.features == 0 &&
+          previous.sectorCount == 0 && previous.device == 0 && previous.command == 0 &&
+          previous.reserved == 0 && IsDeviceHead(current.device, 0x40) &&
+          ataFlags == (kAtaFlagsDrdyRequired | kAtaFlagsDataIn | kAtaFlags48BitCommand) &&
+          !noData) {
+        return AtaCommand::ReadSectorsExt;
+      }
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+DriveHandlePtr OpenDrive(DriveSystem& system, int driveNumber) {
+  if (driveNumber < 0 || driveNumber > 255) return nullptr;
+  return system.Open(driveNumber);
+}
+
+ATACommandResult SendATACommand(DriveHandle& handle, uint16_t ataFlags, const TaskFile& current,
+                                uint32_t dataLength, const TaskFile& previous) {
+  ATACommandResult result;
+  if (!ClassifyAtaCommand(ataFlags, current, previous, dataLength)) return result;
+
+  std::vector<uint8_t> request = BuildAtaRequest(ataFlags, current, dataLength, previous);
+  result.callSucceeded = handle.PassThrough(request);
+  const auto header = ReadAtaRequestHeader(request);
+  result.current = header->current;
+  result.previous = header->previous;
+  if (dataLength != 0) {
+    std::copy(request.begin() + kRequestHeaderSize, request.end(), result.data.begin());
+  }
+  result.success = result.callSucceeded && (result.current.Status() & kStatusErr) == 0;
+  return result;
+}
+
+ATACommandResult SendATACommand(DriveHandle& handle, const AtaCommandRequest& request) {
+  return SendATACommand(handle, request.ataFlags, request.current, request.dataLength,
+                        request.previous);
+}
+
+std::string WindowsDrivePath(int driveNumber) {
+  return "\\\\.\\PhysicalDrive" + std::to_string(driveNumber);
+}
+
+std::string LinuxDrivePath(int driveNumber) {
+  // sda..sdz, then sdaa.. as the kernel names them.
+  std::string suffix;
+  int n = driveNumber;
+  do {
+    suffix.insert(suffix.begin(), static_cast<char>('a' + n % 26));
+    n = n / 26 - 1;
+  } while (n >= 0);
+  return "/dev/sd" + suffix;
+}
+
+}  // namespace dv

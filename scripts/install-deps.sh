@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs. Usage: install-deps.sh [build|test|gui|all]...
+# Runs apt-get only when something is missing, so repeated runs are quick.
+set -euo pipefail
+
+build=(cmake g++ ninja-build pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools
+       libgl-dev libpulse-dev fonts-dejavu-core)
+test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev)
+gui=(xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon)
+
+wanted=()
+[ $# -eq 0 ] && set -- all
+for group in "$@"; do
+  case "$group" in
+    build) wanted+=("${build[@]}") ;;
+    test) wanted+=("${build[@]}" "${test[@]}") ;;
+    gui) wanted+=("${build[@]}" "${gui[@]}") ;;
+    all) wanted+=("${build[@]}" "${test[@]}" "${gui[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q '^install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
