@@ -1,0 +1,62 @@
+// A recording stand-in for the temperature icons, for tests: keeps each icon's last state and
+// every balloon asked for.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "app/TemperatureIcons.h"
+
+namespace dv {
+
+class FakeTemperatureIcons final : public TemperatureIcons {
+ public:
+  struct Icon {
+    std::string text = "0";
+    uint32_t fontColor = 0x0000FFFF;
+    uint32_t backColor = 0;
+    uint32_t borderColor = 0x0000FF00;
+    std::string hint;
+    bool visible = false;
+    int textWrites = 0;
+  };
+  struct Balloon {
+    int index = 0;
+    std::string title;
+    std::string text;
+    BalloonKind kind = BalloonKind::None;
+    int seconds = 0;
+  };
+
+  void SetText(int index, const std::string& text) override {
+    icons.at(static_cast<size_t>(index)).text = text;
+    ++icons.at(static_cast<size_t>(index)).textWrites;
+  }
+  void SetFontColor(int index, uint32_t color) override {
+    icons.at(static_cast<size_t>(index)).fontColor = color;
+  }
+  void SetBackColor(int index, uint32_t color) override {
+    icons.at(static_cast<size_t>(index)).backColor = color;
+  }
+  void SetBorderColor(int index, uint32_t color) override {
+    icons.at(static_cast<size_t>(index)).borderColor = color;
+  }
+  void SetHint(int index, const std::string& hint) override {
+    icons.at(static_cast<size_t>(index)).hint = hint;
+  }
+  void SetVisible(int index, bool visible) override {
+    icons.at(static_cast<size_t>(index)).visible = visible;
+  }
+  void SetPopupMenu(QMenu* menu) override { popupMenu = menu; }
+  bool ShowBalloon(int index, const std::string& title, const std::string& text, BalloonKind kind,
+                   int seconds) override {
+    balloons.push_back({index, title, text, kind, seconds});
+    return icons.at(static_cast<size_t>(index)).visible;
+  }
+
+  std::array<Icon, kTemperatureIconCount> icons{};
+  std::vector<Balloon> balloons;
+  QMenu* popupMenu = nullptr;
+};
+
+}  // namespace dv
