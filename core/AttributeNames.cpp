@@ -1,0 +1,45 @@
+#include "core/AttributeNames.h"
+
+namespace dv {
+
+const std::array<AttributeNameEntry, kAttributeNameCount> AttributeNameTable{{
+    {1, "Raw Read Error Rate"},
+    {2, "Throughput Performance"},
+    {3, "Spin Up Time"},
+    {4, "Start/Stop Count"},
+    {5, "Reallocated Sector Count"},
+    {6, "Read Channel Margin"},
+    {7, "Seek Error Rate"},
+    {8, "Seek Time Performance"},
+    {9, "Power-On Hours Count"},
+    {10, "Spin Retry Count"},
+    {11, "Calibration Retry Count"},
+    {12, "Power Cycle Count"},
+    {13, "Read Soft Error Rate"},
+    {189, "High Fly Writes"},
+    {190, "Airflow Temperature"},
+    {191, "G-Sense Error Rate"},
+    {192, "Power-Off Retract Count"},
+    {193, "Load Cycle Count"},
+    {194, "Temperature"},
+    {195, "Hardware ECC Recovered"},
+    {196, "Reallocation Event Count"},
+    {197, "Current Pending Sector Count"},
+    {198, "Uncorrectable Sector Count"},
+    {199, "UltraDMA CRC Error Count"},
+    {200, "Multi Zone Error Rate"},
+    {201, "Soft Read Error Rate"},
+    {220, "Disk Shift"},
+    {221, "G-Sense Error Rate"},
+    {222, "Loaded Hours"},
+    {223, "Load Retry Count"},
+    {224, "Load Friction"},
+    {225, "Load Cycle Count"},
+    {226, "Load-in Time"},
+    {228, "Power-off Retract Count"},
+    {231, "Temperature"},
+    {240, "Head Flying Hours"},
+    {250, "Read Error Retry Rate"},
+}};
+
+}  // namespace dv

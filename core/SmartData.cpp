@@ -1,0 +1,101 @@
+#include "core/SmartData.h"
+
+#include <optional>
+
+#include "core/LittleEndian.h"
+#include "core/Temperatures.h"
+
+namespace dv {
+namespace {
+
+// Offsets inside one attribute entry.
+constexpr size_t kEntryId = 0;
+constexpr size_t kEntryFlags = 1;
+constexpr size_t kEntryValue = 3;
+constexpr size_t kEntryWorst = 4;
+constexpr size_t kEntryRaw = 5;
+constexpr size_t kRawLength = 6;
+// Offset inside one threshold entry.
+constexpr size_t kEntryThreshold = 1;
+
+// The byte offset of the entry with `id`, or nothing when the table ends first.
+std::optional<size_t> FindEntry(std::span<const uint8_t> sector, uint8_t id) {
+  if (id == 0) return std::nullopt;
+  for (size_t i = 0; i < kSmartEntryCount; ++i) {
+    const size_t at = kSmartTableOffset + i * kSmartEntrySize;
+    const uint8_t entryId = Byte(sector, at + kEntryId);
+    if (entryId == 0) return std::nullopt;
+    if (entryId == id) return at;
+  }
+  return std::nullopt;
+}
+
+// Sends one catalogue command on its own open of the drive; the handle closes on return.
+std::optional<ATACommandResult> SendOnFreshOpen(DriveSystem& system, int driveNumber,
+                                                AtaCommand command) {
+  DriveHandlePtr handle = OpenDrive(system, driveNumber);
+  if (!handle) return std::nullopt;
+  return SendATACommand(*handle, MakeAtaCommand(command, driveNumber));
+}
+
+bool IsGoodVerdict(const ATACommandResult& result) {
+  return result.success && result.current.lbaMid == kSmartStatusGoodMid &&
+         result.current.lbaHigh == kSmartStatusGoodHigh;
+}
+
+// Reads one sector with `command`; the sector is only overwritten when the read succeeded.
+bool ReadSectorInto(DriveSystem& system, int driveNumber, AtaCommand command,
+                    std::array<uint8_t, kSectorSize>& sector) {
+  const auto result = SendOnFreshOpen(system, driveNumber, command);
+  if (!result || !result->success) return false;
+  sector = result->data;
+  return true;
+}
+
+}  // namespace
+
+SMARTAttribute FindSMARTAttribute(std::span<const uint8_t> smartData, uint8_t id) {
+  SMARTAttribute attribute;
+  const auto at = FindEntry(smartData, id);
+  if (!at) return attribute;
+  attribute.Flags = Le16(smartData, *at + kEntryFlags);
+  attribute.Value = Byte(smartData, *at + kEntryValue);
+  attribute.Worst = Byte(smartData, *at + kEntryWorst);
+  attribute.Raw = LeN(smartData, *at + kEntryRaw, kRawLength);
+  for (size_t i = 0; i < kRawLength; ++i)
+    attribute.RawBytes[i] = Byte(smartData, *at + kEntryRaw + i);
+  return attribute;
+}
+
+uint8_t FindSMARTThreshold(std::span<const uint8_t> smartThresholds, uint8_t id) {
+  const auto at = FindEntry(smartThresholds, id);
+  return at ? Byte(smartThresholds, *at + kEntryThreshold) : 0;
+}
+
+ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
+                          SmartSectors& sectors) {
+  ReadSmartResult outcome;
+  if (!drives.IsListed(position)) return outcome;
+  Drive& drive = drives.At(position);
+  if (!drive.SMARTEnabled) return outcome;
+
+  const auto status = SendOnFreshOpen(system, drive.DriveNumber, AtaCommand::SmartReturnStatus);
+  if (!status) return outcome;
+  // A failed RETURN STATUS is a bad verdict, not a failed read: the sectors are still read.
+  outcome.verdictReached = true;
+  outcome.statusOK = IsGoodVerdict(*status);
+  drive.SMARTStatusOK = outcome.statusOK;
+
+  if (!ReadSectorInto(system, drive.DriveNumber, AtaCommand::SmartReadData, sectors.SMARTData)) {
+    return outcome;
+  }
+  if (!ReadSectorInto(system, drive.DriveNumber, AtaCommand::SmartReadThresholds,
+                      sectors.SMARTThresholds)) {
+    return outcome;
+  }
+  outcome.sectorsRead = true;
+  drive.Temperature = GetTemperatures(sectors.SMARTData).Current;
+  return outcome;
+}
+
+}  // namespace dv

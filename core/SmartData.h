@@ -1,0 +1,72 @@
+// The S.M.A.R.T. attribute and threshold sectors, the attribute lookup and ReadSMART, the one read
+// of a drive's verdict and sectors that every caller uses.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/Drive.h"
+#include "core/DriveSystem.h"
+#include "core/Ioctl.h"
+
+namespace dv {
+
+// Both sectors hold 30 entries of 12 bytes from byte 2; an entry whose ID byte is 0 ends the table.
+inline constexpr size_t kSmartTableOffset = 2;
+inline constexpr size_t kSmartEntrySize = 12;
+inline constexpr size_t kSmartEntryCount = 30;
+
+// RETURN STATUS answers in LBA Mid/High: 0x4F/0xC2 when no threshold is exceeded.
+inline constexpr uint8_t kSmartStatusGoodMid = 0x4F;
+inline constexpr uint8_t kSmartStatusGoodHigh = 0xC2;
+
+// One decoded attribute entry; all zero when the ID is not in the table.
+struct SMARTAttribute {
+  uint8_t Value = 0;                  // entry byte 3, the normalised value
+  uint8_t Worst = 0;                  // entry byte 4
+  uint64_t Raw = 0;                   // entry bytes 5-10, 48-bit little-endian
+  std::array<uint8_t, 6> RawBytes{};  // entry bytes 5-10 as stored
+  uint16_t Flags = 0;                 // entry bytes 1-2
+
+  // A drive lists attributes it does not keep with everything zero; such an entry counts as absent.
+  bool IsPresent() const { return Value != 0 || Worst != 0 || Raw != 0; }
+};
+
+SMARTAttribute FindSMARTAttribute(std::span<const uint8_t> smartData, uint8_t id);
+// The threshold byte of attribute `id`, 0 when the ID is not in the threshold table.
+uint8_t FindSMARTThreshold(std::span<const uint8_t> smartThresholds, uint8_t id);
+
+// The sectors of the drive read last. The application owns one of these; a failed read leaves the
+// sectors of the read before in place.
+struct SmartSectors {
+  std::array<uint8_t, kSectorSize> SMARTData{};
+  std::array<uint8_t, kSectorSize> SMARTThresholds{};
+
+  SMARTAttribute FindSMARTAttribute(uint8_t id) const {
+    return dv::FindSMARTAttribute(SMARTData, id);
+  }
+  uint8_t FindSMARTThreshold(uint8_t id) const {
+    return dv::FindSMARTThreshold(SMARTThresholds, id);
+  }
+};
+
+// What one ReadSMART found out, so the caller knows which of its displays to rewrite.
+struct ReadSmartResult {
+  bool verdictReached = false;  // RETURN STATUS was sent: "O.K."/"ERROR" may be shown
+  bool statusOK = false;        // the drive's own verdict was good
+  bool sectorsRead = false;     // both sectors were read: temperatures and rows are fresh
+
+  // True exactly when the verdict is good and both sectors were read.
+  bool Passed() const { return statusOK && sectorsRead; }
+};
+
+// Reads list position `position` (1-based) of `drives`: RETURN STATUS, READ DATA, READ THRESHOLDS,
+// one open and close per command. Stores the verdict in SMARTStatusOK and, once both sectors are
+// in, the current temperature in Temperature. A position that is not listed or has S.M.A.R.T. off
+// changes nothing.
+ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
+                          SmartSectors& sectors);
+
+}  // namespace dv
