@@ -1,0 +1,60 @@
+// Our own private-profile (INI) functions: one value per call, no cache, every write straight to
+// disk.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dv {
+
+inline constexpr std::string_view kSettingsSection = "Settings";
+inline constexpr std::string_view kSettingsFileName = "Diskvigil.ini";
+// The longest string value handed back by ReadString.
+inline constexpr std::size_t kMaxProfileStringLength = 2047;
+
+// APPDATA + "/Diskvigil.ini" when APPDATA is set, else $XDG_CONFIG_HOME (or ~/.config) +
+// "/Diskvigil.ini".
+std::filesystem::path SettingsFilePath();
+
+// Integer text as the settings file stores it: optional leading blanks, an optional sign, then
+// decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else: no value.
+std::optional<int32_t> ParseProfileInteger(std::string_view text);
+
+// Replaces the file's contents as one step: a temporary file beside it, flushed, renamed over it.
+// The result is readable and writable by its owner only (0600). False when anything fails; the old
+// file is then untouched. Implemented per platform.
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents);
+
+// One section of one INI file. Section and key names are compared without regard to (ASCII) case;
+// lines and sections the program does not know are kept as they are.
+class IniFile {
+ public:
+  explicit IniFile(std::filesystem::path path, std::string section = std::string(kSettingsSection));
+
+  const std::filesystem::path& Path() const { return path_; }
+
+  // Missing file, section or key: the default. Values are cut to kMaxProfileStringLength
+  // characters.
+  std::string ReadString(std::string_view key, std::string_view defaultValue) const;
+  // Not an integer (see ParseProfileInteger): the default.
+  int32_t ReadInteger(std::string_view key, int32_t defaultValue) const;
+  // An integer other than 0 is true; not an integer: the default.
+  bool ReadBool(std::string_view key, bool defaultValue) const;
+
+  // False when the file cannot be written, or when the key or value cannot be stored in an INI line
+  // (line breaks, NUL, a key with "=" or beginning with "[").
+  bool WriteString(std::string_view key, std::string_view value);
+  bool WriteInteger(std::string_view key, int32_t value);
+  bool WriteBool(std::string_view key, bool value);
+
+ private:
+  std::optional<std::string> FindValue(std::string_view key) const;
+
+  std::filesystem::path path_;
+  std::string section_;
+};
+
+}  // namespace dv

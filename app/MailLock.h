@@ -1,0 +1,29 @@
+// The lock a report mail holds for its whole SMTP exchange, and the bounded wait for mail idle that
+// Exit and suspend use.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+
+namespace dv {
+
+// How long Exit and suspend wait for a running mail. A normal exchange takes a few seconds; a
+// server that accepts the connection and then stays silent must not hold the program for ever.
+inline constexpr std::chrono::milliseconds kMailIdleTimeout{30000};
+
+class MailLock {
+ public:
+  // Held by a mail worker for its whole exchange.
+  std::unique_lock<std::timed_mutex> Hold() { return std::unique_lock<std::timed_mutex>(mutex_); }
+
+  // Takes the lock and releases it at once. False when a mail still held it after `timeout`.
+  bool WaitForMailIdle(std::chrono::milliseconds timeout = kMailIdleTimeout);
+
+ private:
+  std::timed_mutex mutex_;
+};
+
+// Starts a report mail. Mail delivery is not built yet: this does nothing.
+void StartMailReport(MailLock& lock);
+
+}  // namespace dv

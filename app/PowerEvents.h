@@ -1,0 +1,48 @@
+// System suspend and resume as Qt signals. A plain PowerEventSource never emits on its own: it is
+// the source for tests (emit its signals by hand) and for systems without power notifications.
+#pragma once
+
+#include <QObject>
+#include <QtDBus/QDBusConnection>
+#include <memory>
+
+namespace dv {
+
+class PowerEventSource : public QObject {
+  Q_OBJECT
+ public:
+  explicit PowerEventSource(QObject* parent = nullptr) : QObject(parent) {}
+
+ signals:
+  void suspending();
+  void resuming();
+};
+
+// What the main window does for one WM_POWERBROADCAST event code, by Windows major version.
+enum class PowerAction { None, Suspend, Resume, ResumeAndProcessMessages };
+inline constexpr unsigned kPbtApmSuspend = 4;
+inline constexpr unsigned kPbtApmResumeCritical = 6;
+inline constexpr unsigned kPbtApmResumeAutomatic = 18;
+PowerAction PowerActionFor(unsigned eventCode, unsigned majorVersion);
+
+// logind's PrepareForSleep(bool) on the given bus: true -> suspending(), false -> resuming().
+// Without a bus nothing is subscribed and nothing blocks; Subscribed() tells.
+class LogindPowerEvents : public PowerEventSource {
+  Q_OBJECT
+ public:
+  explicit LogindPowerEvents(QDBusConnection bus = QDBusConnection::systemBus(),
+                             QObject* parent = nullptr);
+  bool Subscribed() const { return subscribed_; }
+
+ private slots:
+  void OnPrepareForSleep(bool start);
+
+ private:
+  bool subscribed_ = false;
+};
+
+// The platform's source: logind on Linux, WM_POWERBROADCAST on Windows (majorVersion picks the
+// column of the power table there).
+std::unique_ptr<PowerEventSource> CreatePlatformPowerEventSource(unsigned majorVersion);
+
+}  // namespace dv

@@ -1,0 +1,37 @@
+// The single-instance rule: the first process to take the named lock "SMARTMutex" runs; later ones
+// end silently. Windows: a named mutex; Linux: flock on a per-user file named after it.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+namespace dv {
+
+inline constexpr std::string_view kSingleInstanceName = "SMARTMutex";
+
+class InstanceLock {
+ public:
+  virtual ~InstanceLock() = default;
+  // False when another instance holds the lock. Held until the object is destroyed.
+  virtual bool Acquired() const = 0;
+};
+
+// Takes the platform's lock named `name`. When the lock cannot even be set up (no writable folder),
+// the result counts as acquired: an instance is refused only when another one is known to run.
+std::unique_ptr<InstanceLock> AcquireInstanceLock(std::string_view name = kSingleInstanceName);
+
+// Linux: $XDG_RUNTIME_DIR/<name>.lock, else /tmp/<name>-<uid>.lock.
+std::filesystem::path InstanceLockPath(std::string_view name);
+
+// For tests.
+class FakeInstanceLock : public InstanceLock {
+ public:
+  explicit FakeInstanceLock(bool acquired) : acquired_(acquired) {}
+  bool Acquired() const override { return acquired_; }
+
+ private:
+  bool acquired_;
+};
+
+}  // namespace dv
