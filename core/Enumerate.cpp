@@ -1,0 +1,98 @@
+#include "core/Enumerate.h"
+
+#include "core/Identify.h"
+
+namespace dv {
+namespace {
+
+// S.M.A.R.T. READ DATA: off-line data collection capability (byte 367) and the low byte of the
+// S.M.A.R.T. capability word (byte 368).
+constexpr size_t kOfflineCapabilityByte = 367;
+constexpr size_t kSmartCapabilityByte = 368;
+constexpr uint8_t kAutoOfflineSupported = 1u << 1;
+constexpr uint8_t kAttributeAutosaveSupported = 1u << 1;
+
+bool Send(DriveHandle& handle, AtaCommand command, int driveNumber) {
+  return SendATACommand(handle, MakeAtaCommand(command, driveNumber)).success;
+}
+
+void CopyIdentification(const IdentifyInfo& info, Drive& drive) {
+  drive.SerialNumber = info.SerialNumber;
+  drive.FirmwareRevision = info.FirmwareRevision;
+  drive.ModelText = info.ModelText;
+  drive.ModelNumber = info.ModelNumber;
+  drive.VendorCode = info.VendorCode;
+  drive.LBA48 = info.LBA48;
+  drive.SMARTEnabled = info.SMARTEnabled;
+  drive.SecurityEnabled = info.SecurityEnabled;
+  drive.HPAEnabled = info.HPAEnabled;
+  drive.UserSectors = info.UserSectors;
+  drive.CapacityGB = info.CapacityGB;
+}
+
+// Only a 48-bit drive can tell its native maximum; everything else stays "not determined".
+int64_t ReadHpaSize(DriveHandle& handle, int driveNumber, const Drive& drive) {
+  if (!drive.HPAEnabled || !drive.LBA48) return -1;
+  const ATACommandResult result =
+      SendATACommand(handle, MakeAtaCommand(AtaCommand::ReadNativeMaxExt, driveNumber));
+  if (!result.success) return -1;
+  return HPASizeMB(NativeMaxAddress(result.current, result.previous), drive.UserSectors);
+}
+
+// Switches on automatic off-line data collection and attribute autosave where the drive offers
+// them. A convenience only: failures change nothing.
+void EnableSmartConveniences(DriveHandle& handle, int driveNumber) {
+  const ATACommandResult data =
+      SendATACommand(handle, MakeAtaCommand(AtaCommand::SmartReadData, driveNumber));
+  if (!data.success) return;
+  if ((data.data[kOfflineCapabilityByte] & kAutoOfflineSupported) != 0) {
+    Send(handle, AtaCommand::SmartAutoOffline, driveNumber);
+  }
+  if ((data.data[kSmartCapabilityByte] & kAttributeAutosaveSupported) != 0) {
+    Send(handle, AtaCommand::SmartAutosave, driveNumber);
+  }
+}
+
+}  // namespace
+
+uint64_t NativeMaxAddress(const TaskFile& current, const TaskFile& previous) {
+  return static_cast<uint64_t>(current.lbaLow) | (static_cast<uint64_t>(current.lbaMid) << 8) |
+         (static_cast<uint64_t>(current.lbaHigh) << 16) |
+         (static_cast<uint64_t>(previous.lbaLow) << 24) |
+         (static_cast<uint64_t>(previous.lbaMid) << 32) |
+         (static_cast<uint64_t>(previous.lbaHigh) << 40);
+}
+
+bool IdentifyDrive(DriveHandle& handle, int driveNumber, Drive& drive) {
+  if (!Send(handle, AtaCommand::SmartEnable, driveNumber)) return false;
+  const ATACommandResult identify =
+      SendATACommand(handle, MakeAtaCommand(AtaCommand::Identify, driveNumber));
+  if (!identify.success) return false;
+
+  drive.DriveNumber = static_cast<uint8_t>(driveNumber);
+  CopyIdentification(DecodeIdentify(identify.data), drive);
+  drive.HPASizeMB = ReadHpaSize(handle, driveNumber, drive);
+  if (drive.SMARTEnabled) EnableSmartConveniences(handle, driveNumber);
+  return true;
+}
+
+bool ProbeDrives(DriveSystem& system, DriveTable& table) {
+  table.DriveCount = 0;
+  for (int n = 0; n <= kMaxDriveNumber && table.DriveCount < kMaxDrives; ++n) {
+    DriveHandlePtr handle = OpenDrive(system, n);
+    if (!handle) continue;
+    if (IdentifyDrive(*handle, n, table.At(table.DriveCount + 1))) ++table.DriveCount;
+  }  // the handle closes at the end of each round, whatever happened
+  return table.DriveCount > 0;
+}
+
+std::string DriveListBalloonText(const DriveTable& table) {
+  std::string text;
+  for (int k = 1; k <= table.DriveCount; ++k) {
+    const Drive& drive = table.At(k);
+    text += drive.ModelNumber + " " + std::to_string(drive.CapacityGB) + " GB\r";
+  }
+  return text;
+}
+
+}  // namespace dv
