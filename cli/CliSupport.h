@@ -1,0 +1,53 @@
+// Helpers the diskvigil-cli commands share: probing with the standard complaint, a drive as JSON,
+// aligned text tables, and position arguments.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "core/Drive.h"
+
+namespace dv::cli {
+
+inline constexpr std::string_view kNoDrivesMessage = "S.M.A.R.T. HDD(s) not found!";
+
+// Runs the enumeration on ctx.system; when nothing answers, writes kNoDrivesMessage to ctx.err
+// and returns false.
+bool ProbeOrComplain(CliContext& ctx, DriveTable& table);
+
+// One Drive record with the keys of `list --json`: position, driveNumber, model, serial,
+// firmware, vendorCode (one-letter string or null), lba48, smartEnabled, userSectors, capacityGB,
+// hpaEnabled, hpaSizeMB (-1 when not determined), securityEnabled.
+nlohmann::json DriveJson(const Drive& drive, int position);
+// The listed positions, in order.
+nlohmann::json DriveListJson(const DriveTable& table);
+// Pretty-printed with a final newline. Drive texts are raw bytes: invalid UTF-8 becomes U+FFFD
+// instead of an exception.
+std::string DumpJson(const nlohmann::json& value);
+
+// Drive texts for a terminal: every byte outside printable ASCII becomes '?', so a drive cannot
+// send control sequences to the user's screen.
+std::string PrintableText(std::string_view text);
+// "yes" / "no".
+std::string YesNo(bool value);
+
+struct TextColumn {
+  std::string heading;
+  bool alignRight = false;
+};
+// Columns padded to their widest cell, separated by two spaces, one line per row, no trailing
+// blanks. Rows with fewer cells than columns are padded with empty cells.
+std::string FormatTextTable(const std::vector<TextColumn>& columns,
+                            const std::vector<std::vector<std::string>>& rows);
+
+// A position argument "1".."6" (decimal digits only); nullopt for anything else.
+std::optional<int> ParsePosition(std::string_view text);
+// The same, and the position must be listed in the table; otherwise an error line on ctx.err.
+std::optional<int> ParseListedPosition(CliContext& ctx, const DriveTable& table,
+                                       std::string_view text);
+
+}  // namespace dv::cli
