@@ -1,0 +1,166 @@
+#include "tray/QtNotificationArea.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QStyleHints>
+#include <vector>
+
+namespace dv {
+
+namespace {
+
+QSystemTrayIcon::MessageIcon MessageIconOf(uint32_t infoFlags) {
+  switch (static_cast<BalloonKind>(infoFlags & 0x3)) {
+    case BalloonKind::Info:
+      return QSystemTrayIcon::Information;
+    case BalloonKind::Warning:
+      return QSystemTrayIcon::Warning;
+    case BalloonKind::Error:
+      return QSystemTrayIcon::Critical;
+    case BalloonKind::None:
+      break;
+  }
+  return QSystemTrayIcon::NoIcon;
+}
+
+}  // namespace
+
+QtNotificationArea::QtNotificationArea(int trayPollMs, QObject* parent)
+    : QObject(parent), trayWasAvailable(QSystemTrayIcon::isSystemTrayAvailable()) {
+  connect(&trayPoll, &QTimer::timeout, this, &QtNotificationArea::PollTray);
+  if (trayPollMs > 0) trayPoll.start(trayPollMs);
+}
+
+QtNotificationArea::~QtNotificationArea() {
+  for (auto& [id, entry] : entries) delete entry.icon;
+}
+
+bool QtNotificationArea::Send(TrayOperation operation, const NotifyIconData& data) {
+  switch (operation) {
+    case TrayOperation::Add:
+      return Add(data);
+    case TrayOperation::Modify:
+      return Modify(data);
+    case TrayOperation::Delete:
+      return Delete(data);
+    case TrayOperation::SetVersion:
+      return true;
+  }
+  return false;
+}
+
+bool QtNotificationArea::Add(const NotifyIconData& data) {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+  Entry& entry = entries[data.id];
+  if (entry.icon == nullptr) {
+    entry.icon = new QSystemTrayIcon(this);
+    const uintptr_t id = data.id;
+    connect(entry.icon, &QSystemTrayIcon::activated, this,
+            [this, id](QSystemTrayIcon::ActivationReason reason) { Activated(id, reason); });
+    connect(entry.icon, &QSystemTrayIcon::messageClicked, this,
+            [this, id] { Deliver(id, {kNinBalloonUserClick}); });
+  }
+  Apply(*entry.icon, data);
+  // Showing an icon that is already shown embeds it again, which is what a re-created tray needs.
+  entry.icon->hide();
+  entry.icon->show();
+  return true;
+}
+
+bool QtNotificationArea::Modify(const NotifyIconData& data) {
+  auto it = entries.find(data.id);
+  if (it == entries.end() || it->second.icon == nullptr) return false;
+  QSystemTrayIcon& icon = *it->second.icon;
+  Apply(icon, data);
+  if ((data.flags & kNifInfo) != 0 && !data.info.isEmpty()) {
+    icon.showMessage(data.infoTitle, data.info, MessageIconOf(data.infoFlags),
+                     static_cast<int>(data.timeoutOrVersion));
+    const uintptr_t id = data.id;
+    QTimer::singleShot(0, this, [this, id] { Deliver(id, {kNinBalloonShow}); });
+  }
+  return true;
+}
+
+bool QtNotificationArea::Delete(const NotifyIconData& data) {
+  auto it = entries.find(data.id);
+  if (it == entries.end() || it->second.icon == nullptr) return false;
+  it->second.icon->hide();
+  it->second.icon->deleteLater();
+  it->second.icon = nullptr;
+  return true;
+}
+
+void QtNotificationArea::Apply(QSystemTrayIcon& icon, const NotifyIconData& data) {
+  if ((data.flags & kNifIcon) != 0) icon.setIcon(data.icon);
+  if ((data.flags & kNifTip) != 0) icon.setToolTip(data.tip);
+}
+
+void QtNotificationArea::Attach(uintptr_t id, TrayMessageSink& sink) { entries[id].sink = &sink; }
+
+void QtNotificationArea::Detach(uintptr_t id) {
+  auto it = entries.find(id);
+  if (it == entries.end()) return;
+  // Later: the component may go away from inside one of its icon's own signals.
+  if (it->second.icon != nullptr) it->second.icon->deleteLater();
+  entries.erase(it);
+}
+
+std::optional<QPoint> QtNotificationArea::CursorPosition() const { return QCursor::pos(); }
+
+uint32_t QtNotificationArea::KeyboardShift() const {
+  const Qt::KeyboardModifiers modifiers = QGuiApplication::queryKeyboardModifiers();
+  uint32_t shift = 0;
+  if (modifiers & Qt::ShiftModifier) shift |= kShiftShift;
+  if (modifiers & Qt::AltModifier) shift |= kShiftAlt;
+  if (modifiers & Qt::ControlModifier) shift |= kShiftCtrl;
+  return shift;
+}
+
+int QtNotificationArea::DoubleClickTime() const {
+  return QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
+void QtNotificationArea::PopupMenu(QMenu& menu, QPoint at) { menu.popup(at); }
+
+void QtNotificationArea::Deliver(uintptr_t id, std::initializer_list<uint32_t> messages) {
+  for (uint32_t message : messages) {
+    // Look the icon up for every message: a handler may delete it.
+    auto it = entries.find(id);
+    if (it == entries.end() || it->second.sink == nullptr) return;
+    it->second.sink->TrayMessage(message);
+  }
+}
+
+void QtNotificationArea::Activated(uintptr_t id, QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:
+      Deliver(id, {kWmLButtonDown, kWmLButtonUp});
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      Deliver(id, {kWmLButtonDblClk, kWmLButtonUp});
+      break;
+    case QSystemTrayIcon::MiddleClick:
+      Deliver(id, {kWmMButtonDown, kWmMButtonUp});
+      break;
+    case QSystemTrayIcon::Context:
+      Deliver(id, {kWmRButtonDown, kWmRButtonUp});
+      break;
+    case QSystemTrayIcon::Unknown:
+      break;
+  }
+}
+
+void QtNotificationArea::PollTray() {
+  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+  const bool cameBack = available && !trayWasAvailable;
+  trayWasAvailable = available;
+  if (!cameBack) return;
+  std::vector<TrayMessageSink*> sinks;
+  for (const auto& [id, entry] : entries) {
+    if (entry.sink != nullptr) sinks.push_back(entry.sink);
+  }
+  for (TrayMessageSink* sink : sinks) sink->TrayCreated();
+}
+
+}  // namespace dv
