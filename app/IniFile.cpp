@@ -1,0 +1,228 @@
+#include "app/IniFile.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+namespace dv {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (IsBlank(text.front()) || text.front() == '\r')) text.remove_prefix(1);
+  while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// "[name]" (blanks allowed around it): the name; anything else is not a section header.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = TrimBlanks(line);
+  if (line.size() < 2 || line.front() != '[') return std::nullopt;
+  const auto close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return TrimBlanks(line.substr(1, close - 1));
+}
+
+struct KeyLine {
+  std::string_view key;
+  std::string_view value;
+};
+
+std::optional<KeyLine> SplitKeyLine(std::string_view line) {
+  const auto equals = line.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  return KeyLine{TrimBlanks(line.substr(0, equals)), TrimBlanks(line.substr(equals + 1))};
+}
+
+// The file's text, or nothing when it cannot be read. A missing file reads as empty.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return std::string();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    auto end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool StorableInLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool StorableKey(std::string_view key) {
+  const auto trimmed = TrimBlanks(key);
+  return !trimmed.empty() && trimmed == key && StorableInLine(key) &&
+         key.find('=') == std::string_view::npos && key.front() != '[' && key.front() != ';';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::filesystem::path SettingsFilePath() {
+  if (const char* appData = std::getenv("APPDATA"); appData && *appData)
+    return std::filesystem::path(appData) / kSettingsFileName;
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
+    return std::filesystem::path(config) / kSettingsFileName;
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home ? home : "") / ".config" / kSettingsFileName;
+}
+
+std::optional<int32_t> ParseProfileInteger(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (!text.empty() && (text.front() == '$' || text.front() == 'x' || text.front() == 'X')) {
+    base = 16;
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  // Hexadecimal covers the whole 32-bit pattern (colours are 0x00BBGGRR); decimal the signed range.
+  const uint64_t limit =
+      base == 16 ? 0xFFFFFFFFull
+                 : static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) + (negative ? 1 : 0);
+  uint64_t value = 0;
+  for (char c : text) {
+    const int digit = HexDigit(c);
+    if (digit < 0 || digit >= base) return std::nullopt;
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > limit) return std::nullopt;
+  }
+  const auto pattern = static_cast<uint32_t>(negative ? (~value + 1) : value);
+  return static_cast<int32_t>(pattern);
+}
+
+IniFile::IniFile(std::filesystem::path path, std::string section)
+    : path_(std::move(path)), section_(std::move(section)) {}
+
+std::optional<std::string> IniFile::FindValue(std::string_view key) const {
+  const auto text = ReadWholeFile(path_);
+  if (!text) return std::nullopt;
+  bool inSection = false;
+  for (const auto& line : SplitLines(*text)) {
+    if (const auto name = SectionName(line)) {
+      inSection = EqualIgnoringCase(*name, section_);
+      continue;
+    }
+    if (!inSection) continue;
+    const auto keyLine = SplitKeyLine(line);
+    if (keyLine && EqualIgnoringCase(keyLine->key, key)) return std::string(keyLine->value);
+  }
+  return std::nullopt;
+}
+
+std::string IniFile::ReadString(std::string_view key, std::string_view defaultValue) const {
+  auto value = FindValue(key);
+  if (!value) return std::string(defaultValue.substr(0, kMaxProfileStringLength));
+  if (value->size() > kMaxProfileStringLength) value->resize(kMaxProfileStringLength);
+  return *value;
+}
+
+int32_t IniFile::ReadInteger(std::string_view key, int32_t defaultValue) const {
+  const auto value = FindValue(key);
+  if (!value) return defaultValue;
+  return ParseProfileInteger(*value).value_or(defaultValue);
+}
+
+bool IniFile::ReadBool(std::string_view key, bool defaultValue) const {
+  const auto value = FindValue(key);
+  if (!value) return defaultValue;
+  const auto number = ParseProfileInteger(*value);
+  return number ? *number != 0 : defaultValue;
+}
+
+bool IniFile::WriteString(std::string_view key, std::string_view value) {
+  if (!StorableKey(key) || !StorableInLine(value) || !StorableInLine(section_)) return false;
+  const auto text = ReadWholeFile(path_);
+  if (!text) return false;
+  // Keep the file's own line ending when it has one.
+  const std::string eol = text->find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  auto lines = SplitLines(*text);
+  const std::string newLine = std::string(key) + "=" + std::string(value);
+
+  bool inSection = false;
+  bool sectionFound = false;
+  std::size_t insertAt = lines.size();
+  bool written = false;
+  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
+    if (const auto name = SectionName(lines[i])) {
+      if (inSection) break;  // the end of our section: add the key there
+      inSection = EqualIgnoringCase(*name, section_);
+      if (inSection) {
+        sectionFound = true;
+        insertAt = i + 1;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    if (!TrimBlanks(lines[i]).empty()) insertAt = i + 1;
+    const auto keyLine = SplitKeyLine(lines[i]);
+    if (keyLine && EqualIgnoringCase(keyLine->key, key)) {
+      // Keep the key's spelling as the file has it.
+      lines[i] = std::string(keyLine->key) + "=" + std::string(value);
+      written = true;
+    }
+  }
+  if (!written) {
+    if (!sectionFound) {
+      if (!lines.empty() && !TrimBlanks(lines.back()).empty()) lines.emplace_back();
+      lines.push_back("[" + section_ + "]");
+      insertAt = lines.size();
+    }
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+  }
+
+  std::string out;
+  for (const auto& line : lines) out += line + eol;
+  return WriteFileAtomically(path_, out);
+}
+
+bool IniFile::WriteInteger(std::string_view key, int32_t value) {
+  return WriteString(key, std::to_string(value));
+}
+
+bool IniFile::WriteBool(std::string_view key, bool value) {
+  return WriteString(key, value ? "1" : "0");
+}
+
+}  // namespace dv

@@ -1,0 +1,38 @@
+#include "app/PowerEvents.h"
+
+namespace dv {
+
+PowerAction PowerActionFor(unsigned eventCode, unsigned majorVersion) {
+  // Since Windows 6 a critical resume is always followed by an automatic one; before, the automatic
+  // resume also needs the pending messages processed.
+  const bool before6 = majorVersion <= 5;
+  switch (eventCode) {
+    case kPbtApmSuspend:
+      return PowerAction::Suspend;
+    case kPbtApmResumeCritical:
+      return before6 ? PowerAction::Resume : PowerAction::None;
+    case kPbtApmResumeAutomatic:
+      return before6 ? PowerAction::ResumeAndProcessMessages : PowerAction::Resume;
+    default:
+      return PowerAction::None;
+  }
+}
+
+LogindPowerEvents::LogindPowerEvents(QDBusConnection bus, QObject* parent)
+    : PowerEventSource(parent) {
+  // No bus (no system D-Bus, a container): connecting fails at once and there are simply no events.
+  if (!bus.isConnected()) return;
+  subscribed_ = bus.connect(QStringLiteral("org.freedesktop.login1"),
+                            QStringLiteral("/org/freedesktop/login1"),
+                            QStringLiteral("org.freedesktop.login1.Manager"),
+                            QStringLiteral("PrepareForSleep"), this, SLOT(OnPrepareForSleep(bool)));
+}
+
+void LogindPowerEvents::OnPrepareForSleep(bool start) {
+  if (start)
+    emit suspending();
+  else
+    emit resuming();
+}
+
+}  // namespace dv
