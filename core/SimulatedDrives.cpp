@@ -1,0 +1,337 @@
+#include "core/SimulatedDrives.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "core/LittleEndian.h"
+#include "core/SimulationFile.h"
+
+namespace dv {
+namespace {
+
+// Status and Error register values a drive returns.
+constexpr uint8_t kStatusReady = 0x50;    // DRDY | DSC
+constexpr uint8_t kStatusAborted = 0x51;  // DRDY | DSC | ERR
+constexpr uint8_t kErrorAbort = 0x04;     // ABRT: command aborted
+constexpr uint8_t kErrorIdNotFound = 0x10;
+constexpr uint8_t kErrorUncorrectable = 0x40;
+
+// RETURN STATUS signatures in LBA Mid / LBA High.
+constexpr uint8_t kSmartGoodMid = 0x4F;
+constexpr uint8_t kSmartGoodHigh = 0xC2;
+constexpr uint8_t kSmartBadMid = 0xF4;
+constexpr uint8_t kSmartBadHigh = 0x2C;
+
+// IDENTIFY words and bits the drive consults or changes.
+constexpr size_t kWordCommandSetsSupported = 83;  // bit 3 APM, bit 9 AAM
+constexpr size_t kWordFeaturesEnabled85 = 85;     // bit 0 S.M.A.R.T.
+constexpr size_t kWordCommandSetsEnabled = 86;    // bit 3 APM, bit 9 AAM, bit 10 48-bit
+constexpr size_t kWordApmLevel = 91;
+constexpr size_t kWordAamLevel = 94;
+constexpr uint16_t kBitApm = 1u << 3;
+constexpr uint16_t kBitAam = 1u << 9;
+constexpr uint16_t kBitLba48 = 1u << 10;
+constexpr uint16_t kBitSmart = 1u << 0;
+
+// S.M.A.R.T. READ DATA capability bytes.
+constexpr size_t kOfflineCapabilityByte = 367;  // bit 1: automatic off-line collection
+constexpr size_t kSmartCapabilityByte = 368;    // bit 1: attribute autosave
+
+// SET FEATURES subcommands of the catalogue.
+constexpr uint8_t kEnableAam = 0x42;
+constexpr uint8_t kDisableAam = 0xC2;
+constexpr uint8_t kEnableApm = 0x05;
+constexpr uint8_t kDisableApm = 0x85;
+
+struct Reply {
+  TaskFile current;
+  TaskFile previous;
+};
+
+Reply Completed(const AtaRequestHeader& header) {
+  Reply reply{header.current, header.previous};
+  reply.current.features = 0;  // Error register
+  reply.current.command = kStatusReady;
+  return reply;
+}
+
+Reply Aborted(const AtaRequestHeader& header, uint8_t error = kErrorAbort) {
+  Reply reply{header.current, header.previous};
+  reply.current.features = error;
+  reply.current.command = kStatusAborted;
+  return reply;
+}
+
+bool HasBit(const Sector& identify, size_t word, uint16_t bit) {
+  return (Word(identify, word) & bit) != 0;
+}
+
+void ChangeWord(Sector& identify, size_t word, uint16_t value) {
+  PutLe16(identify, 2 * word, value);
+  if (identify[kSectorSize - 2] == 0xA5) SetSectorChecksum(identify);
+}
+
+void SetBit(Sector& identify, size_t word, uint16_t bit, bool on) {
+  const uint16_t old = Word(identify, word);
+  ChangeWord(identify, word, static_cast<uint16_t>(on ? (old | bit) : (old & ~bit)));
+}
+
+void SetLowByte(Sector& identify, size_t word, uint8_t low) {
+  ChangeWord(identify, word, static_cast<uint16_t>((Word(identify, word) & 0xFF00) | low));
+}
+
+bool SmartEnabled(const SimulatedDrive& drive) {
+  return HasBit(drive.identify, kWordFeaturesEnabled85, kBitSmart);
+}
+
+bool Lba48Enabled(const SimulatedDrive& drive) {
+  return HasBit(drive.identify, kWordCommandSetsEnabled, kBitLba48);
+}
+
+Reply ReturnStatus(const SimulatedDrive& drive, const AtaRequestHeader& header) {
+  if (drive.smartStatus == SimulatedSmartStatus::Error) return Aborted(header);
+  Reply reply = Completed(header);
+  const bool good = drive.smartStatus == SimulatedSmartStatus::Ok;
+  reply.current.lbaMid = good ? kSmartGoodMid : kSmartBadMid;
+  reply.current.lbaHigh = good ? kSmartGoodHigh : kSmartBadHigh;
+  return reply;
+}
+
+Reply ReadNativeMax(const SimulatedDrive& drive, const AtaRequestHeader& header) {
+  if (!Lba48Enabled(drive)) return Aborted(header);
+  Reply reply = Completed(header);
+  const uint64_t max = drive.nativeMaxAddress;
+  reply.current.lbaLow = static_cast<uint8_t>(max);
+  reply.current.lbaMid = static_cast<uint8_t>(max >> 8);
+  reply.current.lbaHigh = static_cast<uint8_t>(max >> 16);
+  reply.previous.lbaLow = static_cast<uint8_t>(max >> 24);
+  reply.previous.lbaMid = static_cast<uint8_t>(max >> 32);
+  reply.previous.lbaHigh = static_cast<uint8_t>(max >> 40);
+  return reply;
+}
+
+// AAM levels 0..254 and APM levels 1..254 are accepted; 255 (and APM 0) are reserved.
+Reply SetFeatures(SimulatedDrive& drive, const AtaRequestHeader& header) {
+  const uint8_t level = header.current.sectorCount;
+  Sector& id = drive.identify;
+  switch (header.current.features) {
+    case kEnableAam:
+    case kDisableAam:
+      if (!HasBit(id, kWordCommandSetsSupported, kBitAam)) return Aborted(header);
+      if (header.current.features == kDisableAam) {
+        SetBit(id, kWordCommandSetsEnabled, kBitAam, false);
+        break;
+      }
+      if (level == 0xFF) return Aborted(header);
+      SetBit(id, kWordCommandSetsEnabled, kBitAam, true);
+      SetLowByte(id, kWordAamLevel, level);
+      break;
+    case kEnableApm:
+    case kDisableApm:
+      if (!HasBit(id, kWordCommandSetsSupported, kBitApm)) return Aborted(header);
+      if (header.current.features == kDisableApm) {
+        SetBit(id, kWordCommandSetsEnabled, kBitApm, false);
+        break;
+      }
+      if (level == 0 || level == 0xFF) return Aborted(header);
+      SetBit(id, kWordCommandSetsEnabled, kBitApm, true);
+      SetLowByte(id, kWordApmLevel, level);
+      break;
+    default:
+      return Aborted(header);
+  }
+  return Completed(header);
+}
+
+// One sector of the drive's medium: the overrides first, then the image, else zeros.
+bool ReadMedium(const SimulatedDrive& drive, uint64_t lba, std::span<uint8_t> out) {
+  std::fill(out.begin(), out.end(), uint8_t{0});
+  if (auto it = drive.sectors.find(lba); it != drive.sectors.end()) {
+    std::copy(it->second.begin(), it->second.end(), out.begin());
+    return true;
+  }
+  if (drive.imagePath.empty()) return true;
+  std::ifstream image(drive.imagePath, std::ios::binary);
+  if (!image) return false;
+  image.seekg(static_cast<std::streamoff>(lba * kSectorSize));
+  if (!image) return true;  // past the end of the image: zeros
+  image.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  return true;
+}
+
+Reply ReadSector(const SimulatedDrive& drive, const AtaRequestHeader& header, bool ext,
+                 std::span<uint8_t> data) {
+  if (ext && !Lba48Enabled(drive)) return Aborted(header);
+  const TaskFile& cur = header.current;
+  uint64_t lba = cur.lbaLow | (uint64_t{cur.lbaMid} << 8) | (uint64_t{cur.lbaHigh} << 16);
+  if (ext) {
+    const TaskFile& prev = header.previous;
+    lba |= (uint64_t{prev.lbaLow} << 24) | (uint64_t{prev.lbaMid} << 32) |
+           (uint64_t{prev.lbaHigh} << 40);
+  } else {
+    lba |= uint64_t{cur.device & 0x0Fu} << 24;
+  }
+  if (lba >= IdentifyUserSectors(drive.identify)) return Aborted(header, kErrorIdNotFound);
+  if (!ReadMedium(drive, lba, data)) return Aborted(header, kErrorUncorrectable);
+  return Completed(header);
+}
+
+Reply CopyOut(const Sector& sector, const AtaRequestHeader& header, std::span<uint8_t> data) {
+  std::copy(sector.begin(), sector.end(), data.begin());
+  return Completed(header);
+}
+
+// The drive's answer to one catalogue command; `data` is the request's 512-byte data area (empty
+// for commands without data).
+Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& header,
+             std::span<uint8_t> data) {
+  const bool smartOn = SmartEnabled(drive);
+  switch (command) {
+    case AtaCommand::SmartEnable:
+      // Like the emulated QEMU disk: succeeds and leaves word 85 as it is.
+      return Completed(header);
+    case AtaCommand::Identify:
+      return CopyOut(drive.identify, header, data);
+    case AtaCommand::ReadNativeMaxExt:
+      return ReadNativeMax(drive, header);
+    case AtaCommand::SmartReadData:
+      return smartOn ? CopyOut(drive.smartData, header, data) : Aborted(header);
+    case AtaCommand::SmartReadThresholds:
+      return smartOn ? CopyOut(drive.smartThresholds, header, data) : Aborted(header);
+    case AtaCommand::SmartReturnStatus:
+      return smartOn ? ReturnStatus(drive, header) : Aborted(header);
+    case AtaCommand::SmartAutoOffline:
+      return smartOn && (drive.smartData[kOfflineCapabilityByte] & 0x02) ? Completed(header)
+                                                                         : Aborted(header);
+    case AtaCommand::SmartAutosave:
+      return smartOn && (drive.smartData[kSmartCapabilityByte] & 0x02) ? Completed(header)
+                                                                       : Aborted(header);
+    case AtaCommand::SetFeatures:
+      return SetFeatures(drive, header);
+    case AtaCommand::ReadSectors:
+      return ReadSector(drive, header, false, data);
+    case AtaCommand::ReadSectorsExt:
+      return ReadSector(drive, header, true, data);
+  }
+  return Aborted(header);
+}
+
+std::string CommandByteName(uint8_t command) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", command);
+  return text;
+}
+
+}  // namespace
+
+void SetSectorChecksum(std::span<uint8_t> sector) {
+  if (sector.size() != kSectorSize) return;
+  uint8_t sum = 0;
+  for (size_t i = 0; i + 1 < kSectorSize; ++i) sum = static_cast<uint8_t>(sum + sector[i]);
+  sector[kSectorSize - 1] = static_cast<uint8_t>(0x100 - sum);
+}
+
+uint64_t IdentifyUserSectors(std::span<const uint8_t> identify) {
+  if ((Word(identify, kWordCommandSetsEnabled) & kBitLba48) != 0) return Le64(identify, 200);
+  return Le32(identify, 120);
+}
+
+// A handle counts itself open for as long as it lives.
+class SimulatedDriveSystem::Handle : public DriveHandle {
+ public:
+  Handle(SimulatedDriveSystem& system, int driveNumber)
+      : system_(system), driveNumber_(driveNumber) {
+    ++system_.openHandles_;
+  }
+  ~Handle() override { --system_.openHandles_; }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  bool PassThrough(std::span<uint8_t> request) override {
+    return system_.Execute(driveNumber_, request);
+  }
+
+ private:
+  SimulatedDriveSystem& system_;
+  int driveNumber_;
+};
+
+SimulatedDriveSystem::SimulatedDriveSystem(std::vector<SimulatedDrive> drives)
+    : drives_(std::move(drives)) {}
+
+std::unique_ptr<SimulatedDriveSystem> SimulatedDriveSystem::Load(const std::string& path,
+                                                                 std::string& error) {
+  std::vector<SimulatedDrive> drives;
+  if (!LoadSimulationPath(path, drives, error)) return nullptr;
+  return std::make_unique<SimulatedDriveSystem>(std::move(drives));
+}
+
+std::unique_ptr<SimulatedDriveSystem> SimulatedDriveSystem::FromJsonText(
+    std::string_view text, const std::string& baseDir, const std::string& sourceName,
+    std::string& error) {
+  std::vector<SimulatedDrive> drives;
+  if (!ParseSimulationText(text, baseDir, sourceName, drives, error)) return nullptr;
+  return std::make_unique<SimulatedDriveSystem>(std::move(drives));
+}
+
+DriveHandlePtr SimulatedDriveSystem::Open(int driveNumber) {
+  const SimulatedDrive* drive = FindDrive(driveNumber);
+  if (drive == nullptr || drive->failOpen) return nullptr;
+  ++totalOpens_;
+  return std::make_unique<Handle>(*this, driveNumber);
+}
+
+std::optional<std::string> SimulatedDriveSystem::VolumeName(int driveNumber, int partition) {
+  const SimulatedDrive* drive = FindDrive(driveNumber);
+  if (drive == nullptr) return std::nullopt;
+  auto it = drive->volumes.find(partition);
+  if (it == drive->volumes.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string SimulatedDriveSystem::DescribeDrive(int driveNumber) const {
+  return "simulated drive " + std::to_string(driveNumber);
+}
+
+SimulatedDrive* SimulatedDriveSystem::FindDrive(int driveNumber) {
+  auto it = std::find_if(drives_.begin(), drives_.end(),
+                         [&](const SimulatedDrive& d) { return d.driveNumber == driveNumber; });
+  return it == drives_.end() ? nullptr : &*it;
+}
+
+bool SimulatedDriveSystem::Execute(int driveNumber, std::span<uint8_t> request) {
+  SimulatedDrive* drive = FindDrive(driveNumber);
+  const auto header = ReadAtaRequestHeader(request);
+  if (drive == nullptr || !header) return false;
+  if (drive->latencyMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(drive->latencyMs));
+
+  const uint32_t dataLength = header->dataTransferLength;
+  const auto command =
+      ClassifyAtaCommand(header->ataFlags, header->current, header->previous, dataLength);
+  const std::string name =
+      command ? AtaCommandName(*command) : CommandByteName(header->current.command);
+  log_.push_back({driveNumber, name, !command});
+
+  // A platform refuses a buffer that does not hold what its header announces.
+  const bool wellFormed = header->length == kRequestHeaderSize &&
+                          header->dataBufferOffset == kRequestHeaderSize &&
+                          request.size() == kRequestHeaderSize + dataLength;
+  if (command && !wellFormed) return false;
+  if (command && drive->ioctlFailures.count(*command) != 0) return false;
+
+  Reply reply;
+  if (!command || drive->errorBitFailures.count(*command) != 0) {
+    reply = Aborted(*header);
+  } else {
+    std::span<uint8_t> data = request.subspan(kRequestHeaderSize);
+    reply = Answer(*drive, *command, *header, data);
+  }
+  WriteReturnedRegisters(request, reply.current, reply.previous);
+  return true;
+}
+
+}  // namespace dv

@@ -1,0 +1,101 @@
+// Simulated drives: a drive system whose disks are described by JSON files, for the tests, the
+// demo and machines without ATA disks. Each drive answers the command catalogue with its real ATA
+// meaning and aborts (ERR set) everything else.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/DriveSystem.h"
+#include "core/Ioctl.h"
+
+namespace dv {
+
+using Sector = std::array<uint8_t, kSectorSize>;
+
+// What S.M.A.R.T. RETURN STATUS answers.
+enum class SimulatedSmartStatus {
+  Ok,                 // LBA Mid/High 0x4F/0xC2
+  ThresholdExceeded,  // LBA Mid/High 0xF4/0x2C
+  Error,              // the command is aborted (ERR set)
+};
+
+// One simulated drive. Every field may be changed between two commands; the next command sees it.
+struct SimulatedDrive {
+  int driveNumber = 0;
+  Sector identify{};
+  Sector smartData{};
+  Sector smartThresholds{};
+  SimulatedSmartStatus smartStatus = SimulatedSmartStatus::Ok;
+  uint64_t nativeMaxAddress = 0;  // answer of READ NATIVE MAX ADDRESS EXT
+  bool failOpen = false;
+  std::set<AtaCommand> ioctlFailures;     // the platform call itself fails
+  std::set<AtaCommand> errorBitFailures;  // the drive answers with ERR set
+  int latencyMs = 0;                      // delay per command
+  std::string imagePath;                  // disk image answering sector reads; empty for none
+  std::map<uint64_t, Sector> sectors;     // sectors that override the image
+  std::map<int, std::string> volumes;     // primary partition (1..4) -> volume name
+};
+
+// Sets byte 511 so that all 512 bytes add up to 0 modulo 256 (the S.M.A.R.T. sector checksum, and
+// the IDENTIFY integrity word's checksum when byte 510 holds its 0xA5 signature).
+void SetSectorChecksum(std::span<uint8_t> sector);
+// User-addressable sectors as an IDENTIFY sector states them (words 100-103 when 48-bit addressing
+// is enabled, else words 60-61).
+uint64_t IdentifyUserSectors(std::span<const uint8_t> identify);
+
+class SimulatedDriveSystem : public DriveSystem {
+ public:
+  explicit SimulatedDriveSystem(std::vector<SimulatedDrive> drives);
+
+  // PATH: a JSON file with one drive object or {"drives": [...]}, or a folder whose *.json files
+  // (sorted by name) each hold one drive object. Null + error on a malformed file: one clear
+  // message naming the file and the field.
+  static std::unique_ptr<SimulatedDriveSystem> Load(const std::string& path, std::string& error);
+  // The same from JSON text; baseDir resolves "image" paths, sourceName names it in errors.
+  static std::unique_ptr<SimulatedDriveSystem> FromJsonText(std::string_view text,
+                                                            const std::string& baseDir,
+                                                            const std::string& sourceName,
+                                                            std::string& error);
+
+  DriveHandlePtr Open(int driveNumber) override;
+  std::optional<std::string> VolumeName(int driveNumber, int partition) override;
+  std::string DescribeDrive(int driveNumber) const override;
+
+  int OpenHandleCount() const { return openHandles_; }  // handles open right now
+  int TotalOpens() const { return totalOpens_; }        // successful opens so far
+
+  struct LoggedCommand {
+    int driveNumber;
+    std::string name;  // the catalogue name ("IDENTIFY"), or "0xNN" for a refused command byte
+    bool refused;
+  };
+  const std::vector<LoggedCommand>& CommandLog() const { return log_; }  // every request passed
+  void ClearLog() { log_.clear(); }
+
+  // Mutable, so tests can change a drive between calls. Null when there is no such drive.
+  SimulatedDrive* FindDrive(int driveNumber);
+  const std::vector<SimulatedDrive>& Drives() const { return drives_; }
+
+ private:
+  class Handle;
+  friend class Handle;
+
+  // One request on drive N; returns whether the platform call succeeded.
+  bool Execute(int driveNumber, std::span<uint8_t> request);
+
+  std::vector<SimulatedDrive> drives_;
+  std::vector<LoggedCommand> log_;
+  int openHandles_ = 0;
+  int totalOpens_ = 0;
+};
+
+}  // namespace dv

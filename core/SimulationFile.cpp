@@ -1,0 +1,580 @@
+#include "core/SimulationFile.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "core/Drive.h"
+#include "core/LittleEndian.h"
+
+namespace dv {
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr uint64_t kMax48Bit = (uint64_t{1} << 48) - 1;
+constexpr uint64_t kLba28Limit = 0x0FFFFFFF;
+constexpr uint64_t kMaxFileBytes = 32u << 20;
+constexpr size_t kMaxDrivesInFile = kMaxDriveNumber + 1;
+constexpr size_t kMaxSectorOverrides = 4096;
+constexpr size_t kMaxFailureNames = 64;
+constexpr uint64_t kMaxLatencyMs = 10000;
+constexpr uint8_t kDefaultFeatureLevel = 0x80;
+constexpr uint16_t kSmartSectorRevision = 0x0010;
+
+// A problem in the file: which field, and what is wrong with it.
+struct FieldError {
+  std::string field;
+  std::string problem;
+};
+
+[[noreturn]] void Fail(const std::string& field, const std::string& problem) {
+  throw FieldError{field, problem};
+}
+
+// --- Sector building -------------------------------------------------------------------------
+
+// ATA text: two characters per word, the first in the high byte, blank padded.
+void PutAtaString(Sector& sector, size_t firstWord, size_t words, const std::string& text) {
+  for (size_t i = 0; i < words * 2; ++i) {
+    const uint8_t c = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
+    sector[2 * firstWord + (i ^ 1)] = c;
+  }
+}
+
+void PutWord(Sector& sector, size_t word, uint16_t value) { PutLe16(sector, 2 * word, value); }
+
+uint16_t Bit(bool on, int bit) { return on ? static_cast<uint16_t>(1u << bit) : 0; }
+
+uint16_t LevelWord(const SimulatedFeatureLevels& f) {
+  return static_cast<uint16_t>((f.recommended << 8) | f.current);
+}
+
+// The fixed part of the S.M.A.R.T. sectors: revision word and the attribute entries' IDs.
+Sector NewSmartSector() {
+  Sector s{};
+  PutLe16(s, 0, kSmartSectorRevision);
+  return s;
+}
+
+// --- JSON field readers ----------------------------------------------------------------------
+
+const Json* Member(const Json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end() || it->is_null()) return nullptr;
+  return &*it;
+}
+
+uint64_t ReadUnsigned(const Json& v, const std::string& field, uint64_t min, uint64_t max) {
+  const std::string range =
+      "must be a whole number from " + std::to_string(min) + " to " + std::to_string(max);
+  if (!v.is_number_integer()) Fail(field, range);
+  if (v.is_number_unsigned()) {
+    const uint64_t n = v.get<uint64_t>();
+    if (n < min || n > max) Fail(field, range);
+    return n;
+  }
+  const int64_t n = v.get<int64_t>();
+  if (n < 0 || static_cast<uint64_t>(n) < min || static_cast<uint64_t>(n) > max) Fail(field, range);
+  return static_cast<uint64_t>(n);
+}
+
+uint8_t ReadByte(const Json& v, const std::string& field) {
+  return static_cast<uint8_t>(ReadUnsigned(v, field, 0, 255));
+}
+
+bool ReadBool(const Json& v, const std::string& field) {
+  if (!v.is_boolean()) Fail(field, "must be true or false");
+  return v.get<bool>();
+}
+
+std::string ReadText(const Json& v, const std::string& field, size_t maxLength) {
+  if (!v.is_string()) Fail(field, "must be a text");
+  std::string text = v.get<std::string>();
+  if (text.size() > maxLength) {
+    Fail(field, "is longer than " + std::to_string(maxLength) + " characters");
+  }
+  return text;
+}
+
+const Json& ReadObject(const Json& v, const std::string& field) {
+  if (!v.is_object()) Fail(field, "must be an object");
+  return v;
+}
+
+const Json& ReadArray(const Json& v, const std::string& field, size_t maxItems) {
+  if (!v.is_array()) Fail(field, "must be a list");
+  if (v.size() > maxItems) Fail(field, "holds more than " + std::to_string(maxItems) + " entries");
+  return v;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+Sector ReadHexSector(const Json& v, const std::string& field) {
+  if (!v.is_string()) Fail(field, "must be a text of 1024 hex digits");
+  const std::string& hex = v.get_ref<const std::string&>();
+  if (hex.size() != 2 * kSectorSize) {
+    Fail(field, "must hold 1024 hex digits, not " + std::to_string(hex.size()) + " characters");
+  }
+  Sector sector{};
+  for (size_t i = 0; i < kSectorSize; ++i) {
+    const int high = HexDigit(hex[2 * i]);
+    const int low = HexDigit(hex[2 * i + 1]);
+    if (high < 0 || low < 0) {
+      Fail(field, "holds a character that is not a hex digit at position " +
+                      std::to_string(high < 0 ? 2 * i : 2 * i + 1));
+    }
+    sector[i] = static_cast<uint8_t>(high * 16 + low);
+  }
+  return sector;
+}
+
+// A raw attribute value: a number below 2^48 or a "0x..." text of up to 12 hex digits.
+std::array<uint8_t, 6> ReadRaw(const Json& v, const std::string& field) {
+  uint64_t raw = 0;
+  if (v.is_string()) {
+    const std::string& s = v.get_ref<const std::string&>();
+    const bool prefixed = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    if (!prefixed || s.size() > 14)
+      Fail(field, "must be a number or a \"0x\" text of 1 to 12 hex digits");
+    for (size_t i = 2; i < s.size(); ++i) {
+      const int d = HexDigit(s[i]);
+      if (d < 0) Fail(field, "holds a character that is not a hex digit");
+      raw = raw * 16 + static_cast<uint64_t>(d);
+    }
+  } else {
+    raw = ReadUnsigned(v, field, 0, kMax48Bit);
+  }
+  std::array<uint8_t, 6> bytes{};
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(raw >> (8 * i));
+  return bytes;
+}
+
+// --- Drive object ----------------------------------------------------------------------------
+
+SimulatedFeatureLevels ReadFeature(const Json& v, const std::string& field) {
+  ReadObject(v, field);
+  SimulatedFeatureLevels f{true, true, kDefaultFeatureLevel, kDefaultFeatureLevel};
+  if (auto* m = Member(v, "supported")) f.supported = ReadBool(*m, field + ".supported");
+  if (auto* m = Member(v, "enabled")) f.enabled = ReadBool(*m, field + ".enabled");
+  if (auto* m = Member(v, "current")) f.current = ReadByte(*m, field + ".current");
+  if (auto* m = Member(v, "recommended")) f.recommended = ReadByte(*m, field + ".recommended");
+  return f;
+}
+
+SimulatedIdentifyFields ReadIdentifyFields(const Json& d, const std::string& at) {
+  SimulatedIdentifyFields f;
+  const Json* model = Member(d, "model");
+  if (model == nullptr) Fail(at + "model", "is missing");
+  f.model = ReadText(*model, at + "model", 40);
+  if (auto* m = Member(d, "serial")) f.serial = ReadText(*m, at + "serial", 20);
+  if (auto* m = Member(d, "firmware")) f.firmware = ReadText(*m, at + "firmware", 8);
+  if (auto* m = Member(d, "sectors")) f.sectors = ReadUnsigned(*m, at + "sectors", 1, kMax48Bit);
+  f.lba48 = f.sectors > kLba28Limit;
+  if (auto* m = Member(d, "lba48")) f.lba48 = ReadBool(*m, at + "lba48");
+  if (!f.lba48 && f.sectors > 0xFFFFFFFFu) {
+    Fail(at + "sectors", "needs 48-bit addressing (\"lba48\": true) above 4294967295");
+  }
+  if (auto* m = Member(d, "smartEnabled")) f.smartEnabled = ReadBool(*m, at + "smartEnabled");
+  if (auto* m = Member(d, "securityEnabled")) {
+    f.securityEnabled = ReadBool(*m, at + "securityEnabled");
+  }
+  if (auto* m = Member(d, "hpaEnabled")) f.hpaEnabled = ReadBool(*m, at + "hpaEnabled");
+  if (auto* m = Member(d, "aam")) f.aam = ReadFeature(*m, at + "aam");
+  if (auto* m = Member(d, "apm")) f.apm = ReadFeature(*m, at + "apm");
+  return f;
+}
+
+SimulatedAttribute ReadAttribute(const Json& v, const std::string& field) {
+  ReadObject(v, field);
+  SimulatedAttribute a;
+  const Json* id = Member(v, "id");
+  if (id == nullptr) Fail(field + ".id", "is missing");
+  a.id = static_cast<uint8_t>(ReadUnsigned(*id, field + ".id", 1, 255));
+  if (auto* m = Member(v, "flags")) {
+    a.flags = static_cast<uint16_t>(ReadUnsigned(*m, field + ".flags", 0, 0xFFFF));
+  }
+  if (auto* m = Member(v, "value")) a.value = ReadByte(*m, field + ".value");
+  a.worst = a.value;
+  if (auto* m = Member(v, "worst")) a.worst = ReadByte(*m, field + ".worst");
+  if (auto* m = Member(v, "threshold")) a.threshold = ReadByte(*m, field + ".threshold");
+  const Json* raw = Member(v, "raw");
+  const Json* rawBytes = Member(v, "rawBytes");
+  if (raw != nullptr && rawBytes != nullptr) Fail(field, "gives both \"raw\" and \"rawBytes\"");
+  if (raw != nullptr) a.raw = ReadRaw(*raw, field + ".raw");
+  if (rawBytes != nullptr) {
+    const std::string bytesField = field + ".rawBytes";
+    ReadArray(*rawBytes, bytesField, 6);
+    if (rawBytes->size() != 6) Fail(bytesField, "must hold exactly six numbers");
+    for (size_t i = 0; i < 6; ++i) {
+      a.raw[i] = ReadByte((*rawBytes)[i], bytesField + "[" + std::to_string(i) + "]");
+    }
+  }
+  return a;
+}
+
+SimulatedSmartStatus ReadSmartStatus(const Json& v, const std::string& field) {
+  const std::string text = ReadText(v, field, 40);
+  if (text == "ok") return SimulatedSmartStatus::Ok;
+  if (text == "threshold-exceeded") return SimulatedSmartStatus::ThresholdExceeded;
+  if (text == "error") return SimulatedSmartStatus::Error;
+  Fail(field, "must be \"ok\", \"threshold-exceeded\" or \"error\"");
+}
+
+SimulatedSmartFields ReadSmartFields(const Json* smart, const std::string& at,
+                                     SimulatedSmartStatus& status) {
+  SimulatedSmartFields f;
+  status = SimulatedSmartStatus::Ok;
+  if (smart == nullptr) return f;
+  const std::string field = at + "smart";
+  ReadObject(*smart, field);
+  if (auto* m = Member(*smart, "status")) status = ReadSmartStatus(*m, field + ".status");
+  if (auto* m = Member(*smart, "offlineCollection")) {
+    f.offlineCollection = ReadBool(*m, field + ".offlineCollection");
+  }
+  if (auto* m = Member(*smart, "attributeAutosave")) {
+    f.attributeAutosave = ReadBool(*m, field + ".attributeAutosave");
+  }
+  if (auto* m = Member(*smart, "attributes")) {
+    const std::string listField = field + ".attributes";
+    ReadArray(*m, listField, kMaxSimulatedAttributes);
+    for (size_t i = 0; i < m->size(); ++i) {
+      f.attributes.push_back(ReadAttribute((*m)[i], listField + "[" + std::to_string(i) + "]"));
+    }
+  }
+  return f;
+}
+
+void ReadSectorOverrides(const Json& v, const std::string& field, SimulatedDrive& drive) {
+  ReadObject(v, field);
+  if (v.size() > kMaxSectorOverrides) {
+    Fail(field, "holds more than " + std::to_string(kMaxSectorOverrides) + " sectors");
+  }
+  for (const auto& [key, hex] : v.items()) {
+    const std::string entry = field + "." + key;
+    const bool digits =
+        !key.empty() && key.size() <= 15 &&
+        std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) Fail(entry, "the key must be a sector number (LBA) in decimal");
+    const uint64_t lba = std::stoull(key);
+    if (lba > kMax48Bit) Fail(entry, "the sector number is beyond 48-bit addressing");
+    drive.sectors[lba] = ReadHexSector(hex, entry);
+  }
+}
+
+void ReadVolumes(const Json& v, const std::string& field, SimulatedDrive& drive) {
+  ReadObject(v, field);
+  for (const auto& [key, name] : v.items()) {
+    const std::string entry = field + "." + key;
+    if (key.size() != 1 || key[0] < '1' || key[0] > '4') {
+      Fail(entry, "the key must be a primary partition number from 1 to 4");
+    }
+    drive.volumes[key[0] - '0'] = ReadText(name, entry, 260);
+  }
+}
+
+std::set<AtaCommand> ReadCommandNames(const Json& v, const std::string& field) {
+  ReadArray(v, field, kMaxFailureNames);
+  std::set<AtaCommand> commands;
+  for (size_t i = 0; i < v.size(); ++i) {
+    const std::string entry = field + "[" + std::to_string(i) + "]";
+    const std::string name = ReadText(v[i], entry, 40);
+    const auto command = AtaCommandFromName(name);
+    if (!command) Fail(entry, "\"" + name + "\" is not a command name such as SMART_READ_DATA");
+    commands.insert(*command);
+  }
+  return commands;
+}
+
+void ReadFailures(const Json& v, const std::string& field, SimulatedDrive& drive) {
+  ReadObject(v, field);
+  if (auto* m = Member(v, "open")) drive.failOpen = ReadBool(*m, field + ".open");
+  if (auto* m = Member(v, "ioctl")) drive.ioctlFailures = ReadCommandNames(*m, field + ".ioctl");
+  if (auto* m = Member(v, "errorBit")) {
+    drive.errorBitFailures = ReadCommandNames(*m, field + ".errorBit");
+  }
+}
+
+std::string ReadImagePath(const Json& v, const std::string& field, const std::string& baseDir) {
+  const fs::path given(ReadText(v, field, 4096));
+  const fs::path resolved =
+      given.is_absolute() || baseDir.empty() ? given : fs::path(baseDir) / given;
+  std::error_code ec;
+  if (!fs::is_regular_file(resolved, ec)) Fail(field, "cannot open " + resolved.string());
+  std::ifstream probe(resolved, std::ios::binary);
+  if (!probe) Fail(field, "cannot open " + resolved.string());
+  return resolved.string();
+}
+
+// `at` is the field prefix of this drive ("" or "drives[2].").
+SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber,
+                         const std::string& baseDir) {
+  if (!d.is_object())
+    Fail(at.empty() ? "(top level)" : at.substr(0, at.size() - 1), "must be a drive object");
+  SimulatedDrive drive;
+  drive.driveNumber = defaultNumber;
+  if (auto* m = Member(d, "driveNumber")) {
+    drive.driveNumber = static_cast<int>(ReadUnsigned(*m, at + "driveNumber", 0, kMaxDriveNumber));
+  }
+  const SimulatedIdentifyFields identify = ReadIdentifyFields(d, at);
+  const SimulatedSmartFields smart = ReadSmartFields(Member(d, "smart"), at, drive.smartStatus);
+  drive.identify = BuildIdentifySector(identify);
+  drive.smartData = BuildSmartDataSector(smart);
+  drive.smartThresholds = BuildSmartThresholdsSector(smart);
+  if (auto* m = Member(d, "identifyHex")) drive.identify = ReadHexSector(*m, at + "identifyHex");
+  if (auto* m = Member(d, "smartDataHex")) drive.smartData = ReadHexSector(*m, at + "smartDataHex");
+  if (auto* m = Member(d, "smartThresholdsHex")) {
+    drive.smartThresholds = ReadHexSector(*m, at + "smartThresholdsHex");
+  }
+  const uint64_t userSectors = IdentifyUserSectors(drive.identify);
+  drive.nativeMaxAddress = userSectors == 0 ? 0 : userSectors - 1;
+  if (auto* m = Member(d, "nativeMaxAddress")) {
+    drive.nativeMaxAddress = ReadUnsigned(*m, at + "nativeMaxAddress", 0, kMax48Bit);
+  }
+  if (auto* m = Member(d, "image")) drive.imagePath = ReadImagePath(*m, at + "image", baseDir);
+  if (auto* m = Member(d, "sectorsHex")) ReadSectorOverrides(*m, at + "sectorsHex", drive);
+  if (auto* m = Member(d, "volumes")) ReadVolumes(*m, at + "volumes", drive);
+  if (auto* m = Member(d, "failures")) ReadFailures(*m, at + "failures", drive);
+  if (auto* m = Member(d, "latencyMs")) {
+    drive.latencyMs = static_cast<int>(ReadUnsigned(*m, at + "latencyMs", 0, kMaxLatencyMs));
+  }
+  return drive;
+}
+
+// Where each drive came from, so a repeated drive number can name both places.
+struct DriveOrigin {
+  std::string source;
+  std::string field;
+};
+
+void CheckDriveNumbers(const std::vector<SimulatedDrive>& drives,
+                       const std::vector<DriveOrigin>& origins, std::string& error) {
+  for (size_t i = 0; i < drives.size() && error.empty(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (drives[i].driveNumber != drives[j].driveNumber) continue;
+      error = origins[i].source + ": " + origins[i].field + "driveNumber: drive number " +
+              std::to_string(drives[i].driveNumber) + " is already used by " +
+              (origins[j].source == origins[i].source ? "" : origins[j].source + " ") +
+              (origins[j].field.empty() ? "another drive"
+                                        : origins[j].field.substr(0, origins[j].field.size() - 1));
+      break;
+    }
+  }
+}
+
+std::string JsonProblem(const Json::parse_error& e) {
+  std::string what = e.what();
+  // Drop the library's "[json.exception.parse_error.101] " tag; keep the position and reason.
+  if (auto end = what.find("] ");
+      what.rfind("[json.exception", 0) == 0 && end != std::string::npos) {
+    what.erase(0, end + 2);
+  }
+  return "not valid JSON: " + what;
+}
+
+// Parses one document; `folderFile` means it must be a single drive object.
+bool ParseDocument(std::string_view text, const std::string& baseDir, const std::string& source,
+                   bool folderFile, int firstNumber, std::vector<SimulatedDrive>& drives,
+                   std::vector<DriveOrigin>& origins, std::string& error) {
+  try {
+    const Json doc = Json::parse(text.begin(), text.end());
+    if (!doc.is_object()) Fail("(top level)", "must be a drive object or {\"drives\": [...]}");
+    const Json* list = Member(doc, "drives");
+    if (list == nullptr) {
+      drives.push_back(ReadDrive(doc, "", firstNumber, baseDir));
+      origins.push_back({source, ""});
+      return true;
+    }
+    if (folderFile) Fail("drives", "a file in a simulation folder holds one drive object");
+    ReadArray(*list, "drives", kMaxDrivesInFile);
+    for (size_t i = 0; i < list->size(); ++i) {
+      const std::string at = "drives[" + std::to_string(i) + "].";
+      drives.push_back(ReadDrive((*list)[i], at, firstNumber + static_cast<int>(i), baseDir));
+      origins.push_back({source, at});
+    }
+    return true;
+  } catch (const Json::parse_error& e) {
+    error = source + ": " + JsonProblem(e);
+  } catch (const FieldError& e) {
+    error = source + ": " + e.field + ": " + e.problem;
+  } catch (const std::exception& e) {
+    error = source + ": cannot be read: " + e.what();
+  }
+  return false;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& text, std::string& error) {
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (ec) {
+    error = path.string() + ": cannot be read: " + ec.message();
+    return false;
+  }
+  if (size > kMaxFileBytes) {
+    error = path.string() + ": is larger than 32 MB, too large for a simulation file";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path.string() + ": cannot be opened";
+    return false;
+  }
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool LoadFolder(const fs::path& folder, std::vector<SimulatedDrive>& drives, std::string& error) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (entry.path().extension() == ".json" && entry.is_regular_file(ec))
+      files.push_back(entry.path());
+  }
+  if (ec) {
+    error = folder.string() + ": cannot be listed: " + ec.message();
+    return false;
+  }
+  if (files.empty()) {
+    error = folder.string() + ": holds no .json simulation files";
+    return false;
+  }
+  if (files.size() > kMaxDrivesInFile) {
+    error = folder.string() + ": holds more than 16 .json files (drive numbers run from 0 to 15)";
+    return false;
+  }
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  std::vector<DriveOrigin> origins;
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::string text;
+    if (!ReadWholeFile(files[i], text, error)) return false;
+    if (!ParseDocument(text, folder.string(), files[i].string(), true, static_cast<int>(i), drives,
+                       origins, error)) {
+      return false;
+    }
+  }
+  CheckDriveNumbers(drives, origins, error);
+  return error.empty();
+}
+
+}  // namespace
+
+Sector BuildIdentifySector(const SimulatedIdentifyFields& f) {
+  Sector s{};
+  PutWord(s, 0, 0x0040);  // fixed disk
+  PutWord(s, 1, 16383);   // default CHS geometry, as drives above 8 GB report it
+  PutWord(s, 3, 16);
+  PutWord(s, 6, 63);
+  PutAtaString(s, 10, 10, f.serial);
+  PutAtaString(s, 23, 4, f.firmware);
+  PutAtaString(s, 27, 20, f.model);
+  PutWord(s, 47, 0x8010);
+  PutWord(s, 49, 0x0F00);  // LBA, DMA, IORDY
+  PutWord(s, 53, 0x0007);
+  const uint64_t lba28 = f.lba48 ? std::min(f.sectors, kLba28Limit) : f.sectors;
+  PutLe32(s, 120, static_cast<uint32_t>(lba28));  // words 60-61
+  PutWord(s, 80, 0x01F0);                         // ATA-4 to ATA-8
+  // Words 82-87: command sets supported (82-84) and enabled (85-87).
+  PutWord(s, 82,
+          static_cast<uint16_t>(0x0060 | Bit(true, 0) | Bit(f.securityEnabled, 1) |
+                                Bit(f.hpaEnabled, 10)));
+  PutWord(s, 83,
+          static_cast<uint16_t>(0x7000 | Bit(f.lba48, 10) | Bit(f.aam.supported, 9) |
+                                Bit(f.apm.supported, 3)));
+  PutWord(s, 84, 0x4003);
+  PutWord(s, 85,
+          static_cast<uint16_t>(0x0060 | Bit(f.smartEnabled, 0) | Bit(f.securityEnabled, 1) |
+                                Bit(f.hpaEnabled, 10)));
+  PutWord(s, 86,
+          static_cast<uint16_t>(0x3000 | Bit(f.lba48, 10) | Bit(f.aam.enabled, 9) |
+                                Bit(f.apm.enabled, 3)));
+  PutWord(s, 87, 0x4003);
+  PutWord(s, 88, 0x203F);  // UDMA 0-5 supported, 5 selected
+  PutWord(s, 91, LevelWord(f.apm));
+  PutWord(s, 94, LevelWord(f.aam));
+  if (f.lba48) {
+    PutLe32(s, 200, static_cast<uint32_t>(f.sectors));  // words 100-103
+    PutLe32(s, 204, static_cast<uint32_t>(f.sectors >> 32));
+  }
+  PutWord(s, 128, static_cast<uint16_t>(Bit(f.securityEnabled, 0) | Bit(f.securityEnabled, 1)));
+  s[510] = 0xA5;  // integrity word signature; the checksum goes in byte 511
+  SetSectorChecksum(s);
+  return s;
+}
+
+Sector BuildSmartDataSector(const SimulatedSmartFields& f) {
+  Sector s = NewSmartSector();
+  for (size_t i = 0; i < f.attributes.size() && i < kMaxSimulatedAttributes; ++i) {
+    const SimulatedAttribute& a = f.attributes[i];
+    const size_t at = 2 + 12 * i;
+    s[at] = a.id;
+    PutLe16(s, at + 1, a.flags);
+    s[at + 3] = a.value;
+    s[at + 4] = a.worst;
+    std::copy(a.raw.begin(), a.raw.end(), s.begin() + static_cast<std::ptrdiff_t>(at + 5));
+  }
+  s[362] = f.offlineCollection ? 0x82 : 0x00;  // off-line collection status
+  PutLe16(s, 364, 600);                        // seconds to complete off-line collection
+  s[367] = static_cast<uint8_t>(0x59 | (f.offlineCollection ? 0x02 : 0));
+  PutLe16(s, 368, static_cast<uint16_t>(0x0001 | (f.attributeAutosave ? 0x02 : 0)));
+  s[370] = 0x01;  // error logging supported
+  s[372] = 2;     // short self-test minutes
+  s[373] = 60;    // extended self-test minutes
+  SetSectorChecksum(s);
+  return s;
+}
+
+Sector BuildSmartThresholdsSector(const SimulatedSmartFields& f) {
+  Sector s = NewSmartSector();
+  for (size_t i = 0; i < f.attributes.size() && i < kMaxSimulatedAttributes; ++i) {
+    s[2 + 12 * i] = f.attributes[i].id;
+    s[2 + 12 * i + 1] = f.attributes[i].threshold;
+  }
+  SetSectorChecksum(s);
+  return s;
+}
+
+bool ParseSimulationText(std::string_view text, const std::string& baseDir,
+                         const std::string& sourceName, std::vector<SimulatedDrive>& drives,
+                         std::string& error) {
+  std::vector<SimulatedDrive> parsed;
+  std::vector<DriveOrigin> origins;
+  error.clear();
+  if (!ParseDocument(text, baseDir, sourceName, false, 0, parsed, origins, error)) return false;
+  CheckDriveNumbers(parsed, origins, error);
+  if (!error.empty()) return false;
+  drives = std::move(parsed);
+  return true;
+}
+
+bool LoadSimulationPath(const std::string& path, std::vector<SimulatedDrive>& drives,
+                        std::string& error) {
+  error.clear();
+  std::error_code ec;
+  const fs::path p(path);
+  std::vector<SimulatedDrive> parsed;
+  if (fs::is_directory(p, ec)) {
+    if (!LoadFolder(p, parsed, error)) return false;
+    drives = std::move(parsed);
+    return true;
+  }
+  if (!fs::exists(p, ec)) {
+    error = path + ": no such simulation file or folder";
+    return false;
+  }
+  std::string text;
+  if (!ReadWholeFile(p, text, error)) return false;
+  const std::string baseDir = p.has_parent_path() ? p.parent_path().string() : std::string();
+  return ParseSimulationText(text, baseDir, path, drives, error);
+}
+
+}  // namespace dv
