@@ -46,7 +46,7 @@ inline constexpr uint32_t kNinBalloonTimeout = 0x0404;
 inline constexpr uint32_t kNinBalloonUserClick = 0x0405;
 
 // Balloon icon kinds, passed to the platform as the info flags 0..3.
-enum class BalloonKind : uint32_t { None = 0, Info = 1, Warning = 2, Error = 3 };
+enum class TrayBalloonKind : uint32_t { None = 0, Info = 1, Warning = 2, Error = 3 };
 
 // Modifier bits of the mouse events.
 inline constexpr uint32_t kShiftShift = 1;

@@ -11,14 +11,14 @@ namespace dv {
 namespace {
 
 QSystemTrayIcon::MessageIcon MessageIconOf(uint32_t infoFlags) {
-  switch (static_cast<BalloonKind>(infoFlags & 0x3)) {
-    case BalloonKind::Info:
+  switch (static_cast<TrayBalloonKind>(infoFlags & 0x3)) {
+    case TrayBalloonKind::Info:
       return QSystemTrayIcon::Information;
-    case BalloonKind::Warning:
+    case TrayBalloonKind::Warning:
       return QSystemTrayIcon::Warning;
-    case BalloonKind::Error:
+    case TrayBalloonKind::Error:
       return QSystemTrayIcon::Critical;
-    case BalloonKind::None:
+    case TrayBalloonKind::None:
       break;
   }
   return QSystemTrayIcon::NoIcon;
@@ -74,7 +74,11 @@ bool QtNotificationArea::Modify(const NotifyIconData& data) {
   QSystemTrayIcon& icon = *it->second.icon;
   Apply(icon, data);
   if ((data.flags & kNifInfo) != 0 && !data.info.isEmpty()) {
-    icon.showMessage(data.infoTitle, data.info, MessageIconOf(data.infoFlags),
+    // The record separates lines with carriage returns; Qt's pop-ups and notifications want
+    // line feeds.
+    QString text = data.info;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
+    icon.showMessage(data.infoTitle, text, MessageIconOf(data.infoFlags),
                      static_cast<int>(data.timeoutOrVersion));
     const uintptr_t id = data.id;
     QTimer::singleShot(0, this, [this, id] { Deliver(id, {kNinBalloonShow}); });

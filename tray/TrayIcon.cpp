@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QEvent>
 #include <QMenu>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 
@@ -27,6 +28,12 @@ TTrayIcon::~TTrayIcon() {
   DeleteTrayIcon();
   if (owner != nullptr) owner->removeEventFilter(this);
   area.Detach(Id());
+}
+
+void TTrayIcon::SetOwner(QWidget* value) {
+  if (owner != nullptr) owner->removeEventFilter(this);
+  owner = value;
+  if (owner != nullptr) owner->installEventFilter(this);
 }
 
 void TTrayIcon::Loaded() {
@@ -130,7 +137,7 @@ bool TTrayIcon::ClearBalloon() {
   return UpdateTrayIcon();
 }
 
-bool TTrayIcon::ShowBalloon(const QString& title, const QString& text, BalloonKind kind,
+bool TTrayIcon::ShowBalloon(const QString& title, const QString& text, TrayBalloonKind kind,
                             int timeoutSeconds) {
   ClearBalloon();
   trayIconData.flags |= kNifInfo;
@@ -334,12 +341,16 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   if (watched != owner || owner == nullptr) return false;
   switch (event->type()) {
     case QEvent::WindowStateChange:
-      if (!owner->isMinimized()) return false;
-      if (TryMinimizeEvents()) return true;
-      // No handler: the window would minimize normally, but the program as a whole minimizing
-      // still sends its main window to the tray.
-      if (minimizeToTray) DoTrayMinimize();
-      return false;
+      if (!minimizeToTray || !owner->isMinimized()) return false;
+      // The state change has to finish before the window can be hidden.
+      QTimer::singleShot(0, this, [this] {
+        if (owner == nullptr || !owner->isMinimized()) return;
+        // Without a handler the window would minimize normally, but the program as a whole
+        // minimizing still sends its main window to the tray.
+        if (!TryMinimizeEvents()) DoTrayMinimize();
+      });
+      // An icon with a handler takes the minimize for itself; the others never see it.
+      return static_cast<bool>(OnMinimizeToTray);
     case QEvent::Show:
       owner->raise();
       owner->activateWindow();

@@ -39,6 +39,9 @@ class TTrayIcon : public QObject, private TrayMessageSink {
   // What the end of loading a configured icon does: asks OnStartup, sends the icon record and
   // applies IconVisible, CycleIcons and WantEnterExitEvents, then the notification version.
   void Loaded();
+  // The window whose minimizing becomes hiding; it may be given after construction.
+  QWidget* Owner() const { return owner; }
+  void SetOwner(QWidget* value);
 
   const QIcon& Icon() const { return icon; }
   void SetIcon(const QIcon& value);
@@ -73,7 +76,8 @@ class TTrayIcon : public QObject, private TrayMessageSink {
   virtual bool AddTrayIcon();
   virtual bool DeleteTrayIcon();
   virtual bool UpdateTrayIcon();
-  bool ShowBalloon(const QString& title, const QString& text, BalloonKind kind, int timeoutSeconds);
+  bool ShowBalloon(const QString& title, const QString& text, TrayBalloonKind kind,
+                   int timeoutSeconds);
   bool ClearBalloon();
   void SendMainFormToTray();
 
