@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/AttributeRows.h"
+#include "core/Monitor.h"
+#include "core/SimulatedDrives.h"
+#include "core/SmartSectorBuilder.h"
+
+namespace dv {
+namespace {
+
+using test::MakeSectors;
+
+SimulatedDrive DriveAt(int driveNumber, uint8_t temperature) {
+  const SmartSectors sectors = MakeSectors({
+      {9, 0x0032, 99, 99, {static_cast<uint8_t>(driveNumber)}, 0},
+      {194, 0x0022, 100, 100, {temperature}, 0},
+  });
+  SimulatedDrive drive;
+  drive.driveNumber = driveNumber;
+  drive.identify[2 * 82] = 0x01;  // S.M.A.R.T. supported and enabled (words 82, 85 bit 0)
+  drive.identify[2 * 85] = 0x01;
+  drive.smartData = sectors.SMARTData;
+  drive.smartThresholds = sectors.SMARTThresholds;
+  return drive;
+}
+
+class MonitorPass : public ::testing::Test {
+ protected:
+  MonitorPass() : system_({DriveAt(0, 30), DriveAt(3, 40), DriveAt(4, 50)}) {
+    drives_.DriveCount = 3;
+    for (int position = 1; position <= 3; ++position) {
+      drives_.At(position).DriveNumber = static_cast<uint8_t>(position == 1 ? 0 : position + 1);
+      drives_.At(position).SMARTEnabled = true;
+    }
+  }
+
+  // Runs one pass and records what the observer saw.
+  PassOutcome Pass(int selected) {
+    readings_.clear();
+    shownRows_.clear();
+    return monitor_.CheckHDDs(selected,
+                              [this](const PositionReading& reading, const SmartSectors& sectors) {
+                                readings_.push_back(reading);
+                                if (reading.shown && reading.result.sectorsRead) {
+                                  shownRows_ = BuildAttributeRows(sectors, RawPresentation::Dec);
+                                }
+                              });
+  }
+  int CommandsFor(int driveNumber) const {
+    int count = 0;
+    for (const auto& logged : system_.CommandLog()) count += logged.driveNumber == driveNumber;
+    return count;
+  }
+
+  SimulatedDriveSystem system_;
+  DriveTable drives_;
+  SmartSectors sectors_;
+  Monitor monitor_{system_, drives_, sectors_};
+  std::vector<PositionReading> readings_;
+  std::vector<AttributeRow> shownRows_;
+};
+
+TEST_F(MonitorPass, HealthyDrivesGiveAGoodPassAndFreshTemperatures) {
+  EXPECT_TRUE(Pass(0).good);
+  ASSERT_EQ(readings_.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(readings_[i].position, i + 1);
+    EXPECT_TRUE(readings_[i].monitored);
+    EXPECT_FALSE(readings_[i].shown) << "nothing selected";
+    EXPECT_TRUE(readings_[i].result.Passed());
+  }
+  EXPECT_EQ(drives_.At(1).Temperature, 30);
+  EXPECT_EQ(drives_.At(2).Temperature, 40);
+  EXPECT_EQ(drives_.At(3).Temperature, 50);
+  EXPECT_EQ(system_.TotalOpens(), 9);
+  EXPECT_EQ(system_.OpenHandleCount(), 0);
+  EXPECT_TRUE(shownRows_.empty());
+}
+
+TEST_F(MonitorPass, AFailingDriveDoesNotStopTheOthersBeingRead) {
+  for (int failing : {0, 3, 4}) {
+    SCOPED_TRACE(failing);
+    for (auto& drive : {0, 3, 4}) {
+      system_.FindDrive(drive)->smartStatus =
+          drive == failing ? SimulatedSmartStatus::ThresholdExceeded : SimulatedSmartStatus::Ok;
+    }
+    system_.ClearLog();
+    system_.FindDrive(4)->smartData[kSmartTableOffset + 12 + 5] =
+        static_cast<uint8_t>(60 + failing);
+    EXPECT_FALSE(Pass(0).good);
+    EXPECT_EQ(CommandsFor(0), 3);
+    EXPECT_EQ(CommandsFor(3), 3);
+    EXPECT_EQ(CommandsFor(4), 3);
+    EXPECT_EQ(drives_.At(3).Temperature, 60 + failing) << "the last drive's fresh temperature";
+    for (const auto& reading : readings_) {
+      EXPECT_EQ(reading.result.statusOK, drives_.At(reading.position).DriveNumber != failing);
+    }
+  }
+}
+
+TEST_F(MonitorPass, DriveWithSmartOffIsNeitherReadNorCounted) {
+  drives_.At(2).SMARTEnabled = false;
+  system_.FindDrive(3)->smartStatus = SimulatedSmartStatus::ThresholdExceeded;
+  EXPECT_TRUE(Pass(0).good);
+  EXPECT_EQ(CommandsFor(3), 0);
+  ASSERT_EQ(readings_.size(), 3u) << "the observer still hears of it, for its tray icon";
+  EXPECT_FALSE(readings_[1].monitored);
+  EXPECT_FALSE(readings_[1].result.verdictReached);
+}
+
+TEST_F(MonitorPass, RemovedDriveMakesEveryPassBad) {
+  system_.FindDrive(3)->failOpen = true;
+  EXPECT_FALSE(Pass(0).good);
+  EXPECT_FALSE(Pass(0).good);
+  EXPECT_FALSE(readings_[1].result.verdictReached);
+  EXPECT_TRUE(readings_[2].result.Passed());
+}
+
+TEST_F(MonitorPass, ObserverSeesTheSelectedDrivesSectorsWhileItIsShown) {
+  Pass(2);
+  EXPECT_FALSE(readings_[0].shown);
+  EXPECT_TRUE(readings_[1].shown);
+  EXPECT_FALSE(readings_[2].shown);
+  // Position 3 was read after position 2, yet the rows are position 2's (drive number 3).
+  ASSERT_EQ(shownRows_.size(), 2u);
+  EXPECT_EQ(shownRows_[0][kColumnRaw], "3");
+  EXPECT_EQ(shownRows_[1][kColumnRaw], "40");
+  EXPECT_EQ(sectors_.FindSMARTAttribute(9).Raw, 4u) << "the holder keeps the drive read last";
+}
+
+TEST_F(MonitorPass, ActivityMarkTurnsTwiceInEightPasses) {
+  drives_.DriveCount = 0;
+  std::string marks;
+  for (int pass = 0; pass < 9; ++pass) marks += Pass(0).activityMark;
+  EXPECT_EQ(marks, "|/-\\|/-\\|");
+  EXPECT_EQ(monitor_.ActivityPhase(), 1);
+  EXPECT_EQ(ActivityMark(7), "\\");
+}
+
+}  // namespace
+}  // namespace dv
