@@ -1,0 +1,351 @@
+// The main window's controls and their wiring. Start-up and exit live in MainUnitLifecycle.cpp,
+// the settings in MainUnitSettings.cpp, the drives and the monitoring pass in MainUnitMonitor.cpp,
+// the Icons group in MainUnitIcons.cpp.
+#include "app/MainUnit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/AboutLinks.h"
+#include "app/PowerEvents.h"
+#include "app/SingleInstance.h"
+#include "app/TemperatureIcons.h"
+#include "core/Monitor.h"
+#include "ui/ColorSwatch.h"
+#include "ui/Dialogs.h"
+#include "ui/MBRUnit.h"
+#include "ui/SMARTFormUnit.h"
+#include "ui/SMTPUnit.h"
+#include "ui/UpDown.h"
+
+namespace dv {
+
+namespace {
+
+constexpr int kClientWidth = 491;
+constexpr int kClientHeight = 392;
+constexpr int kRefreshMinimum = 15;
+constexpr int kRefreshMaximum = 900;
+constexpr int kRefreshStep = 15;
+constexpr int kSmartTimerDesignInterval = 15000;
+constexpr int kReportTimerDesignInterval = 1200000;
+
+QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int width = 0) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  if (width > 0) label->resize(width, 16);
+  return label;
+}
+
+QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
+                             const QRect& place) {
+  auto* button = new QToolButton(parent);
+  button->setIcon(parent->style()->standardIcon(pixmap));
+  if (!hint.isEmpty()) button->setToolTip(hint);
+  button->setAutoRaise(true);
+  button->setGeometry(place);
+  return button;
+}
+
+void SetTextColor(QLabel* label, const char* color) {
+  label->setStyleSheet(QString("color: %1").arg(color));
+}
+
+}  // namespace
+
+TMainForm::TMainForm(MainFormContext context, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      context_(std::move(context)) {
+  setWindowTitle("Diskvigil");
+  setFixedSize(kClientWidth, kClientHeight);
+  BuildTopRow();
+  BuildInformationGroup();
+  BuildSettingsGroup();
+  BuildIconsGroup();
+  BuildAboutGroup();
+  BuildMenuAndDialogs();
+
+  SMARTT = new QTimer(this);
+  SMARTT->setInterval(kSmartTimerDesignInterval);
+  SMTPReportsTimer = new QTimer(this);
+  SMTPReportsTimer->setInterval(kReportTimerDesignInterval);
+
+  monitor_ = std::make_unique<Monitor>(*context_.driveSystem, drives_, sectors_);
+  ConnectHandlers();
+}
+
+TMainForm::~TMainForm() {
+  // The icons outlive us; they must not call back into a destroyed window.
+  if (context_.icons != nullptr) {
+    context_.icons->onClick = nullptr;
+    context_.icons->onMinimizeToTray = nullptr;
+    context_.icons->SetPopupMenu(nullptr);
+  }
+}
+
+void TMainForm::BuildTopRow() {
+  HDDNL = MakeLabel("HDD:", this, 6, 9);
+  HDDCB = new QComboBox(this);
+  HDDCB->setGeometry(36, 5, 402, 22);
+  HDDRefreshSB =
+      MakeSpeedButton(this, QStyle::SP_BrowserReload, "Refresh HDDs List", QRect(442, 5, 23, 22));
+  MBRReadSB = MakeSpeedButton(this, QStyle::SP_DriveHDIcon, "Get MBR", QRect(466, 5, 23, 22));
+
+  HDDGB = new QGroupBox(this);
+  HDDGB->setGeometry(4, 30, 300, 30);
+  SMARTNL = MakeLabel("S.M.A.R.T.:", HDDGB, 6, 7);
+  SMARTStatusL = MakeLabel("...", HDDGB, 76, 7, 150);
+  SetTextColor(SMARTStatusL, "blue");
+  SMARTReadSB = MakeSpeedButton(HDDGB, QStyle::SP_FileDialogDetailedView, "Read S.M.A.R.T.",
+                                QRect(272, 4, 23, 22));
+}
+
+void TMainForm::BuildInformationGroup() {
+  InformationGB = new QGroupBox("Information", this);
+  InformationGB->setGeometry(4, 62, 300, 178);
+  QWidget* g = InformationGB;
+  HDDSNNL = MakeLabel("Serial Number:", g, 8, 20);
+  HDDSNL = MakeLabel("...", g, 120, 20, 172);
+  HDDFirmwareNL = MakeLabel("Firmware Revision:", g, 8, 38);
+  HDDFirmwareL = MakeLabel("...", g, 120, 38, 172);
+  HDDModelNL = MakeLabel("Model Number:", g, 8, 56);
+  HDDModelL = MakeLabel("...", g, 120, 56, 172);
+  SetTextColor(HDDModelL, "blue");
+  HDDSizeNL = MakeLabel("Size, GB:", g, 8, 74);
+  HDDSizeL = MakeLabel("...", g, 120, 74, 50);
+  SetTextColor(HDDSizeL, "blue");
+  HDDHPANL = MakeLabel("HPA, MB:", g, 8, 92);
+  HDDHPAUL = MakeLabel("...", g, 120, 92, 50);
+  HDDHPANL->setEnabled(false);
+  HDDHPAUL->setEnabled(false);
+
+  HDDLogoI = new QLabel(g);
+  HDDLogoI->setGeometry(172, 76, 121, 33);
+
+  HDDLBA48L = MakeLabel("LBA48", g, 8, 116, 50);
+  HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 116, 70);
+  HDDHPAL = MakeLabel("HPA", g, 136, 116, 40);
+  HDDSecML = MakeLabel("Security", g, 180, 116, 70);
+  SetTextColor(HDDSecML, "blue");
+
+  HDDTempNL = MakeLabel("Temperature, \u00B0C:", g, 8, 142);
+  HDDTempL = MakeLabel("...", g, 120, 142, 36);
+  HDDTempL->setToolTip("Temperature");
+  HDDTempLoL = MakeLabel("...", g, 160, 142, 36);
+  HDDTempLoL->setToolTip("Low Airflow Temperature");
+  SetTextColor(HDDTempLoL, "blue");
+  HDDTempHiL = MakeLabel("...", g, 200, 142, 36);
+  HDDTempHiL->setToolTip("High Airflow Temperature");
+  SetTextColor(HDDTempHiL, "red");
+  HDDAirTempL = MakeLabel("...", g, 240, 142, 36);
+  HDDAirTempL->setToolTip("Airflow Temperature");
+  for (QLabel* label : {HDDLBA48L, HDDSMARTL, HDDHPAL, HDDSecML, HDDTempNL, HDDTempL, HDDTempLoL,
+                        HDDTempHiL, HDDAirTempL}) {
+    label->setEnabled(false);
+  }
+
+  AAMGB = new QGroupBox("AAM", this);
+  AAMGB->setGeometry(4, 242, 148, 54);
+  APMGB = new QGroupBox("APM", this);
+  APMGB->setGeometry(156, 242, 148, 54);
+}
+
+void TMainForm::BuildSettingsGroup() {
+  SettingsGB = new QGroupBox("Settings", this);
+  SettingsGB->setGeometry(308, 30, 179, 146);
+  QWidget* g = SettingsGB;
+  SMARTMonCB = new QCheckBox("S.M.A.R.T. Monitoring", g);
+  SMARTMonCB->setGeometry(8, 18, 150, 18);
+  SMARTMonCB->setChecked(true);
+  SMARTRunL = MakeLabel("-", g, 162, 19, 12);
+  HDDRefreshIntNL = MakeLabel("Refresh Interval, s", g, 8, 42);
+  HDDRefreshIntE = new QLineEdit(g);
+  HDDRefreshIntE->setReadOnly(true);
+  HDDRefreshIntE->setGeometry(122, 39, 36, 20);
+  HDDRefreshIntUD = new UpDown(kRefreshMinimum, kRefreshMaximum, kRefreshStep, kRefreshMinimum, g);
+  HDDRefreshIntUD->setGeometry(158, 39, 15, 20);
+  HDDRefreshIntUD->SetAssociate(HDDRefreshIntE);
+  AlertCB = new QCheckBox("Alert Sound", g);
+  AlertCB->setGeometry(8, 64, 160, 18);
+  BallHCB = new QCheckBox("Balloon Hints", g);
+  BallHCB->setGeometry(8, 84, 160, 18);
+  AutoRunCB = new QCheckBox("AutoRun", g);
+  AutoRunCB->setGeometry(8, 104, 100, 18);
+  SMTPSB = MakeSpeedButton(g, QStyle::SP_MessageBoxInformation, "SMTP Reports & Warnings",
+                           QRect(126, 116, 23, 22));
+  SaveSettingsSB =
+      MakeSpeedButton(g, QStyle::SP_DialogSaveButton, QString(), QRect(150, 116, 23, 22));
+}
+
+void TMainForm::BuildIconsGroup() {
+  IconsGB = new QGroupBox("Icons", this);
+  IconsGB->setGeometry(308, 178, 179, 118);
+  for (int row = 0; row < kMaxDrives; ++row) {
+    // Two columns of three rows.
+    const int x = 8 + (row / 3) * 86;
+    const int y = 22 + (row % 3) * 30;
+    HDDINL[row] = MakeLabel(QString("HDD%1:").arg(row + 1), IconsGB, x, y);
+    HDDTempTrayFI[row] = new ColorSwatch(IconsGB);
+    HDDTempTrayFI[row]->move(x + 38, y + 3);
+    HDDTempTrayBI[row] = new ColorSwatch(IconsGB);
+    HDDTempTrayBI[row]->move(x + 50, y + 3);
+    HDDTempTrayCB[row] = new QCheckBox(IconsGB);
+    HDDTempTrayCB[row]->move(x + 62, y);
+    HDDTempTrayCB[row]->setEnabled(false);
+  }
+}
+
+void TMainForm::BuildAboutGroup() {
+  AboutGB = new QGroupBox("About", this);
+  AboutGB->setGeometry(4, 298, 483, 70);
+  ProgNameL = MakeLabel("Diskvigil", AboutGB, 10, 18, 90);
+  QFont bold = ProgNameL->font();
+  bold.setBold(true);
+  ProgNameL->setFont(bold);
+  VersionL = MakeLabel("...", AboutGB, 100, 18, 80);
+  OSL = MakeLabel("...", AboutGB, 190, 18, 286);
+  HomeL = MakeLabel("Home page", AboutGB, 10, 42, 140);
+  MailL = MakeLabel(QString(kSupportAddress), AboutGB, 190, 42, 286);
+  for (QLabel* link : {HomeL, MailL}) {
+    QFont underlined = link->font();
+    underlined.setUnderline(true);
+    link->setFont(underlined);
+    SetTextColor(link, "blue");
+    link->setCursor(Qt::PointingHandCursor);
+    link->installEventFilter(this);
+  }
+  StatusSB = new QStatusBar(this);
+  StatusSB->setSizeGripEnabled(false);
+  StatusSB->setGeometry(0, kClientHeight - 22, kClientWidth, 22);
+}
+
+void TMainForm::BuildMenuAndDialogs() {
+  PopupMenu = new QMenu(this);
+  PopupMenu->addAction("Restore", this, [this] { Restore1Click(); });
+  PopupMenu->addSeparator();
+  PopupMenu->addAction("Minimize", this, [this] { Minimize1Click(); });
+  PopupMenu->addSeparator();
+  PopupMenu->addAction("Exit", this, [this] { Exit1Click(); });
+
+  LogSD = new QFileDialog(this, "Save Log");
+  LogSD->setAcceptMode(QFileDialog::AcceptSave);
+  LogSD->setDefaultSuffix("log");
+  LogSD->setNameFilters({"Log files (*.log)", "All files (*)"});
+  ColorDialog = new QColorDialog(this);
+}
+
+void TMainForm::ConnectHandlers() {
+  // activated() is the user's pick only; selecting from code does not reach the handler.
+  connect(HDDCB, &QComboBox::activated, this, [this] { HDDCBChange(); });
+  connect(HDDRefreshSB, &QToolButton::clicked, this, [this] { HDDRefreshSBClick(); });
+  connect(MBRReadSB, &QToolButton::clicked, this, [this] { MBRReadSBClick(); });
+  connect(SMARTReadSB, &QToolButton::clicked, this, [this] { SMARTReadSBClick(); });
+  connect(SMARTMonCB, &QCheckBox::toggled, this, [this] { SMARTMonCBClick(); });
+  connect(HDDRefreshIntUD, &UpDown::clicked, this, [this] { HDDRefreshIntUDClick(); });
+  connect(SaveSettingsSB, &QToolButton::clicked, this, [this] { SaveSettingsSBClick(); });
+  connect(SMTPSB, &QToolButton::clicked, this, [this] { SMTPSBClick(); });
+  connect(SMARTT, &QTimer::timeout, this, [this] { SMARTTTimer(); });
+  connect(SMTPReportsTimer, &QTimer::timeout, this, [this] { SMTPReportsTimerTimer(); });
+  for (int row = 0; row < kMaxDrives; ++row) {
+    const int position = row + 1;
+    connect(HDDTempTrayFI[row], &ColorSwatch::clicked, this,
+            [this, position] { TempTrayFIClick(position); });
+    connect(HDDTempTrayBI[row], &ColorSwatch::clicked, this,
+            [this, position] { TempTrayBIClick(position); });
+    connect(HDDTempTrayCB[row], &QCheckBox::toggled, this,
+            [this, position] { TempTrayCBClick(position); });
+  }
+  if (context_.icons != nullptr) {
+    context_.icons->SetPopupMenu(PopupMenu);
+    context_.icons->onClick = [this](int index) { HDDIClick(index); };
+    context_.icons->onMinimizeToTray = [this](int index) { HDDIMinimizeToTray(index); };
+  }
+  if (context_.power != nullptr) {
+    connect(context_.power, &PowerEventSource::suspending, this, [this] { SuspendSteps(); });
+    connect(context_.power, &PowerEventSource::resuming, this, [this] { ResumeSteps(); });
+  }
+}
+
+int TMainForm::SelectedPosition() const { return HDDCB->currentIndex() + 1; }
+
+void TMainForm::HDDCBChange() {
+  const int position = SelectedPosition();
+  ShowHDDInfo(position);
+  ReadSMARTShown(position);
+}
+
+void TMainForm::HDDRefreshSBClick() { EnumerateHDDs(); }
+
+void TMainForm::SMARTReadSBClick() {
+  if (drives_.IsListed(SelectedPosition())) ReadSMARTShown(SelectedPosition());
+  context_.dialogs->ShowModal(*smartForm_);
+}
+
+void TMainForm::MBRReadSBClick() {
+  // The partition reading comes with the MBR window itself.
+  if (mbrForm_ != nullptr) mbrForm_->show();
+}
+
+void TMainForm::SMARTMonCBClick() {
+  if (drives_.DriveCount == 0) return;
+  if (SMARTMonCB->isChecked()) {
+    SMARTT->start();
+  } else {
+    SMARTT->stop();
+  }
+}
+
+void TMainForm::HDDRefreshIntUDClick() {
+  // setInterval restarts a running timer's period, as a changed interval should.
+  SMARTT->setInterval(HDDRefreshIntUD->Position() * 1000);
+}
+
+void TMainForm::SaveSettingsSBClick() { SaveSettings(); }
+
+void TMainForm::SMTPSBClick() { context_.dialogs->ShowModal(*smtpForm_); }
+
+void TMainForm::SMARTTTimer() { CheckHDDs(); }
+
+void TMainForm::HomeLClick() { OpenAboutLink(HomePageUrl(QApplication::applicationDirPath())); }
+
+void TMainForm::MailLClick() { OpenAboutLink(SupportMailUrl()); }
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  auto* link = qobject_cast<QLabel*>(watched);
+  if (link != nullptr && (link == HomeL || link == MailL)) {
+    switch (event->type()) {
+      case QEvent::Enter:
+        SetTextColor(link, "red");
+        break;
+      case QEvent::Leave:
+        SetTextColor(link, "blue");
+        break;
+      case QEvent::MouseButtonRelease:
+        if (link == HomeL) {
+          HomeLClick();
+        } else {
+          MailLClick();
+        }
+        return true;
+      default:
+        break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace dv

@@ -1,0 +1,224 @@
+// The main window `TMainForm`: the program's control panel, and the owner of the start-up
+// sequence, the monitoring pass on the window side, the settings and the exit path.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/OsVersion.h"
+#include "core/Drive.h"
+#include "core/SmartData.h"
+
+class QCheckBox;
+class QColorDialog;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+
+namespace dv {
+
+class AlertSound;
+class AutorunStore;
+class ColorSwatch;
+class Dialogs;
+class DriveSystem;
+class InstanceLock;
+class MailLock;
+class Monitor;
+class PowerEventSource;
+class TemperatureIcons;
+class TMBRForm;
+class TSMARTForm;
+class TSMTPForm;
+class UpDown;
+struct ReadSmartResult;
+
+// Everything the main window needs from outside, handed in so tests can give fakes. The pointers
+// must outlive the window.
+struct MainFormContext {
+  DriveSystem* driveSystem = nullptr;
+  TemperatureIcons* icons = nullptr;
+  Dialogs* dialogs = nullptr;
+  AutorunStore* autorun = nullptr;
+  AlertSound* sound = nullptr;
+  PowerEventSource* power = nullptr;  // may be null: no suspend or resume notices
+  MailLock* mailLock = nullptr;
+  std::filesystem::path settingsPath;
+  std::string programPath;  // the running program, as the autorun entry names it
+  std::function<std::unique_ptr<InstanceLock>()> acquireInstanceLock;
+  std::function<OsInfo()> queryOsInfo;
+  std::function<void()> raisePriority;  // may be null; a refusal is ignored
+  std::function<void()> quit;           // ends the message loop after a completed close
+  std::string version;                  // the program's version, for VersionL
+  std::chrono::milliseconds mailIdleTimeout{30000};
+};
+
+// How a start-up ended.
+enum class StartupResult { Running, SecondInstance, NotNtBased, NoDrive };
+
+class TMainForm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TMainForm(MainFormContext context, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // The start-up sequence. Anything but Running means the program ends without showing a window.
+  StartupResult FormCreate();
+  // The program entry creates the MBR window after the main window.
+  void CreateMBRForm();
+
+  // Drives and selection.
+  bool EnumerateHDDs();
+  void ShowHDDInfo(int position);
+  // ReadSMART(k, show) as the windows use it: the read, then the labels and the grid.
+  bool ReadSMARTShown(int position);
+  void CheckHDDs();
+  int SelectedPosition() const;
+
+  // Settings.
+  void LoadSettings();
+  bool SaveSettings();  // false after the "Unable to write to %s" message
+  void ReadAutorunState();
+
+  // Handlers.
+  void HDDCBChange();
+  void HDDRefreshSBClick();
+  void SMARTReadSBClick();
+  void MBRReadSBClick();
+  void SMARTMonCBClick();
+  void HDDRefreshIntUDClick();
+  void SaveSettingsSBClick();
+  void SMTPSBClick();
+  void SMARTTTimer();
+  void SMTPReportsTimerTimer();
+  void HomeLClick();
+  void MailLClick();
+  void TempTrayFIClick(int position);
+  void TempTrayBIClick(int position);
+  void TempTrayCBClick(int position);
+  void HDDIClick(int index);
+  void HDDIMinimizeToTray(int index);
+  void Exit1Click();
+  void Restore1Click();
+  void Minimize1Click();
+  void QueryEndSession();
+  void SuspendSteps();
+  void ResumeSteps();
+  void SaveSMARTReport();
+
+  bool Exiting() const { return exiting_; }
+  const DriveTable& Drives() const { return drives_; }
+  DriveTable& Drives() { return drives_; }
+  TSMARTForm* SMARTForm() const { return smartForm_.get(); }
+  TSMTPForm* SMTPForm() const { return smtpForm_.get(); }
+  TMBRForm* MBRForm() const { return mbrForm_.get(); }
+
+  // Controls, named as the rest of the program knows them.
+  QLabel* HDDNL;
+  QComboBox* HDDCB;
+  QToolButton* HDDRefreshSB;
+  QToolButton* MBRReadSB;
+  QGroupBox* HDDGB;
+  QLabel* SMARTNL;
+  QLabel* SMARTStatusL;
+  QToolButton* SMARTReadSB;
+  QGroupBox* InformationGB;
+  QLabel* HDDSNNL;
+  QLabel* HDDSNL;
+  QLabel* HDDFirmwareNL;
+  QLabel* HDDFirmwareL;
+  QLabel* HDDModelNL;
+  QLabel* HDDModelL;
+  QLabel* HDDSizeNL;
+  QLabel* HDDSizeL;
+  QLabel* HDDHPANL;
+  QLabel* HDDHPAUL;
+  QLabel* HDDLogoI;
+  QLabel* HDDLBA48L;
+  QLabel* HDDSMARTL;
+  QLabel* HDDHPAL;
+  QLabel* HDDSecML;
+  QLabel* HDDTempNL;
+  QLabel* HDDTempL;
+  QLabel* HDDTempLoL;
+  QLabel* HDDTempHiL;
+  QLabel* HDDAirTempL;
+  QGroupBox* AAMGB;
+  QGroupBox* APMGB;
+  QGroupBox* SettingsGB;
+  QCheckBox* SMARTMonCB;
+  QLabel* SMARTRunL;
+  QLabel* HDDRefreshIntNL;
+  QLineEdit* HDDRefreshIntE;
+  UpDown* HDDRefreshIntUD;
+  QCheckBox* AlertCB;
+  QCheckBox* BallHCB;
+  QCheckBox* AutoRunCB;
+  QToolButton* SMTPSB;
+  QToolButton* SaveSettingsSB;
+  QGroupBox* IconsGB;
+  // Row k of the Icons group is index k - 1.
+  std::array<QLabel*, kMaxDrives> HDDINL{};
+  std::array<ColorSwatch*, kMaxDrives> HDDTempTrayFI{};
+  std::array<ColorSwatch*, kMaxDrives> HDDTempTrayBI{};
+  std::array<QCheckBox*, kMaxDrives> HDDTempTrayCB{};
+  QGroupBox* AboutGB;
+  QLabel* ProgNameL;
+  QLabel* VersionL;
+  QLabel* OSL;
+  QLabel* HomeL;
+  QLabel* MailL;
+  QStatusBar* StatusSB;
+  QTimer* SMARTT;
+  QTimer* SMTPReportsTimer;
+  QMenu* PopupMenu;
+  QFileDialog* LogSD;
+  QColorDialog* ColorDialog;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildTopRow();
+  void BuildInformationGroup();
+  void BuildSettingsGroup();
+  void BuildIconsGroup();
+  void BuildAboutGroup();
+  void BuildMenuAndDialogs();
+  void ConnectHandlers();
+
+  void PaintSwatchesAndIcons();
+  void ApplyAtLeastOneIconRule();
+  void ShowReading(const ReadSmartResult& result);
+  void UpdateTrayIcon(int position);
+  void RaiseWarnings();
+  bool FormCloseSteps();
+  void WaitForMailIdle();
+  void SetFeatureLabelsEnabled(const Drive& drive);
+
+  MainFormContext context_;
+  DriveTable drives_;
+  SmartSectors sectors_;
+  std::unique_ptr<Monitor> monitor_;
+  std::unique_ptr<InstanceLock> instanceLock_;
+  std::unique_ptr<TSMTPForm> smtpForm_;
+  std::unique_ptr<TSMARTForm> smartForm_;
+  std::unique_ptr<TMBRForm> mbrForm_;
+  bool exiting_ = false;
+  bool iconsListedOnce_ = false;
+};
+
+}  // namespace dv

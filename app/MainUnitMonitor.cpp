@@ -1,0 +1,182 @@
+// The drives on the window side: the enumeration into the list and the icons, the information
+// panel, the shown S.M.A.R.T. read and the monitoring pass with its warnings.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPixmap>
+#include <QTimer>
+#include <ctime>
+
+#include "app/AlertSound.h"
+#include "app/MailLock.h"
+#include "app/MainUnit.h"
+#include "app/TemperatureIcons.h"
+#include "app/VendorLogos.h"
+#include "core/AttributeRows.h"
+#include "core/Enumerate.h"
+#include "core/Identify.h"
+#include "core/Monitor.h"
+#include "core/Temperatures.h"
+#include "core/TextReport.h"
+#include "ui/Dialogs.h"
+#include "ui/SMARTFormUnit.h"
+#include "ui/SMTPUnit.h"
+#include "ui/UpDown.h"
+
+namespace dv {
+
+namespace {
+
+// Border colours of the temperature icons, 0x00BBGGRR.
+constexpr uint32_t kBorderPassed = 0x0000FF00;
+constexpr uint32_t kBorderFailed = 0x000000FF;
+constexpr uint32_t kBorderNoSmart = 0x00FF0000;
+constexpr int kBalloonSeconds = 10;
+
+QString TemperatureText(uint8_t degrees) {
+  return degrees == 0 ? QString("...") : QString::number(degrees);
+}
+
+}  // namespace
+
+bool TMainForm::EnumerateHDDs() {
+  HDDCB->setCurrentIndex(-1);
+  HDDCB->clear();
+  if (!ProbeDrives(*context_.driveSystem, drives_)) return false;
+
+  TemperatureIcons& icons = *context_.icons;
+  for (int position = 1; position <= drives_.DriveCount; ++position) {
+    const Drive& drive = drives_.At(position);
+    const int index = position - 1;
+    icons.SetFontColor(index, drive.TrayFontColor);
+    icons.SetBackColor(index, drive.TrayBackColor);
+    HDDTempTrayCB[index]->setEnabled(true);
+    if (drive.TrayIconOn) HDDTempTrayCB[index]->setChecked(true);
+    HDDCB->addItem(QString::fromStdString(drive.ModelText));
+    icons.SetHint(index, drive.ModelNumber);
+    icons.SetVisible(index, drive.TrayIconOn);
+  }
+  SetFeatureLabelsEnabled(drives_.At(drives_.DriveCount));
+
+  if (BallHCB->isChecked()) {
+    icons.ShowBalloon(drives_.DriveCount - 1, "HDDs", DriveListBalloonText(drives_),
+                      BalloonKind::Info, kBalloonSeconds);
+  }
+  HDDCB->setCurrentIndex(0);
+  ShowHDDInfo(1);
+  SMARTT->setInterval(HDDRefreshIntUD->Position() * 1000);
+  SMARTT->start();
+  CheckHDDs();
+  return true;
+}
+
+void TMainForm::SetFeatureLabelsEnabled(const Drive& drive) {
+  HDDLBA48L->setEnabled(drive.LBA48);
+  for (QLabel* label : {HDDHPAL, HDDHPANL, HDDHPAUL}) label->setEnabled(drive.HPAEnabled);
+  HDDSecML->setEnabled(drive.SecurityEnabled);
+  HDDSMARTL->setEnabled(drive.SMARTEnabled);
+}
+
+void TMainForm::ShowHDDInfo(int position) {
+  if (!drives_.IsListed(position)) return;
+  const Drive& drive = drives_.At(position);
+
+  QPixmap logo(121, 33);
+  logo.fill(Qt::white);
+  if (const auto index = LogoIndexForVendorCode(drive.VendorCode)) {
+    logo = QPixmap::fromImage(VendorLogo(*index));
+  }
+  HDDLogoI->setPixmap(logo);
+
+  HDDSNL->setText(QString::fromStdString(drive.SerialNumber));
+  HDDFirmwareL->setText(QString::fromStdString(drive.FirmwareRevision));
+  HDDModelL->setText(QString::fromStdString(drive.ModelNumber));
+  HDDSizeL->setText(QString::number(drive.CapacityGB));
+  SetFeatureLabelsEnabled(drive);
+  if (drive.HPAEnabled) {
+    HDDHPAUL->setText(drive.HPASizeMB < 0 ? QString("...") : QString::number(drive.HPASizeMB));
+  }
+  for (QLabel* label : {HDDTempNL, HDDTempL, HDDTempLoL, HDDTempHiL, HDDAirTempL}) {
+    label->setEnabled(drive.SMARTEnabled);
+  }
+}
+
+bool TMainForm::ReadSMARTShown(int position) {
+  if (!drives_.IsListed(position)) return false;
+  const ReadSmartResult result = ReadSMART(*context_.driveSystem, drives_, position, sectors_);
+  ShowReading(result);
+  return result.Passed();
+}
+
+void TMainForm::ShowReading(const ReadSmartResult& result) {
+  if (result.verdictReached) {
+    const QString verdict = result.statusOK ? "O.K." : "ERROR";
+    SMARTStatusL->setText(verdict);
+    smartForm_->SMARTStatusL->setText(verdict);
+  }
+  if (!result.sectorsRead) return;  // labels and grid keep the last good read
+  const Temperatures temperatures = GetTemperatures(sectors_.SMARTData);
+  HDDTempL->setText(QString::number(temperatures.Current));
+  HDDTempLoL->setText(TemperatureText(temperatures.Low));
+  HDDTempHiL->setText(TemperatureText(temperatures.High));
+  HDDAirTempL->setText(TemperatureText(temperatures.Airflow));
+  smartForm_->ShowRows(BuildAttributeRows(sectors_, smartForm_->Presentation()));
+}
+
+void TMainForm::UpdateTrayIcon(int position) {
+  const Drive& drive = drives_.At(position);
+  if (!drive.TrayIconOn) return;  // a hidden icon keeps its old text
+  TemperatureIcons& icons = *context_.icons;
+  const int index = position - 1;
+  if (drive.SMARTEnabled) {
+    icons.SetText(index, std::to_string(drive.Temperature));
+    icons.SetBorderColor(index, drive.SMARTStatusOK ? kBorderPassed : kBorderFailed);
+  } else {
+    icons.SetText(index, "---");
+    icons.SetBorderColor(index, kBorderNoSmart);
+  }
+}
+
+void TMainForm::CheckHDDs() {
+  // Passes never overlap: the timer rests while one runs.
+  const bool timerWasActive = SMARTT->isActive();
+  SMARTT->stop();
+  const PassOutcome outcome = monitor_->CheckHDDs(
+      SelectedPosition(), [this](const PositionReading& reading, const SmartSectors&) {
+        if (reading.shown && reading.monitored) ShowReading(reading.result);
+        UpdateTrayIcon(reading.position);
+      });
+  SMARTRunL->setText(QString::fromUtf8(outcome.activityMark.data(),
+                                       static_cast<qsizetype>(outcome.activityMark.size())));
+  if (!outcome.good) RaiseWarnings();
+  if (timerWasActive) SMARTT->start();
+}
+
+void TMainForm::RaiseWarnings() {
+  // One warning per pass, however many drives failed.
+  if (AlertCB->isChecked() && context_.sound != nullptr) context_.sound->Play();
+  if (BallHCB->isChecked()) {
+    context_.icons->ShowBalloon(drives_.DriveCount - 1, "Error", "S.M.A.R.T. failure detected!",
+                                BalloonKind::Error, kBalloonSeconds);
+  }
+  if (smtpForm_->SMTPWarningsCB->isChecked() && context_.mailLock != nullptr) {
+    StartMailReport(*context_.mailLock);
+  }
+}
+
+void TMainForm::SaveSMARTReport() {
+  const std::optional<QString> file = context_.dialogs->SaveFile(*LogSD);
+  if (!file) return;
+  const ReportIdentity identity{HDDModelL->text().toStdString(), HDDFirmwareL->text().toStdString(),
+                                HDDSNL->text().toStdString()};
+  const std::vector<AttributeRow> rows = smartForm_->Rows();
+  const std::string text = BuildSMARTReport(identity, rows, ReportLocalTime(std::time(nullptr)));
+  if (const auto error = WriteReportFile(file->toStdString(), text)) {
+    context_.dialogs->Message(smartForm_.get(), windowTitle(), QString::fromStdString(*error),
+                              MessageKind::Error);
+  }
+}
+
+}  // namespace dv

@@ -1,0 +1,211 @@
+#include "ui/SMARTFormUnit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QToolButton>
+#include <QWindow>
+
+#include "ui/StringGrid.h"
+
+namespace dv {
+
+namespace {
+
+constexpr int kClientWidth = 487;
+constexpr int kClientHeightAtCreation = 94;
+constexpr int kGridLeft = 2;
+constexpr int kGridTop = 36;
+constexpr int kGridWidth = 479;
+// The window is this much taller than the grid's rows (grid top, border and frame).
+constexpr int kWindowExtra = 80;
+constexpr int kGridExtra = 4;
+
+const QColor kSelectedBack(135, 206, 250);
+const QColor kBelowThresholdBack(255, 192, 203);
+const QColor kAboveThresholdBack(144, 238, 144);
+
+QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
+                             const QRect& place) {
+  auto* button = new QToolButton(parent);
+  button->setIcon(parent->style()->standardIcon(pixmap));
+  button->setToolTip(hint);
+  button->setAutoRaise(true);
+  button->setGeometry(place);
+  return button;
+}
+
+}  // namespace
+
+TSMARTForm::TSMARTForm(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("S.M.A.R.T.");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kClientHeightAtCreation);
+
+  SMARTSG = new StringGrid({167, 23, 33, 86, 53, 48, 40}, 15, this);
+  SMARTSG->setGeometry(kGridLeft, kGridTop, kGridWidth, 50);
+  SMARTSG->onDrawCell = [this](QPainter& painter, int column, int row, const QRect& rect,
+                               bool selected) {
+    SMARTSGDrawCell(painter, column, row, rect, selected);
+  };
+
+  ReadSMARTSB =
+      MakeSpeedButton(this, QStyle::SP_BrowserReload, "Read S.M.A.R.T.", QRect(408, 4, 23, 22));
+  CopySMARTWindowSB = MakeSpeedButton(this, QStyle::SP_FileDialogContentsView,
+                                      "Capture window to clipboard", QRect(432, 4, 23, 22));
+  SaveSMARTSB = MakeSpeedButton(this, QStyle::SP_DialogSaveButton, "Save S.M.A.R.T. Report",
+                                QRect(456, 4, 23, 22));
+  SMARTNL = new QLabel("S.M.A.R.T.:", this);
+  SMARTNL->move(4, 8);
+  SMARTStatusL = new QLabel("...", this);
+  SMARTStatusL->setGeometry(68, 8, 120, 16);
+  SMARTStatusL->setStyleSheet("color: blue");
+
+  RAWValuesRG = new QGroupBox("RAW Values", this);
+  RAWValuesRG->setGeometry(308, 0, 97, 33);
+  RAWValuesHex = new QRadioButton("HEX", RAWValuesRG);
+  RAWValuesDec = new QRadioButton("DEC", RAWValuesRG);
+  auto* rawLayout = new QHBoxLayout(RAWValuesRG);
+  rawLayout->setContentsMargins(4, 0, 4, 0);
+  rawLayout->addWidget(RAWValuesHex);
+  rawLayout->addWidget(RAWValuesDec);
+  RAWValuesHex->setChecked(true);
+
+  connect(ReadSMARTSB, &QToolButton::clicked, this, &TSMARTForm::ReadSMARTSBClick);
+  connect(SaveSMARTSB, &QToolButton::clicked, this, &TSMARTForm::SaveSMARTSBClick);
+  connect(CopySMARTWindowSB, &QToolButton::clicked, this, &TSMARTForm::CopySMARTWindowSBClick);
+  // Only the button that becomes checked reports, so one change is one re-read.
+  connect(RAWValuesHex, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) RAWValuesRGClick();
+  });
+  connect(RAWValuesDec, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) RAWValuesRGClick();
+  });
+}
+
+void TSMARTForm::WriteHeadings() {
+  const AttributeRow& headings = AttributeRowHeadings();
+  for (size_t column = 0; column < headings.size(); ++column) {
+    SMARTSG->SetCell(static_cast<int>(column), 0, QString::fromStdString(headings[column]));
+  }
+}
+
+void TSMARTForm::ShowRows(const std::vector<AttributeRow>& rows) {
+  SMARTSG->SetRowCount(static_cast<int>(rows.size()) + 1);
+  for (size_t row = 0; row < rows.size(); ++row) {
+    for (size_t column = 0; column < kAttributeColumnCount; ++column) {
+      SMARTSG->SetCell(static_cast<int>(column), static_cast<int>(row) + 1,
+                       QString::fromStdString(rows[row][column]));
+    }
+  }
+  FitToRows();
+}
+
+std::vector<AttributeRow> TSMARTForm::Rows() const {
+  std::vector<AttributeRow> rows;
+  for (int row = 1; row < SMARTSG->RowCount(); ++row) {
+    AttributeRow cells;
+    for (size_t column = 0; column < kAttributeColumnCount; ++column) {
+      cells[column] = SMARTSG->Cell(static_cast<int>(column), row).toStdString();
+    }
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+RawPresentation TSMARTForm::Presentation() const {
+  return RAWValuesDec->isChecked() ? RawPresentation::Dec : RawPresentation::Hex;
+}
+
+int TSMARTForm::RawValuesIndex() const { return RAWValuesDec->isChecked() ? 1 : 0; }
+
+void TSMARTForm::FitToRows() {
+  // Every row gets its height and its line; the grid then needs no scrolling.
+  const int rowsHeight = SMARTSG->RowCount() * (SMARTSG->DefaultRowHeight() + 1);
+  SMARTSG->resize(kGridWidth, rowsHeight + kGridExtra);
+  setFixedSize(kClientWidth, rowsHeight + kWindowExtra);
+}
+
+void TSMARTForm::ReadSMARTSBClick() {
+  if (onReadRequested) onReadRequested();
+}
+
+void TSMARTForm::RAWValuesRGClick() {
+  if (onReadRequested) onReadRequested();
+}
+
+void TSMARTForm::SaveSMARTSBClick() {
+  if (onSaveRequested) onSaveRequested();
+}
+
+void TSMARTForm::CopySMARTWindowSBClick() { CaptureWindow(); }
+
+void TSMARTForm::SMARTSGDrawCell(QPainter& painter, int column, int row, const QRect& rect,
+                                 bool selected) {
+  QColor back = row == 0 ? palette().color(QPalette::Button) : palette().color(QPalette::Base);
+  if (selected) {
+    back = kSelectedBack;
+  } else if (row > 0) {
+    AttributeRow cells;
+    cells[kColumnAttr] = SMARTSG->Cell(kColumnAttr, row).toStdString();
+    cells[kColumnThreshold] = SMARTSG->Cell(kColumnThreshold, row).toStdString();
+    cells[kColumnFlags] = SMARTSG->Cell(kColumnFlags, row).toStdString();
+    switch (RowPreFailureState(cells)) {
+      case PreFailureState::BelowThreshold:
+        back = kBelowThresholdBack;
+        break;
+      case PreFailureState::AtOrAboveThreshold:
+        back = kAboveThresholdBack;
+        break;
+      case PreFailureState::NotPreFailure:
+        break;
+    }
+  }
+  painter.fillRect(rect, back);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                   SMARTSG->Cell(column, row));
+}
+
+QImage TSMARTForm::WindowPicture() {
+  // The window manager knows where the frame is; the screen holds its pixels. Offscreen and on
+  // Wayland there is no readable screen, so the client area drawn by ourselves stands in.
+  QScreen* screen = windowHandle() != nullptr ? windowHandle()->screen() : nullptr;
+  const QRect frame = frameGeometry();
+  if (screen != nullptr && isVisible() && frame != geometry()) {
+    const QPixmap shot =
+        screen->grabWindow(0, frame.x() - screen->geometry().x(),
+                           frame.y() - screen->geometry().y(), frame.width(), frame.height());
+    if (!shot.isNull() && shot.size() == frame.size()) return shot.toImage();
+  }
+  return grab().toImage();
+}
+
+bool TSMARTForm::CaptureWindow() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const QImage picture = WindowPicture();
+  const bool captured = !picture.isNull();
+  if (captured) QApplication::clipboard()->setImage(picture);
+  QApplication::restoreOverrideCursor();
+  return captured;
+}
+
+void TSMARTForm::closeEvent(QCloseEvent* event) {
+  if (isExiting && isExiting()) {
+    QDialog::closeEvent(event);
+    return;
+  }
+  // Closing only hides: the grid and the presentation stay for the next opening.
+  hide();
+  event->ignore();
+}
+
+}  // namespace dv

@@ -1,0 +1,71 @@
+// The S.M.A.R.T. window: the selected drive's verdict and attribute table, with read again, the
+// raw presentation switch, the text report and a picture of the window on the clipboard.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <vector>
+
+#include "core/AttributeRows.h"
+
+class QLabel;
+class QGroupBox;
+class QRadioButton;
+class QToolButton;
+
+namespace dv {
+
+class StringGrid;
+
+class TSMARTForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TSMARTForm(QWidget* parent = nullptr);
+
+  // Row 0: the headings, written once at start-up.
+  void WriteHeadings();
+  // Rewrites rows 1.. from a fresh read and sizes grid and window to hold them all.
+  void ShowRows(const std::vector<AttributeRow>& rows);
+  // The rows as the grid shows them now (headings excluded), for the report.
+  std::vector<AttributeRow> Rows() const;
+  RawPresentation Presentation() const;
+  // The item index of RAWValuesRG: 0 HEX, 1 DEC.
+  int RawValuesIndex() const;
+
+  // Set by the main window: the read of the selected drive, the report, and whether the program
+  // is exiting (then closing really closes).
+  std::function<void()> onReadRequested;
+  std::function<void()> onSaveRequested;
+  std::function<bool()> isExiting;
+
+  // Handlers.
+  void ReadSMARTSBClick();
+  void RAWValuesRGClick();
+  void SaveSMARTSBClick();
+  void CopySMARTWindowSBClick();
+  void SMARTSGDrawCell(QPainter& painter, int column, int row, const QRect& rect, bool selected);
+  // The window with its frame and caption; the client area alone where the platform cannot give
+  // the frame. Returns whether a picture reached the clipboard.
+  bool CaptureWindow();
+  // The picture CaptureWindow puts on the clipboard.
+  QImage WindowPicture();
+
+  // Controls.
+  StringGrid* SMARTSG;
+  QToolButton* ReadSMARTSB;
+  QToolButton* SaveSMARTSB;
+  QLabel* SMARTNL;
+  QLabel* SMARTStatusL;
+  QGroupBox* RAWValuesRG;
+  QRadioButton* RAWValuesHex;
+  QRadioButton* RAWValuesDec;
+  QToolButton* CopySMARTWindowSB;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FitToRows();
+};
+
+}  // namespace dv
