@@ -1,20 +1,337 @@
+// `diskvigil-cli smart`, `report` and `monitor`: the S.M.A.R.T. read of one drive, its text report,
+// and the headless monitoring pass on a timer.
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <ctime>
 #include <ostream>
+#include <thread>
 
 #include "cli/Cli.h"
+#include "cli/CliSupport.h"
+#include "core/AttributeRows.h"
+#include "core/Monitor.h"
+#include "core/SmartData.h"
+#include "core/Temperatures.h"
+#include "core/TextReport.h"
 
 namespace dv::cli {
+namespace {
+
+constexpr double kDefaultIntervalSeconds = 15;
+constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
+constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+
+// Arguments of smart and report: POS, --dec, and for report -o FILE.
+struct DriveArguments {
+  std::string position;
+  RawPresentation presentation = RawPresentation::Hex;
+  std::optional<std::string> outputPath;
+};
+
+std::optional<DriveArguments> ParseDriveArguments(CliContext& ctx, bool allowOutput) {
+  DriveArguments parsed;
+  bool havePosition = false;
+  for (size_t i = 0; i < ctx.args.size(); ++i) {
+    const std::string& arg = ctx.args[i];
+    if (arg == "--dec") {
+      parsed.presentation = RawPresentation::Dec;
+    } else if (allowOutput && arg == "-o" && i + 1 < ctx.args.size() && !parsed.outputPath) {
+      parsed.outputPath = ctx.args[++i];
+    } else if (!havePosition && !arg.starts_with("-")) {
+      parsed.position = arg;
+      havePosition = true;
+    } else {
+      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
+      return std::nullopt;
+    }
+  }
+  if (!havePosition) {
+    ctx.err << "A drive position is needed\n" << UsageText();
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+// The enumeration, then the S.M.A.R.T. read of one listed position.
+struct DriveReading {
+  DriveTable table;
+  int position = 0;
+  SmartSectors sectors;
+  ReadSmartResult result;
+};
+
+// Exit status when the drive cannot be read at all (no drives, no such position), else nothing.
+std::optional<int> ReadDriveAt(CliContext& ctx, const std::string& positionText,
+                               DriveReading& reading) {
+  if (!ProbeOrComplain(ctx, reading.table)) return kExitFailure;
+  const auto position = ParseListedPosition(ctx, reading.table, positionText);
+  if (!position) return kExitFailure;
+  reading.position = *position;
+  reading.result = ReadSMART(ctx.system, reading.table, *position, reading.sectors);
+  return std::nullopt;
+}
+
+std::vector<AttributeRow> FreshRows(const DriveReading& reading, RawPresentation presentation) {
+  if (!reading.result.sectorsRead) return {};
+  return BuildAttributeRows(reading.sectors, presentation);
+}
+
+Temperatures FreshTemperatures(const DriveReading& reading) {
+  return reading.result.sectorsRead ? GetTemperatures(reading.sectors.SMARTData) : Temperatures{};
+}
+
+std::string VerdictText(const Drive& drive, const ReadSmartResult& result) {
+  if (!drive.SMARTEnabled) return "S.M.A.R.T. off";
+  if (!result.verdictReached) return "no answer";
+  std::string text = result.statusOK ? "O.K." : "ERROR";
+  if (!result.sectorsRead) text += " (attributes not read)";
+  return text;
+}
+
+// "..." for a temperature the drive does not report, as the main window shows it.
+std::string TemperatureText(uint8_t celsius) {
+  return celsius == 0 ? "..." : std::to_string(celsius) + " C";
+}
+
+// Keys in the order the documentation lists them.
+using OrderedJson = nlohmann::ordered_json;
+
+std::string DumpOrdered(const OrderedJson& value, int indent) {
+  return value.dump(indent, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
+}
+
+OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRow>& rows) {
+  const Temperatures t = FreshTemperatures(reading);
+  OrderedJson rowsJson = OrderedJson::array();
+  for (const AttributeRow& row : rows) rowsJson.push_back(row);
+  return {{"position", reading.position},
+          {"statusOK", reading.result.statusOK},
+          {"readOK", reading.result.sectorsRead},
+          {"temperatures",
+           {{"current", t.Current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
+          {"rows", rowsJson}};
+}
+
+std::string SmartText(const DriveReading& reading, const std::vector<AttributeRow>& rows) {
+  const Drive& drive = reading.table.At(reading.position);
+  const Temperatures t = FreshTemperatures(reading);
+  std::string text =
+      "Drive " + std::to_string(reading.position) + ": " + PrintableText(drive.ModelNumber) + "\n";
+  text += "S.M.A.R.T.: " + (drive.SMARTEnabled ? VerdictText(drive, reading.result) : "off") + "\n";
+  if (!reading.result.sectorsRead) return text;
+  text += "Temperature: " + std::to_string(t.Current) + " C (low " + TemperatureText(t.Low) +
+          ", high " + TemperatureText(t.High) + ", airflow " + TemperatureText(t.Airflow) + ")\n";
+
+  std::vector<TextColumn> columns;
+  for (const std::string& heading : AttributeRowHeadings()) {
+    columns.push_back({heading, heading != "Name" && heading != "Flags" && heading != "Status"});
+  }
+  std::vector<std::vector<std::string>> cells;
+  for (const AttributeRow& row : rows) cells.emplace_back(row.begin(), row.end());
+  return text + "\n" + FormatTextTable(columns, cells);
+}
+
+// SIGINT and SIGTERM ask a running monitor to stop after its pass; the flag is the one thing a
+// signal handler may safely touch.
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void RequestStop(int) { stopRequested = 1; }
+
+// Installs the stop handlers for the monitor's lifetime and puts the earlier ones back.
+class StopSignals {
+ public:
+  StopSignals() {
+    stopRequested = 0;
+    previousInt_ = std::signal(SIGINT, RequestStop);
+    previousTerm_ = std::signal(SIGTERM, RequestStop);
+  }
+  ~StopSignals() {
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  bool Requested() const { return stopRequested != 0; }
+
+  // Sleeps up to `seconds`, waking early when a stop is asked for. Returns whether to go on.
+  bool Wait(double seconds) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!Requested()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= until) return true;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          kWaitSlice,
+          std::chrono::duration_cast<std::chrono::steady_clock::duration>(until - now)));
+    }
+    return false;
+  }
+
+ private:
+  using Handler = void (*)(int);
+  Handler previousInt_;
+  Handler previousTerm_;
+};
+
+struct MonitorArguments {
+  double intervalSeconds = kDefaultIntervalSeconds;
+  std::optional<long> count;
+};
+
+std::optional<double> ParseSeconds(const std::string& text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (!(value >= 0 && value <= kMaxIntervalSeconds)) return std::nullopt;
+  return value;
+}
+
+std::optional<long> ParseCount(const std::string& text) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1) return std::nullopt;
+  return value;
+}
+
+std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
+  MonitorArguments parsed;
+  for (size_t i = 0; i < ctx.args.size(); ++i) {
+    const std::string& arg = ctx.args[i];
+    const bool hasValue = i + 1 < ctx.args.size();
+    if (arg == "--interval" && hasValue) {
+      const auto seconds = ParseSeconds(ctx.args[++i]);
+      if (!seconds) {
+        ctx.err << "--interval needs a number of seconds from 0 to " << kMaxIntervalSeconds << "\n";
+        return std::nullopt;
+      }
+      parsed.intervalSeconds = *seconds;
+    } else if (arg == "--count" && hasValue) {
+      parsed.count = ParseCount(ctx.args[++i]);
+      if (!parsed.count) {
+        ctx.err << "--count needs a whole number of passes, 1 or more\n";
+        return std::nullopt;
+      }
+    } else {
+      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
+      return std::nullopt;
+    }
+  }
+  return parsed;
+}
+
+std::string NowText() {
+  const std::tm local = ReportLocalTime(std::time(nullptr));
+  char text[32];
+  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(text, length);
+}
+
+// One output line per pass, as text or as one JSON object.
+class PassPrinter {
+ public:
+  explicit PassPrinter(const DriveTable& table) : table_(table) {}
+
+  Monitor::Observer Observer() {
+    return [this](const PositionReading& reading, const SmartSectors&) {
+      readings_.push_back(reading);
+    };
+  }
+
+  std::string Line(bool json, bool good) const { return json ? JsonLine(good) : TextLine(good); }
+  void Clear() { readings_.clear(); }
+
+ private:
+  std::string JsonLine(bool good) const {
+    OrderedJson drives = OrderedJson::array();
+    for (const PositionReading& r : readings_) {
+      const Drive& drive = table_.At(r.position);
+      drives.push_back({{"position", r.position},
+                        {"model", drive.ModelNumber},
+                        {"statusOK", r.result.statusOK},
+                        {"readOK", r.result.sectorsRead},
+                        {"temperature", r.result.sectorsRead ? drive.Temperature : 0}});
+    }
+    return DumpOrdered({{"time", NowText()}, {"good", good}, {"drives", drives}}, -1);
+  }
+
+  std::string TextLine(bool good) const {
+    std::string line = NowText();
+    for (const PositionReading& r : readings_) {
+      const Drive& drive = table_.At(r.position);
+      line += "  [" + std::to_string(r.position) + "] " + PrintableText(drive.ModelNumber) + ": " +
+              VerdictText(drive, r.result);
+      if (r.result.sectorsRead) line += " " + std::to_string(drive.Temperature) + " C";
+    }
+    return line + (good ? "  pass: good\n" : "  pass: BAD\n");
+  }
+
+  const DriveTable& table_;
+  std::vector<PositionReading> readings_;
+};
+
+}  // namespace
 
 int RunSmart(CliContext& ctx) {
-  ctx.err << "smart: not built yet\n";
-  return kExitUsage;
+  const auto arguments = ParseDriveArguments(ctx, false);
+  if (!arguments) return kExitUsage;
+  DriveReading reading;
+  if (const auto exitCode = ReadDriveAt(ctx, arguments->position, reading)) return *exitCode;
+
+  const auto rows = FreshRows(reading, arguments->presentation);
+  ctx.out << (ctx.json ? DumpOrdered(SmartJson(reading, rows), 2) : SmartText(reading, rows));
+  return reading.result.Passed() ? kExitOk : kExitUnhealthy;
 }
+
 int RunReport(CliContext& ctx) {
-  ctx.err << "report: not built yet\n";
-  return kExitUsage;
+  const auto arguments = ParseDriveArguments(ctx, true);
+  if (!arguments) return kExitUsage;
+  DriveReading reading;
+  if (const auto exitCode = ReadDriveAt(ctx, arguments->position, reading)) return *exitCode;
+  const Drive& drive = reading.table.At(reading.position);
+  if (!reading.result.sectorsRead) {
+    // An empty table would pass for a drive without attributes; say so and write nothing.
+    ctx.err << "The S.M.A.R.T. attributes of drive " << reading.position << " could not be read\n";
+    return kExitUnhealthy;
+  }
+
+  // The date and time follow the user's locale, as they do in the desktop program.
+  std::setlocale(LC_TIME, "");
+  const std::string text = BuildSMARTReport(
+      {drive.ModelNumber, drive.FirmwareRevision, drive.SerialNumber},
+      FreshRows(reading, arguments->presentation), ReportLocalTime(std::time(nullptr)));
+  if (!arguments->outputPath) {
+    ctx.out << text;
+    return kExitOk;
+  }
+  if (const auto error = WriteReportFile(*arguments->outputPath, text)) {
+    ctx.err << *error << "\n";
+    return kExitFailure;
+  }
+  return kExitOk;
 }
+
 int RunMonitor(CliContext& ctx) {
-  ctx.err << "monitor: not built yet\n";
-  return kExitUsage;
+  const auto arguments = ParseMonitorArguments(ctx);
+  if (!arguments) return kExitUsage;
+  DriveTable table;
+  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
+
+  SmartSectors sectors;
+  Monitor monitor(ctx.system, table, sectors);
+  PassPrinter printer(table);
+  const StopSignals stop;
+  bool lastGood = true;
+  for (long pass = 1;; ++pass) {
+    printer.Clear();
+    lastGood = monitor.CheckHDDs(0, printer.Observer()).good;
+    ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
+    const bool last = arguments->count && pass >= *arguments->count;
+    if (last || stop.Requested() || !stop.Wait(arguments->intervalSeconds)) break;
+  }
+  return lastGood ? kExitOk : kExitUnhealthy;
 }
 
 }  // namespace dv::cli
