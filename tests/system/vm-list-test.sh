@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs `diskvigil-cli --json list` in a VM with ten emulated SATA disks and checks every listed
 # drive against the strings and size the VM was given, and against smartctl -i and hdparm -I run
-# in the same VM. The probe must stop at six drives, in drive-number order.
+# in the same VM. The probe must stop at six drives, in drive-number order. Also reads the
+# S.M.A.R.T. verdict and temperature of position 1 through the same path.
 # Usage: vm-list-test.sh PATH/TO/diskvigil-cli SOURCE_DIR
 set -euo pipefail
 
@@ -38,6 +39,8 @@ disks=(
 "$vm_dir/bundle" "$cli" "$work/bundle" >/dev/null 2>&1
 vm_args=(--include "$work/bundle" --timeout 240)
 guest='diskvigil-cli --json list > /tmp/list.json; echo "@@@ list exit $?"; cat /tmp/list.json'
+# The S.M.A.R.T. read of position 1: RETURN STATUS must come back with LBA mid/high 0x4F/0xC2.
+guest+='; diskvigil-cli --json smart 1 > /tmp/smart.json; echo "@@@ smart exit $?"; cat /tmp/smart.json'
 letters=abcdefghij
 for i in "${!disks[@]}"; do
   IFS='|' read -r model serial firmware mib <<<"${disks[$i]}"
@@ -97,6 +100,17 @@ for i, (model, serial, firmware, mib) in enumerate(disks):
     check(f"{dev} smartctl firmware", seen[i]["firmware"], firmware)
     check(f"{dev} smartctl bytes", seen[i]["bytes"], int(mib) * 1024 * 1024)
 
+# The emulated disk's verdict is always healthy and its attribute 190 always reads 31 degrees.
+smart_head = next((h for h in sections if h.startswith("smart exit")), "smart exit (none)")
+check("diskvigil-cli smart exit status", smart_head, "smart exit 0")
+try:
+    smart = json.loads(sections.get(smart_head, ""))
+except ValueError:
+    smart = {}
+check("smart statusOK", smart.get("statusOK"), True)
+check("smart readOK", smart.get("readOK"), True)
+check("smart temperature", (smart.get("temperatures") or {}).get("current"), 31)
+
 check("drives listed", len(drives), 6)
 check("drive numbers", [d.get("driveNumber") for d in drives], list(range(6)))
 check("positions", [d.get("position") for d in drives], list(range(1, 7)))
@@ -132,5 +146,5 @@ if failures:
     print("FAILED:", *failures, sep="\n  ")
     sys.exit(1)
 print("PASSED: 6 of 10 emulated disks listed in order; strings, sizes and LBA48 agree with "
-      "the VM and with smartctl/hdparm")
+      "the VM and with smartctl/hdparm; the S.M.A.R.T. read of position 1 is healthy, 31 C")
 PY
