@@ -316,13 +316,14 @@ int RunReport(CliContext& ctx) {
 int RunMonitor(CliContext& ctx) {
   const auto arguments = ParseMonitorArguments(ctx);
   if (!arguments) return kExitUsage;
+  // Before the first drive command, so a signal at any moment ends the monitor cleanly.
+  const StopSignals stop;
   DriveTable table;
   if (!ProbeOrComplain(ctx, table)) return kExitFailure;
 
   SmartSectors sectors;
   Monitor monitor(ctx.system, table, sectors);
   PassPrinter printer(table);
-  const StopSignals stop;
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();

@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "cli/Cli.h"
+#include "core/SimulatedDrives.h"
+
+namespace dv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kDemoDir = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
+
+std::string RealDrive(const std::string& name) {
+  return std::string(DISKVIGIL_TEST_DATA_DIR) + "/real-drives/" + name + ".json";
+}
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::unique_ptr<SimulatedDriveSystem> LoadSystem(const std::string& path) {
+  std::string error;
+  auto system = SimulatedDriveSystem::Load(path, error);
+  EXPECT_TRUE(system) << error;
+  return system;
+}
+
+CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  CliRun run;
+  run.exitCode = RunCliOn(system, args, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+CliRun RunOn(const std::string& path, const std::vector<std::string>& args) {
+  auto system = LoadSystem(path);
+  if (!system) return {};
+  return RunOn(*system, args);
+}
+
+TEST(SmartCommand, JsonOfAHealthyDrive) {
+  const CliRun run = RunOn(kDemoDir, {"--json", "smart", "1"});
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  const json j = json::parse(run.out);
+  EXPECT_EQ(j["position"], 1);
+  EXPECT_EQ(j["statusOK"], true);
+  EXPECT_EQ(j["readOK"], true);
+  EXPECT_EQ(j["temperatures"], (json{{"current", 36}, {"low", 20}, {"high", 45}, {"airflow", 36}}));
+  ASSERT_FALSE(j["rows"].empty());
+  for (const auto& row : j["rows"]) {
+    ASSERT_EQ(row.size(), 7u);
+    EXPECT_EQ(row[3].get<std::string>().back(), 'h') << "HEX unless --dec";
+  }
+  EXPECT_EQ(j["rows"][0][0], "(01h) Raw Read Error Rate");
+
+  const json dec = json::parse(RunOn(kDemoDir, {"--json", "smart", "1", "--dec"}).out);
+  EXPECT_EQ(dec["rows"][0][3], "100123456");
+  EXPECT_EQ(dec["rows"].size(), j["rows"].size());
+}
+
+TEST(SmartCommand, FailingVerdictWithAttributesReadExitsThree) {
+  const CliRun run = RunOn(kDemoDir, {"--json", "smart", "2"});
+  EXPECT_EQ(run.exitCode, kExitUnhealthy);
+  const json j = json::parse(run.out);
+  EXPECT_EQ(j["statusOK"], false);
+  EXPECT_EQ(j["readOK"], true);
+  EXPECT_FALSE(j["rows"].empty());
+
+  const CliRun text = RunOn(kDemoDir, {"smart", "2"});
+  EXPECT_NE(text.out.find("S.M.A.R.T.: ERROR"), std::string::npos);
+  EXPECT_NE(text.out.find("!!!"), std::string::npos);
+}
+
+TEST(SmartCommand, SsdTemperatureComesFromAirflowAttribute) {
+  const json j = json::parse(RunOn(kDemoDir, {"--json", "smart", "3"}).out);
+  EXPECT_EQ(j["temperatures"]["current"], 29);
+  EXPECT_EQ(j["temperatures"]["current"], j["temperatures"]["airflow"]);
+}
+
+TEST(SmartCommand, DriveWithSmartOffHasNoRows) {
+  const CliRun run = RunOn(kDemoDir, {"--json", "smart", "4"});
+  EXPECT_EQ(run.exitCode, kExitUnhealthy);
+  const json j = json::parse(run.out);
+  EXPECT_EQ(j["readOK"], false);
+  EXPECT_TRUE(j["rows"].empty());
+  EXPECT_EQ(j["temperatures"]["current"], 0);
+}
+
+TEST(SmartCommand, RealMaxtorWithAFailingVerdict) {
+  const CliRun run = RunOn(RealDrive("Maxtor_96147H8--BAC51KJ0--2"), {"--json", "smart", "1"});
+  EXPECT_EQ(run.exitCode, kExitUnhealthy);
+  const json j = json::parse(run.out);
+  EXPECT_EQ(j["statusOK"], false);
+  EXPECT_EQ(j["readOK"], true);
+  ASSERT_EQ(j["rows"].size(), 17u);
+  EXPECT_EQ(j["rows"][8], (json{"(0Ah) Spin Retry Count", "212", "210", "002900000063h", "223",
+                                "S-E-OF", "!!!"}));
+}
+
+TEST(SmartCommand, PositionsAndArguments) {
+  EXPECT_EQ(RunOn(kDemoDir, {"smart", "7"}).exitCode, kExitFailure);
+  EXPECT_EQ(RunOn(kDemoDir, {"smart", "0"}).exitCode, kExitFailure);
+  EXPECT_EQ(RunOn(RealDrive("ST320410A--3.39"), {"smart", "2"}).exitCode, kExitFailure);
+  EXPECT_EQ(RunOn(kDemoDir, {"smart"}).exitCode, kExitUsage);
+  EXPECT_EQ(RunOn(kDemoDir, {"smart", "1", "2"}).exitCode, kExitUsage);
+  EXPECT_EQ(RunOn(kDemoDir, {"smart", "1", "--hex"}).exitCode, kExitUsage);
+  SimulatedDriveSystem empty({});
+  const CliRun none = RunOn(empty, {"smart", "1"});
+  EXPECT_EQ(none.exitCode, kExitFailure);
+  EXPECT_EQ(none.err, "S.M.A.R.T. HDD(s) not found!\n");
+}
+
+class ReportCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("dv-cli-report-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  fs::path folder_;
+};
+
+TEST_F(ReportCommand, WritesTheReportToStandardOutputOrAFile) {
+  const CliRun run = RunOn(kDemoDir, {"report", "1", "--dec"});
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_EQ(run.out.rfind("S.M.A.R.T. Report - ", 0), 0u);
+  EXPECT_NE(run.out.find("\r\nModel Number: ST2000DM008-2FR102\r\n"), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n(01h) Raw Read Error Rate               80     64     100123456"),
+            std::string::npos);
+
+  const fs::path file = folder_ / "drive.log";
+  EXPECT_EQ(RunOn(kDemoDir, {"report", "2", "-o", file.string()}).exitCode, kExitOk);
+  const std::string written = Read(file);
+  EXPECT_NE(written.find("Serial Number: WD-WCC6Y3KR7N1Z\r\n"), std::string::npos);
+  EXPECT_NE(written.find("(05h) Reallocated Sector Count"), std::string::npos);
+}
+
+TEST_F(ReportCommand, UnwritableFileIsReportedAndNothingIsReplaced) {
+  const fs::path missing = folder_ / "missing" / "drive.log";
+  const CliRun run = RunOn(kDemoDir, {"report", "1", "-o", missing.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err, "Unable to write to " + missing.string() + "\n");
+
+  // A drive whose attributes cannot be read leaves an earlier report in place.
+  const fs::path earlier = folder_ / "earlier.log";
+  std::ofstream(earlier) << "earlier";
+  EXPECT_EQ(RunOn(kDemoDir, {"report", "4", "-o", earlier.string()}).exitCode, kExitUnhealthy);
+  EXPECT_EQ(Read(earlier), "earlier");
+}
+
+TEST(MonitorCommand, CountedPassesAsJsonLines) {
+  const CliRun run = RunOn(kDemoDir, {"monitor", "--count", "2", "--interval", "0", "--json"});
+  EXPECT_EQ(run.exitCode, kExitUnhealthy) << "the demo set holds a failing drive";
+  std::istringstream lines(run.out);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    const json pass = json::parse(line);
+    EXPECT_EQ(pass["good"], false);
+    EXPECT_TRUE(pass["time"].is_string());
+    ASSERT_EQ(pass["drives"].size(), 6u);
+    EXPECT_EQ(pass["drives"][0], (json{{"position", 1},
+                                       {"model", "ST2000DM008-2FR102"},
+                                       {"statusOK", true},
+                                       {"readOK", true},
+                                       {"temperature", 36}}));
+    EXPECT_EQ(pass["drives"][1]["statusOK"], false);
+    EXPECT_EQ(pass["drives"][3]["readOK"], false);
+  }
+  EXPECT_EQ(count, 2);
+}
+
+TEST(MonitorCommand, GoodLastPassExitsZero) {
+  const CliRun run = RunOn(RealDrive("SAMSUNG_HD501LJ--CR100-12"), {"monitor", "--count", "1"});
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("[1] SAMSUNG HD501LJ: O.K. 47 C"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("pass: good"), std::string::npos);
+}
+
+TEST(MonitorCommand, BadArguments) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"monitor", "--interval", "soon"},
+                                                                {"monitor", "--interval", "-1"},
+                                                                {"monitor", "--count", "0"},
+                                                                {"monitor", "--count"},
+                                                                {"monitor", "1"}}) {
+    EXPECT_EQ(RunOn(kDemoDir, args).exitCode, kExitUsage);
+  }
+}
+
+// Counts opens so the test knows the monitor has started before it signals.
+class WatchedSystem : public DriveSystem {
+ public:
+  explicit WatchedSystem(DriveSystem& inner) : inner_(inner) {}
+  DriveHandlePtr Open(int driveNumber) override {
+    ++opens;
+    return inner_.Open(driveNumber);
+  }
+  std::optional<std::string> VolumeName(int driveNumber, int partition) override {
+    return inner_.VolumeName(driveNumber, partition);
+  }
+  std::string DescribeDrive(int driveNumber) const override {
+    return inner_.DescribeDrive(driveNumber);
+  }
+  std::atomic<int> opens{0};
+
+ private:
+  DriveSystem& inner_;
+};
+
+TEST(MonitorCommand, EndsCleanlyOnSigterm) {
+  auto simulated = LoadSystem(RealDrive("ST320410A--3.39"));
+  ASSERT_TRUE(simulated);
+  WatchedSystem system(*simulated);
+  std::ostringstream out;
+  std::ostringstream err;
+  std::atomic<int> exitCode{-1};
+  std::thread monitor([&] {
+    exitCode = RunCliOn(system, {"monitor", "--interval", "600"}, out, err);
+  });
+  while (system.opens == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto start = std::chrono::steady_clock::now();
+  std::raise(SIGTERM);
+  monitor.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(exitCode, kExitOk);
+  EXPECT_NE(out.str().find("pass: good"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dv::cli
