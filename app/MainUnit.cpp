@@ -72,6 +72,10 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
       context_(std::move(context)) {
   setWindowTitle("Diskvigil");
   setFixedSize(kClientWidth, kClientHeight);
+  // The layout is drawn for a small 11-pixel face.
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
   BuildTopRow();
   BuildInformationGroup();
   BuildSettingsGroup();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/OsVersion.h"
 #include "core/Drive.h"
@@ -63,6 +64,9 @@ struct MainFormContext {
   std::string version;                  // the program's version, for VersionL
   std::chrono::milliseconds mailIdleTimeout{30000};
 };
+
+// The program's version from the build.
+std::string ProgramVersion();
 
 // How a start-up ended.
 enum class StartupResult { Running, SecondInstance, NotNtBased, NoDrive };
@@ -220,5 +224,9 @@ class TMainForm : public QWidget {
   bool exiting_ = false;
   bool iconsListedOnce_ = false;
 };
+
+// Renders the main, S.M.A.R.T. and SMTP windows to PNG files in `folder` (made when missing);
+// returns the files written.
+std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folder);
 
 }  // namespace dv

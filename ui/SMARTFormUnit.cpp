@@ -49,6 +49,10 @@ TSMARTForm::TSMARTForm(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeightAtCreation);
+  // The layout is drawn for a small 11-pixel face.
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
 
   SMARTSG = new StringGrid({167, 23, 33, 86, 53, 48, 40}, 15, this);
   SMARTSG->setGeometry(kGridLeft, kGridTop, kGridWidth, 50);

@@ -1,0 +1,29 @@
+// Pictures of the windows for the documentation, drawn by the widgets themselves so they work on
+// the offscreen platform.
+#include <QDir>
+#include <QPixmap>
+
+#include "app/MainUnit.h"
+#include "ui/SMARTFormUnit.h"
+#include "ui/SMTPUnit.h"
+
+namespace dv {
+
+std::string ProgramVersion() { return DISKVIGIL_VERSION; }
+
+std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folder) {
+  std::vector<std::string> written;
+  if (!QDir().mkpath(folder)) return written;
+  const auto save = [&](QWidget* window, const QString& name) {
+    if (window == nullptr) return;
+    window->ensurePolished();
+    const QString path = QDir(folder).filePath(name);
+    if (window->grab().save(path, "PNG")) written.push_back(path.toStdString());
+  };
+  save(&mainForm, "main-window.png");
+  save(mainForm.SMARTForm(), "smart-window.png");
+  save(mainForm.SMTPForm(), "smtp-window.png");
+  return written;
+}
+
+}  // namespace dv

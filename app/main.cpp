@@ -1,0 +1,172 @@
+// The program entry: picks the real or the simulated parts, creates the main window, whose
+// start-up runs the whole start, then the MBR window, and runs the message loop.
+#include <QApplication>
+#include <QDir>
+#include <QSessionManager>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/AlertSound.h"
+#include "app/Autorun.h"
+#include "app/IniFile.h"
+#include "app/MailLock.h"
+#include "app/MainUnit.h"
+#include "app/OsVersion.h"
+#include "app/PowerEvents.h"
+#include "app/SingleInstance.h"
+#include "app/TemperatureIcons.h"
+#include "core/DriveSystemFactory.h"
+#include "ui/Dialogs.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+// Exit statuses beside 0 (running ended normally, or a second instance that stepped aside).
+constexpr int kExitUsage = 2;
+constexpr int kExitNoDisplay = 3;
+constexpr int kExitRefused = 1;  // no drive, or a system the program does not run on
+
+struct Options {
+  std::string renderDir;
+  bool exitAfterFirstPass = false;
+};
+
+bool TakeOwnOptions(std::vector<std::string>& args, Options& options, std::string& error) {
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--render-windows") {
+      if (i + 1 >= args.size()) {
+        error = "--render-windows needs a folder";
+        return false;
+      }
+      options.renderDir = args[++i];
+    } else if (args[i] == "--exit-after-first-pass") {
+      options.exitAfterFirstPass = true;
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  args = rest;
+  return true;
+}
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+#if defined(_WIN32)
+  return true;
+#else
+  return false;
+#endif
+}
+
+void RaisePriority() {
+  // Like a high priority class; refused without the privilege, which is fine.
+#if defined(_WIN32)
+  SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+#else
+  (void)setpriority(PRIO_PROCESS, 0, -10);
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  dv::DriveSystemChoice choice;
+  if (const auto error = dv::TakeDriveSystemOptions(args, choice)) {
+    std::fprintf(stderr, "diskvigil: %s\n", error->c_str());
+    return kExitUsage;
+  }
+  Options options;
+  std::string optionError;
+  if (!TakeOwnOptions(args, options, optionError)) {
+    std::fprintf(stderr, "diskvigil: %s\n", optionError.c_str());
+    return kExitUsage;
+  }
+  if (args.size() > 1) {
+    std::fprintf(stderr,
+                 "diskvigil: unknown argument %s\n"
+                 "usage: diskvigil [--demo | --simulate PATH] [--render-windows DIR]\n",
+                 args[1].c_str());
+    return kExitUsage;
+  }
+  if (!HasDisplay()) {
+    std::fprintf(stderr,
+                 "diskvigil: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                 "diskvigil-cli monitor watches the drives without one\n");
+    return kExitNoDisplay;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Diskvigil");
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  std::string error;
+  std::unique_ptr<dv::DriveSystem> drives = dv::CreateDriveSystem(choice, error);
+  if (drives == nullptr) {
+    std::fprintf(stderr, "diskvigil: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  const bool rendering = !options.renderDir.empty();
+
+  dv::NullTemperatureIcons icons;
+  dv::InteractiveDialogs dialogs;
+  std::unique_ptr<dv::AutorunStore> autorun = dv::CreatePlatformAutorunStore();
+  std::unique_ptr<dv::AlertSound> sound = dv::CreateAlertSound();
+  const dv::OsInfo os = dv::QueryOsInfo();
+  std::unique_ptr<dv::PowerEventSource> power = dv::CreatePlatformPowerEventSource(os.majorVersion);
+  dv::MailLock mailLock;
+
+  dv::MainFormContext context;
+  context.driveSystem = drives.get();
+  context.icons = &icons;
+  context.dialogs = &dialogs;
+  context.autorun = autorun.get();
+  context.sound = sound.get();
+  context.power = power.get();
+  context.mailLock = &mailLock;
+  context.settingsPath = dv::SettingsFilePath();
+  context.programPath = QApplication::applicationFilePath().toStdString();
+  // Pictures for the documentation may be made while the program itself runs.
+  if (!rendering) context.acquireInstanceLock = [] { return dv::AcquireInstanceLock(); };
+  context.queryOsInfo = [os] { return os; };
+  context.raisePriority = RaisePriority;
+  context.quit = [] { QCoreApplication::quit(); };
+  context.version = dv::ProgramVersion();
+
+  dv::TMainForm mainForm(std::move(context));
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
+                   [&mainForm](QSessionManager&) { mainForm.QueryEndSession(); });
+  switch (mainForm.FormCreate()) {
+    case dv::StartupResult::Running:
+      break;
+    case dv::StartupResult::SecondInstance:
+      return 0;
+    case dv::StartupResult::NotNtBased:
+    case dv::StartupResult::NoDrive:
+      return kExitRefused;
+  }
+  mainForm.CreateMBRForm();
+
+  if (rendering) {
+    const std::vector<std::string> written =
+        dv::RenderWindows(mainForm, QString::fromStdString(options.renderDir));
+    for (const std::string& file : written) std::printf("%s\n", file.c_str());
+    return written.empty() ? kExitRefused : 0;
+  }
+  // The first monitoring pass ran at the end of the start-up.
+  if (options.exitAfterFirstPass) return 0;
+  return QApplication::exec();
+}
