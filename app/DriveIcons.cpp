@@ -1,0 +1,94 @@
+#include "app/DriveIcons.h"
+
+#include <QString>
+
+namespace dv {
+
+namespace {
+
+TrayBalloonKind ToTrayKind(BalloonKind kind) {
+  switch (kind) {
+    case BalloonKind::Info:
+      return TrayBalloonKind::Info;
+    case BalloonKind::Warning:
+      return TrayBalloonKind::Warning;
+    case BalloonKind::Error:
+      return TrayBalloonKind::Error;
+    case BalloonKind::None:
+      break;
+  }
+  return TrayBalloonKind::None;
+}
+
+}  // namespace
+
+DriveIcons::DriveIcons(NotificationArea& area, QWidget* owner) {
+  for (int index = 0; index < kTemperatureIconCount; ++index) {
+    auto icon = std::make_unique<TTextTrayIcon>(area, owner);
+    icon->setObjectName(QStringLiteral("HDD%1I").arg(index));
+    icon->SetText(QStringLiteral("0"));
+    icon->SetFont(SmallIconFont());
+    icon->SetFontColor(kClYellow);
+    icon->SetColor(kClBlack);
+    icon->SetBorder(true);
+    icon->SetBorderColor(kClLime);
+    icon->SetMinimizeToTray(true);
+    icon->OnClick = [this, index](TTrayIcon&) {
+      if (onClick) onClick(index);
+    };
+    icon->OnMinimizeToTray = [this, index](TTrayIcon&) {
+      if (onMinimizeToTray) onMinimizeToTray(index);
+    };
+    icon->Loaded();  // not visible: nothing reaches the tray yet
+    icons[static_cast<size_t>(index)] = std::move(icon);
+  }
+}
+
+DriveIcons::~DriveIcons() = default;
+
+void DriveIcons::SetOwner(QWidget* owner) {
+  for (auto& icon : icons) icon->SetOwner(owner);
+}
+
+TTextTrayIcon* DriveIcons::Icon(int index) {
+  if (index < 0 || index >= kTemperatureIconCount) return nullptr;
+  return icons[static_cast<size_t>(index)].get();
+}
+
+void DriveIcons::SetText(int index, const std::string& text) {
+  if (TTextTrayIcon* icon = Icon(index)) icon->SetText(QString::fromStdString(text));
+}
+
+void DriveIcons::SetFontColor(int index, uint32_t color) {
+  if (TTextTrayIcon* icon = Icon(index)) icon->SetFontColor(color);
+}
+
+void DriveIcons::SetBackColor(int index, uint32_t color) {
+  if (TTextTrayIcon* icon = Icon(index)) icon->SetColor(color);
+}
+
+void DriveIcons::SetBorderColor(int index, uint32_t color) {
+  if (TTextTrayIcon* icon = Icon(index)) icon->SetBorderColor(color);
+}
+
+void DriveIcons::SetHint(int index, const std::string& hint) {
+  if (TTextTrayIcon* icon = Icon(index)) icon->SetHint(QString::fromStdString(hint));
+}
+
+void DriveIcons::SetVisible(int index, bool visible) {
+  if (TTextTrayIcon* icon = Icon(index)) icon->SetIconVisible(visible);
+}
+
+void DriveIcons::SetPopupMenu(QMenu* menu) {
+  for (auto& icon : icons) icon->SetPopupMenu(menu);
+}
+
+bool DriveIcons::ShowBalloon(int index, const std::string& title, const std::string& text,
+                             BalloonKind kind, int seconds) {
+  TTextTrayIcon* icon = Icon(index);
+  if (icon == nullptr) return false;
+  return icon->ShowBalloon(QString::fromStdString(title), QString::fromStdString(text),
+                           ToTrayKind(kind), seconds);
+}
+
+}  // namespace dv
