@@ -1,0 +1,139 @@
+// The autorun rules (one entry, presence by the quoted path) over a store in memory, and the XDG
+// autostart entry that carries them on Linux.
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <sstream>
+
+#include "app/Autorun.h"
+
+namespace {
+
+constexpr std::string_view kProgram = "/opt/Disk Vigil/bin/diskvigil";
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+class AutorunTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::filesystem::path Folder() const { return dir_.path().toStdString(); }
+
+ private slots:
+  void initTestCase() {
+    // Never the user's own autostart folder.
+    qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8());
+    qputenv("HOME", dir_.path().toUtf8());
+  }
+
+  void savingTwiceLeavesOneEntry() {
+    dv::MemoryAutorunStore store;
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+    dv::SaveAutorun(store, kProgram, true);
+    dv::SaveAutorun(store, kProgram, true);
+    QCOMPARE(store.command.value(), std::string("\"/opt/Disk Vigil/bin/diskvigil\""));
+    QCOMPARE(store.writes, 1);
+    QVERIFY(dv::AutorunPresent(store, kProgram));
+  }
+
+  void presenceIsTheQuotedPath() {
+    dv::MemoryAutorunStore store;
+    store.command = "\"/opt/Disk Vigil/bin/diskvigil\" --minimized";
+    QVERIFY(dv::AutorunPresent(store, kProgram));
+    dv::SaveAutorun(store, kProgram, true);
+    QCOMPARE(store.writes, 0);  // arguments after the path: left alone
+
+    store.command = "/opt/Disk Vigil/bin/diskvigil";  // unquoted
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+    store.command = "\"/OPT/Disk Vigil/bin/diskvigil\"";  // other case
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+  }
+
+  void aMovedProgramIsRewritten() {
+    dv::MemoryAutorunStore store;
+    store.command = "\"/usr/local/bin/diskvigil\"";
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+    dv::SaveAutorun(store, kProgram, true);
+    QCOMPARE(store.command.value(), dv::QuotedProgramPath(kProgram));
+  }
+
+  void aClearBoxRemovesTheEntry() {
+    dv::MemoryAutorunStore store;
+    store.command = dv::QuotedProgramPath(kProgram);
+    dv::SaveAutorun(store, kProgram, false);
+    QVERIFY(!store.command.has_value());
+    dv::SaveAutorun(store, kProgram, false);  // nothing to remove: fine
+    QVERIFY(!store.command.has_value());
+  }
+
+  void anUnwritableStoreIsSkipped() {
+    dv::MemoryAutorunStore store;
+    store.writable = false;
+    dv::SaveAutorun(store, kProgram, true);
+    dv::SaveAutorun(store, kProgram, false);
+    QVERIFY(!store.command.has_value());
+  }
+
+  void theDesktopEntryCarriesTheCommand() {
+    auto store = dv::CreatePlatformAutorunStore();
+    const auto entry = Folder() / "autostart" / "Diskvigil.desktop";
+    QVERIFY(!store->ReadCommand().has_value());
+    dv::SaveAutorun(*store, kProgram, true);
+    QVERIFY(std::filesystem::exists(entry));
+    const auto text = ReadText(entry);
+    QVERIFY(text.starts_with("[Desktop Entry]\n"));
+    QVERIFY(text.find("\nType=Application\n") != std::string::npos);
+    QVERIFY(text.find("\nExec=\"/opt/Disk Vigil/bin/diskvigil\"\n") != std::string::npos);
+    QVERIFY(dv::AutorunPresent(*store, kProgram));
+
+    const auto written = std::filesystem::last_write_time(entry);
+    dv::SaveAutorun(*store, kProgram, true);
+    QCOMPARE(std::filesystem::last_write_time(entry), written);
+
+    dv::SaveAutorun(*store, kProgram, false);
+    QVERIFY(!std::filesystem::exists(entry));
+    QVERIFY(!dv::AutorunPresent(*store, kProgram));
+  }
+
+  void reservedCharactersSurviveTheEntry_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("percent") << "/home/a/100%/diskvigil";
+    QTest::newRow("dollar and backquote") << "/home/a/$HOME/`x`/diskvigil";
+    QTest::newRow("backslash") << "/home/a/back\\slash/diskvigil";
+    QTest::newRow("quote") << "/home/a/say \"hi\"/diskvigil";
+  }
+  void reservedCharactersSurviveTheEntry() {
+    QFETCH(QString, path);
+    const auto program = path.toStdString();
+    dv::DesktopEntryAutorunStore store(Folder() / "escapes");
+    dv::SaveAutorun(store, program, true);
+    QVERIFY(dv::AutorunPresent(store, program));
+    const auto exec = dv::EncodeDesktopExec(dv::QuotedProgramPath(program));
+    QCOMPARE(dv::DecodeDesktopExec(exec), dv::QuotedProgramPath(program));
+    // Field codes start with a lone %; none may appear.
+    for (std::size_t i = exec.find('%'); i != std::string::npos; i = exec.find('%', i + 2))
+      QCOMPARE(exec[i + 1], '%');
+  }
+
+  void anUnwritableFolderIsSkipped() {
+    // "autostart" is a file here, so no entry can be made below it.
+    const auto blocked = Folder() / "blocked";
+    std::filesystem::create_directory(blocked);
+    std::ofstream(blocked / "autostart") << "not a folder";
+    dv::DesktopEntryAutorunStore store(blocked / "autostart");
+    QVERIFY(!store.WriteCommand(dv::QuotedProgramPath(kProgram)));
+    dv::SaveAutorun(store, kProgram, true);
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+  }
+};
+
+QTEST_MAIN(AutorunTest)
+#include "AutorunTest.moc"
