@@ -1,0 +1,206 @@
+// The settings file and the autorun entry through the main window: what a first start reads, what
+// a save writes (and leaves alone), the value encodings, and a folder that cannot be written.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest/QtTest>
+
+#include "ui/ColorSwatch.h"
+#include "ui/SMARTFormUnit.h"
+#include "ui/SMTPUnit.h"
+#include "ui/UpDown.h"
+#include "ui/WindowTestKit.h"
+
+using namespace dv;
+using namespace dv::testing;
+
+namespace {
+
+std::unique_ptr<SimulatedDriveSystem> TwoDrives() {
+  return DrivesFromJson({DriveJson(0, "ST3500418AS"), DriveJson(1, "WDC WD5000AAKS")});
+}
+
+QString Value(const QByteArray& file, const QString& key) {
+  for (const QByteArray& line : file.split('\n')) {
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (text.startsWith(key + "=")) return text.mid(key.size() + 1);
+  }
+  return QString();
+}
+
+}  // namespace
+
+class SettingsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void firstStartHasTheDefaultsAndWritesNothing();
+  void saveWritesListedPositionsOnlyAndKeepsTheRest();
+  void numbersAndBooleansReadAsStored();
+  void autorunFollowsTheBoxWithOneEntry();
+  void unwritableFolderStopsTheSaveAndTheExit();
+  void passwordAndStringsRoundTrip();
+};
+
+void SettingsTest::firstStartHasTheDefaultsAndWritesNothing() {
+  WindowTestKit kit(TwoDrives());
+  auto form = kit.Start();
+  QVERIFY(form->SMARTMonCB->isChecked());
+  QCOMPARE(form->HDDRefreshIntUD->Position(), 15);
+  QCOMPARE(form->HDDRefreshIntE->text(), QString("15"));
+  for (int position = 1; position <= 6; ++position) {
+    const Drive& drive = form->Drives().At(position);
+    QVERIFY(drive.TrayIconOn);
+    QCOMPARE(drive.TrayFontColor, 0xFFFFu);
+    QCOMPARE(drive.TrayBackColor, 0u);
+    QCOMPARE(kit.icons.icons[position - 1].fontColor, 0xFFFFu);
+  }
+  TSMTPForm& smtp = *form->SMTPForm();
+  QCOMPARE(smtp.SMTPPortE->text(), QString("25"));
+  QCOMPARE(smtp.SMTPDelayUD->Position(), 20);
+  QVERIFY(smtp.SMTPHostE->text().isEmpty());
+  QVERIFY(!smtp.SMTPReportsCB->isChecked() && !smtp.SMTPWarningsCB->isChecked());
+  QVERIFY(!form->AlertCB->isChecked() && !form->BallHCB->isChecked());
+  QVERIFY(!form->AutoRunCB->isChecked());
+  QVERIFY(!QFile::exists(kit.SettingsFile()));
+}
+
+void SettingsTest::saveWritesListedPositionsOnlyAndKeepsTheRest() {
+  WindowTestKit kit(TwoDrives());
+  kit.WriteSettings(
+      "[Settings]\nHDD3 Temperature Icon=0\nHDD3 Temperature Icon FColor=255\n"
+      "HDD5 Temperature Icon BColor=16711680\n[Other]\nkept=yes\n");
+  auto form = kit.Start();
+  form->AlertCB->setChecked(true);
+  form->HDDRefreshIntUD->ClickUp();
+  form->SMARTForm()->RAWValuesDec->setChecked(true);
+  QVERIFY(form->SaveSettings());
+  const QByteArray file = kit.ReadSettings();
+  QCOMPARE(Value(file, "HDD1 Temperature Icon"), QString("1"));
+  QCOMPARE(Value(file, "HDD2 Temperature Icon FColor"), QString("65535"));
+  QCOMPARE(Value(file, "HDD2 Temperature Icon BColor"), QString("0"));
+  // Positions above DriveCount keep what an older run stored.
+  QCOMPARE(Value(file, "HDD3 Temperature Icon"), QString("0"));
+  QCOMPARE(Value(file, "HDD3 Temperature Icon FColor"), QString("255"));
+  QCOMPARE(Value(file, "HDD5 Temperature Icon BColor"), QString("16711680"));
+  QVERIFY(Value(file, "HDD4 Temperature Icon").isNull());
+  QCOMPARE(Value(file, "Refresh Interval"), QString("30"));
+  QCOMPARE(Value(file, "RAW Values"), QString("1"));
+  QCOMPARE(Value(file, "Alert Sound"), QString("1"));
+  QCOMPARE(Value(file, "SMTP Port"), QString("25"));
+  QCOMPARE(Value(file, "SMTP Delay"), QString("20"));
+  QVERIFY(file.contains("[Other]\nkept=yes"));
+  // The colours of hidden rows were loaded all the same, and a later start still sees them.
+  QCOMPARE(form->Drives().At(3).TrayFontColor, 255u);
+  QVERIFY(!form->Drives().At(3).TrayIconOn);
+}
+
+void SettingsTest::numbersAndBooleansReadAsStored() {
+  WindowTestKit kit(TwoDrives());
+  kit.WriteSettings(
+      "[settings]\n"
+      "s.m.a.r.t. monitoring=yes\n"          // not a number: the default (on)
+      "HDD1 Temperature Icon FColor=0xFF\n"  // hex forms read as red
+      "HDD2 Temperature Icon FColor=$FF\n"
+      "HDD3 Temperature Icon FColor=red\n"  // not a number: yellow
+      "HDD4 Temperature Icon FColor= -1\n"
+      "HDD1 Temperature Icon BColor=X10\n"
+      "Alert Sound=2\n"  // any number but 0 is true
+      "Balloon Hints=0\n"
+      "SMTP Delay=abc\n");
+  auto form = kit.Start();
+  QVERIFY(form->SMARTMonCB->isChecked());
+  QCOMPARE(form->Drives().At(1).TrayFontColor, 255u);
+  QCOMPARE(form->Drives().At(2).TrayFontColor, 255u);
+  QCOMPARE(form->Drives().At(3).TrayFontColor, 0xFFFFu);
+  QCOMPARE(form->Drives().At(4).TrayFontColor, 0xFFFFFFFFu);
+  QCOMPARE(form->Drives().At(1).TrayBackColor, 16u);
+  QCOMPARE(kit.icons.icons[0].fontColor, 255u);
+  QCOMPARE(form->HDDTempTrayFI[1]->Color(), 255u);
+  QVERIFY(form->AlertCB->isChecked());
+  QVERIFY(!form->BallHCB->isChecked());
+  QCOMPARE(form->SMTPForm()->SMTPDelayUD->Position(), 20);
+}
+
+void SettingsTest::autorunFollowsTheBoxWithOneEntry() {
+  WindowTestKit kit(TwoDrives());
+  const std::string quoted = "\"/opt/diskvigil/bin/diskvigil\"";
+  // Present with arguments after the quoted path: ticked, and not rewritten by a save.
+  kit.autorun.command = quoted + " --demo";
+  auto form = kit.Start();
+  QVERIFY(form->AutoRunCB->isChecked());
+  QVERIFY(form->SaveSettings());
+  QVERIFY(form->SaveSettings());
+  QCOMPARE(kit.autorun.writes, 0);
+  QCOMPARE(*kit.autorun.command, quoted + " --demo");
+
+  form->AutoRunCB->setChecked(false);
+  QVERIFY(form->SaveSettings());
+  QVERIFY(!kit.autorun.command.has_value());
+
+  // An entry for a program that moved: clear at start; a ticked save writes the new path once.
+  WindowTestKit moved(TwoDrives());
+  moved.autorun.command = "\"/old/place/diskvigil\"";
+  auto second = moved.Start();
+  QVERIFY(!second->AutoRunCB->isChecked());
+  second->AutoRunCB->setChecked(true);
+  QVERIFY(second->SaveSettings());
+  QVERIFY(second->SaveSettings());
+  QCOMPARE(*moved.autorun.command, quoted);
+  QCOMPARE(moved.autorun.writes, 1);
+}
+
+void SettingsTest::unwritableFolderStopsTheSaveAndTheExit() {
+  WindowTestKit kit(TwoDrives());
+  auto form = kit.Start();
+  QFile blocker(kit.folder.filePath("blocker"));
+  QVERIFY(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  const QString unwritable = kit.folder.filePath("blocker/Diskvigil.ini");
+  WindowTestKit other(TwoDrives());
+  MainFormContext context = other.Context();
+  context.settingsPath = unwritable.toStdString();
+  TMainForm blocked(context);
+  QCOMPARE(blocked.FormCreate(), StartupResult::Running);
+  blocked.CreateMBRForm();
+  blocked.SMTPForm()->SMTPReportsCB->setChecked(true);
+  QVERIFY(blocked.SMTPReportsTimer->isActive());
+  blocked.AutoRunCB->setChecked(true);
+
+  blocked.SaveSettingsSBClick();
+  QCOMPARE(other.dialogs.messages.size(), size_t{1});
+  QCOMPARE(other.dialogs.messages[0].text, "Unable to write to " + unwritable);
+  QVERIFY(!other.autorun.command.has_value());  // the autorun part is not reached
+
+  blocked.Exit1Click();
+  QCOMPARE(other.dialogs.messages.size(), size_t{2});
+  QCOMPARE(other.quits, 0);
+  QVERIFY(!blocked.Exiting());
+  QVERIFY(!blocked.SMTPReportsTimer->isActive());  // stopped before the save
+  QVERIFY(blocked.SMARTT->isActive());             // the program goes on
+}
+
+void SettingsTest::passwordAndStringsRoundTrip() {
+  WindowTestKit kit(TwoDrives());
+  {
+    auto form = kit.Start();
+    TSMTPForm& smtp = *form->SMTPForm();
+    smtp.SMTPHostE->setText("mail.example.org");
+    smtp.SMTPPswE->setText("s3cret; =x");
+    smtp.SMTPDelayUD->ClickUp();
+    smtp.AuthenticationCB->setChecked(true);
+    QVERIFY(form->SaveSettings());
+  }
+  QCOMPARE(QFile(kit.SettingsFile()).permissions() &
+               (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+           QFile::Permissions());
+  auto again = kit.Start();
+  QCOMPARE(again->SMTPForm()->SMTPHostE->text(), QString("mail.example.org"));
+  QCOMPARE(again->SMTPForm()->SMTPPswE->text(), QString("s3cret; =x"));
+  QCOMPARE(again->SMTPForm()->SMTPDelayUD->Position(), 21);
+  QCOMPARE(again->SMTPReportsTimer->interval(), 21 * 60000);
+  QVERIFY(again->SMTPForm()->AuthenticationCB->isChecked());
+}
+
+QTEST_MAIN(SettingsTest)
+#include "SettingsTest.moc"
