@@ -13,8 +13,12 @@ add_custom_command(OUTPUT "${DISKVIGIL_SIREN_HEADER}"
 set_source_files_properties("${DISKVIGIL_SIREN_HEADER}" PROPERTIES SKIP_AUTOMOC ON SKIP_AUTOUIC ON)
 target_sources(diskvigil_gui PRIVATE "${DISKVIGIL_SIREN_HEADER}")
 
-# PulseAudio's simple API when present (a few hundred KB, on every desktop); silence otherwise.
-if(TARGET PkgConfig::PULSE_SIMPLE)
+# Windows plays from memory; elsewhere PulseAudio's simple API when present (a few hundred KB, on
+# every desktop, PipeWire's Pulse server included); silence otherwise.
+if(WIN32)
+  target_sources(diskvigil_gui PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/sound/WindowsAlertSound.cpp")
+  target_link_libraries(diskvigil_gui PRIVATE winmm)
+elseif(TARGET PkgConfig::PULSE_SIMPLE)
   target_sources(diskvigil_gui PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/sound/PulseAlertSound.cpp")
 else()
   target_sources(diskvigil_gui PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/sound/SilentAlertSound.cpp")

@@ -1,0 +1,50 @@
+// Atomic file replacement on Windows: a temporary file beside the target, flushed, moved over it.
+// Files under %APPDATA% inherit the profile's owner-only access list.
+#include <windows.h>
+
+#include "app/IniFile.h"
+
+namespace dv {
+
+namespace {
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Close() {
+    const bool closed = !Valid() || CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {
+  std::filesystem::path temporary = path;
+  temporary += L".tmp";
+  FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file.Get(), contents.data(), static_cast<DWORD>(contents.size()),
+                            &written, nullptr) &&
+                  written == contents.size() && FlushFileBuffers(file.Get());
+  if (!file.Close() || !ok ||
+      !MoveFileExW(temporary.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace dv

@@ -1,0 +1,40 @@
+// The single-instance rule on Windows: the named mutex "SMARTMutex", never waited on; its existence
+// is what counts.
+#include <windows.h>
+
+#include <string>
+
+#include "app/SingleInstance.h"
+
+namespace dv {
+
+namespace {
+
+class MutexInstanceLock : public InstanceLock {
+ public:
+  explicit MutexInstanceLock(std::string_view name) {
+    SetLastError(0);
+    mutex_ = CreateMutexA(nullptr, TRUE, std::string(name).c_str());
+    acquired_ = GetLastError() != ERROR_ALREADY_EXISTS;
+  }
+  ~MutexInstanceLock() override {
+    if (mutex_) CloseHandle(mutex_);
+  }
+  MutexInstanceLock(const MutexInstanceLock&) = delete;
+  MutexInstanceLock& operator=(const MutexInstanceLock&) = delete;
+  bool Acquired() const override { return acquired_; }
+
+ private:
+  HANDLE mutex_ = nullptr;
+  bool acquired_ = true;
+};
+
+}  // namespace
+
+std::filesystem::path InstanceLockPath(std::string_view /*name*/) { return {}; }
+
+std::unique_ptr<InstanceLock> AcquireInstanceLock(std::string_view name) {
+  return std::make_unique<MutexInstanceLock>(name);
+}
+
+}  // namespace dv
