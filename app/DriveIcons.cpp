@@ -1,6 +1,11 @@
 #include "app/DriveIcons.h"
 
+#include <QEvent>
+#include <QGuiApplication>
+#include <QStatusBar>
 #include <QString>
+#include <QSystemTrayIcon>
+#include <QWidget>
 
 namespace dv {
 
@@ -20,7 +25,31 @@ TrayBalloonKind ToTrayKind(BalloonKind kind) {
   return TrayBalloonKind::None;
 }
 
+// Lets the window minimize to the task bar like any other: the minimize never reaches the icons or
+// the window's own minimize-to-tray handling, which would hide it for good.
+class MinimizeKeepsWindow : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* window = qobject_cast<QWidget*>(watched);
+    return event->type() == QEvent::WindowStateChange && window != nullptr && window->isMinimized();
+  }
+};
+
 }  // namespace
+
+bool KeepReachableWithoutTray(QWidget& mainWindow, QStatusBar& status) {
+  // The offscreen platform has no tray either, but nobody could look at the window there.
+  if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return false;
+  if (QSystemTrayIcon::isSystemTrayAvailable()) return false;
+  // Installed after the icons' filters, so it sees the minimize first.
+  mainWindow.installEventFilter(new MinimizeKeepsWindow(&mainWindow));
+  status.showMessage(QString::fromLatin1(kNoTrayMessage));
+  mainWindow.show();
+  return true;
+}
 
 DriveIcons::DriveIcons(NotificationArea& area, QWidget* owner) {
   for (int index = 0; index < kTemperatureIconCount; ++index) {

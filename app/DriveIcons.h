@@ -9,6 +9,7 @@
 #include "app/TemperatureIcons.h"
 #include "tray/TextTrayIcon.h"
 
+class QStatusBar;
 class QWidget;
 
 namespace dv {
@@ -39,5 +40,13 @@ class DriveIcons final : public TemperatureIcons {
  private:
   std::array<std::unique_ptr<TTextTrayIcon>, kTemperatureIconCount> icons;
 };
+
+// With no notification area at all (on a real display) the icons cannot be shown and a hidden
+// main window could never be reached: show it, keep minimizing from hiding it, and say why in the
+// status bar. Returns whether that was needed.
+bool KeepReachableWithoutTray(QWidget& mainWindow, QStatusBar& status);
+
+inline constexpr char kNoTrayMessage[] =
+    "No system tray found: the drive icons cannot be shown, so this window stays available";
 
 }  // namespace dv

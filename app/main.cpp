@@ -11,6 +11,7 @@
 
 #include "app/AlertSound.h"
 #include "app/Autorun.h"
+#include "app/DriveIcons.h"
 #include "app/IniFile.h"
 #include "app/MailLock.h"
 #include "app/MainUnit.h"
@@ -19,6 +20,7 @@
 #include "app/SingleInstance.h"
 #include "app/TemperatureIcons.h"
 #include "core/DriveSystemFactory.h"
+#include "tray/QtNotificationArea.h"
 #include "ui/Dialogs.h"
 
 #if defined(_WIN32)
@@ -121,7 +123,8 @@ int main(int argc, char** argv) {
   }
   const bool rendering = !options.renderDir.empty();
 
-  dv::NullTemperatureIcons icons;
+  dv::QtNotificationArea trayArea;
+  dv::DriveIcons icons(trayArea);
   dv::InteractiveDialogs dialogs;
   std::unique_ptr<dv::AutorunStore> autorun = dv::CreatePlatformAutorunStore();
   std::unique_ptr<dv::AlertSound> sound = dv::CreateAlertSound();
@@ -147,6 +150,7 @@ int main(int argc, char** argv) {
   context.version = dv::ProgramVersion();
 
   dv::TMainForm mainForm(std::move(context));
+  icons.SetOwner(&mainForm);
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
                    [&mainForm](QSessionManager&) { mainForm.QueryEndSession(); });
   switch (mainForm.FormCreate()) {
@@ -168,5 +172,6 @@ int main(int argc, char** argv) {
   }
   // The first monitoring pass ran at the end of the start-up.
   if (options.exitAfterFirstPass) return 0;
+  dv::KeepReachableWithoutTray(mainForm, *mainForm.StatusSB);
   return QApplication::exec();
 }
