@@ -46,7 +46,6 @@ class DriveIcons final : public TemperatureIcons {
 // status bar. Returns whether that was needed.
 bool KeepReachableWithoutTray(QWidget& mainWindow, QStatusBar& status);
 
-inline constexpr char kNoTrayMessage[] =
-    "No system tray found: the drive icons cannot be shown, so this window stays available";
+inline constexpr char kNoTrayMessage[] = "No system tray found, so this window stays open";
 
 }  // namespace dv

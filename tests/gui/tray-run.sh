@@ -17,6 +17,7 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift 2 ;;
     --shots) shots=$2; shift 2 ;;
     --inner) inner=1; shift ;;
+    --inner-no-tray) inner=no-tray; shift ;;
     *) echo "tray-run: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -108,8 +109,23 @@ inner_run() {
   echo "ok: Exit ends the program and saves $settings"
 }
 
+# Without any tray host the program must not hide: its main window shows at start.
+no_tray_run() {
+  "$program" --demo >"$work/program-no-tray.log" 2>&1 &
+  local pid=$!
+  wait_until 15 main_window_visible || fail "with no system tray the main window is not shown"
+  echo "ok: with no system tray the main window is shown"
+  kill "$pid"
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
 if [ "${inner:-0}" = 1 ]; then
   inner_run
+  exit $?
+fi
+if [ "${inner:-0}" = no-tray ]; then
+  no_tray_run
   exit $?
 fi
 
@@ -140,6 +156,12 @@ status=$?
 [ "$status" -eq 125 ] && skip "the X display or the tray host could not be started"
 [ "$status" -eq 124 ] && fail "timed out"
 [ "$status" -eq 0 ] || exit "$status"
+
+mkdir -p "$work/settings-no-tray"
+APPDATA="$work/settings-no-tray" XDG_CONFIG_HOME="$work/settings-no-tray" \
+  "$harness/xvfb-tray-run" -q -t 60 --no-tray -- \
+  bash "$0" --inner-no-tray --harness "$harness" --program "$program" --picture "$picture" \
+  --work "$work" || fail "the run without a system tray failed"
 
 if [ -n "$shots" ]; then
   # The pictures for the docs: the tray, and a balloon (balloon hints on, a failing demo drive).
