@@ -174,7 +174,9 @@ Reply ReadSector(const SimulatedDrive& drive, const AtaRequestHeader& header, bo
   } else {
     lba |= uint64_t{cur.device & 0x0Fu} << 24;
   }
-  if (lba >= IdentifyUserSectors(drive.identify)) return Aborted(header, kErrorIdNotFound);
+  // A drive built by hand without a capacity in its IDENTIFY sector reads everywhere.
+  const uint64_t capacity = IdentifyUserSectors(drive.identify);
+  if (capacity != 0 && lba >= capacity) return Aborted(header, kErrorIdNotFound);
   if (!ReadMedium(drive, lba, data)) return Aborted(header, kErrorUncorrectable);
   return Completed(header);
 }
