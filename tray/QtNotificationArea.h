@@ -28,6 +28,9 @@ class QtNotificationArea : public QObject, public NotificationArea {
   int DoubleClickTime() const override;
   void PopupMenu(QMenu& menu, QPoint at) override;
 
+  // What an icon's activation becomes: the mouse messages a click of that kind would send.
+  void Activated(uintptr_t id, QSystemTrayIcon::ActivationReason reason);
+
  private:
   struct Entry {
     TrayMessageSink* sink = nullptr;
@@ -38,7 +41,6 @@ class QtNotificationArea : public QObject, public NotificationArea {
   bool Delete(const NotifyIconData& data);
   void Apply(QSystemTrayIcon& icon, const NotifyIconData& data);
   void Deliver(uintptr_t id, std::initializer_list<uint32_t> messages);
-  void Activated(uintptr_t id, QSystemTrayIcon::ActivationReason reason);
   void PollTray();
 
   std::map<uintptr_t, Entry> entries;
