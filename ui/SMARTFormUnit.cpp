@@ -56,6 +56,10 @@ TSMARTForm::TSMARTForm(QWidget* parent) : QDialog(parent) {
 
   SMARTSG = new StringGrid({167, 23, 33, 86, 53, 48, 40}, 15, this);
   SMARTSG->setGeometry(kGridLeft, kGridTop, kGridWidth, 50);
+  // The column widths are fixed; a slightly smaller face lets the headings fit them.
+  QFont gridFont = font();
+  gridFont.setPixelSize(10);
+  SMARTSG->setFont(gridFont);
   SMARTSG->onDrawCell = [this](QPainter& painter, int column, int row, const QRect& rect,
                                bool selected) {
     SMARTSGDrawCell(painter, column, row, rect, selected);
@@ -74,7 +78,8 @@ TSMARTForm::TSMARTForm(QWidget* parent) : QDialog(parent) {
   SMARTStatusL->setStyleSheet("color: blue");
 
   RAWValuesRG = new QGroupBox("RAW Values", this);
-  RAWValuesRG->setGeometry(308, 0, 97, 33);
+  RAWValuesRG->setGeometry(296, 0, 109, 33);
+  RAWValuesRG->setFont(gridFont);
   RAWValuesHex = new QRadioButton("HEX", RAWValuesRG);
   RAWValuesDec = new QRadioButton("DEC", RAWValuesRG);
   auto* rawLayout = new QHBoxLayout(RAWValuesRG);
@@ -132,10 +137,18 @@ RawPresentation TSMARTForm::Presentation() const {
 int TSMARTForm::RawValuesIndex() const { return RAWValuesDec->isChecked() ? 1 : 0; }
 
 void TSMARTForm::FitToRows() {
-  // Every row gets its height and its line; the grid then needs no scrolling.
+  // Every row gets its height and its line; the grid then needs no scrolling. The window's outer
+  // height is what is fixed, so the frame and caption, once the window manager has drawn them,
+  // come off the client area.
   const int rowsHeight = SMARTSG->RowCount() * (SMARTSG->DefaultRowHeight() + 1);
   SMARTSG->resize(kGridWidth, rowsHeight + kGridExtra);
-  setFixedSize(kClientWidth, rowsHeight + kWindowExtra);
+  const int frameHeight = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+  setFixedSize(kClientWidth, rowsHeight + kWindowExtra - frameHeight);
+}
+
+void TSMARTForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FitToRows();
 }
 
 void TSMARTForm::ReadSMARTSBClick() {

@@ -63,6 +63,7 @@ class TSMARTForm : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void FitToRows();
