@@ -62,8 +62,7 @@ bool QtNotificationArea::Add(const NotifyIconData& data) {
             [this, id] { Deliver(id, {kNinBalloonUserClick}); });
   }
   Apply(*entry.icon, data);
-  // Showing an icon that is already shown embeds it again, which is what a re-created tray needs.
-  entry.icon->hide();
+  // Qt embeds a shown icon again by itself when the tray host comes back.
   entry.icon->show();
   return true;
 }

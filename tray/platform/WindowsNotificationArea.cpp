@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace dv {
