@@ -1,7 +1,6 @@
 #include "core/AttributeRows.h"
 
 #include <charconv>
-#include <cstdio>
 #include <optional>
 
 #include "core/AttributeNames.h"
@@ -10,6 +9,8 @@ namespace dv {
 namespace {
 
 constexpr std::string_view kFlagLetters = "SCEPOF";  // bits 5, 4, 3, 2, 1, 0
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+constexpr size_t kRawHexDigits = 12;  // 48 bits
 
 AttributeRow MakeRow(const AttributeNameEntry& entry, const SMARTAttribute& attribute,
                      uint8_t threshold, RawPresentation presentation) {
@@ -42,15 +43,16 @@ const AttributeRow& AttributeRowHeadings() {
 }
 
 std::string AttributeNameCell(uint8_t id, std::string_view name) {
-  char prefix[8];
-  std::snprintf(prefix, sizeof prefix, "(%02Xh) ", static_cast<unsigned>(id));
-  return std::string(prefix) + std::string(name);
+  std::string cell = "(00h) ";
+  cell[1] = kHexDigits[id >> 4];
+  cell[2] = kHexDigits[id & 0x0F];
+  return cell.append(name);
 }
 
 std::string RawValueText(uint64_t raw, RawPresentation presentation) {
   if (presentation == RawPresentation::Dec) return std::to_string(raw);
-  char text[24];
-  std::snprintf(text, sizeof text, "%012llXh", static_cast<unsigned long long>(raw));
+  std::string text(kRawHexDigits + 1, 'h');
+  for (size_t i = kRawHexDigits; i-- > 0; raw >>= 4) text[i] = kHexDigits[raw & 0x0F];
   return text;
 }
 
@@ -68,12 +70,14 @@ bool AttributeFailed(uint8_t value, uint8_t threshold) { return value < threshol
 std::vector<AttributeRow> BuildAttributeRows(std::span<const uint8_t> smartData,
                                              std::span<const uint8_t> smartThresholds,
                                              RawPresentation presentation) {
+  const SmartTableIndex attributes(smartData);
+  const SmartTableIndex thresholds(smartThresholds);
   std::vector<AttributeRow> rows;
+  rows.reserve(kSmartEntryCount);
   for (const AttributeNameEntry& entry : AttributeNameTable) {
-    const SMARTAttribute attribute = FindSMARTAttribute(smartData, entry.id);
+    const SMARTAttribute attribute = attributes.Attribute(entry.id);
     if (!attribute.IsPresent()) continue;
-    rows.push_back(
-        MakeRow(entry, attribute, FindSMARTThreshold(smartThresholds, entry.id), presentation));
+    rows.push_back(MakeRow(entry, attribute, thresholds.Threshold(entry.id), presentation));
   }
   return rows;
 }

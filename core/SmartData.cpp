@@ -52,24 +52,44 @@ bool ReadSectorInto(DriveSystem& system, int driveNumber, AtaCommand command,
   return true;
 }
 
+SMARTAttribute DecodeAttributeAt(std::span<const uint8_t> smartData, size_t at) {
+  SMARTAttribute attribute;
+  attribute.Flags = Le16(smartData, at + kEntryFlags);
+  attribute.Value = Byte(smartData, at + kEntryValue);
+  attribute.Worst = Byte(smartData, at + kEntryWorst);
+  attribute.Raw = LeN(smartData, at + kEntryRaw, kRawLength);
+  for (size_t i = 0; i < kRawLength; ++i)
+    attribute.RawBytes[i] = Byte(smartData, at + kEntryRaw + i);
+  return attribute;
+}
+
 }  // namespace
 
 SMARTAttribute FindSMARTAttribute(std::span<const uint8_t> smartData, uint8_t id) {
-  SMARTAttribute attribute;
   const auto at = FindEntry(smartData, id);
-  if (!at) return attribute;
-  attribute.Flags = Le16(smartData, *at + kEntryFlags);
-  attribute.Value = Byte(smartData, *at + kEntryValue);
-  attribute.Worst = Byte(smartData, *at + kEntryWorst);
-  attribute.Raw = LeN(smartData, *at + kEntryRaw, kRawLength);
-  for (size_t i = 0; i < kRawLength; ++i)
-    attribute.RawBytes[i] = Byte(smartData, *at + kEntryRaw + i);
-  return attribute;
+  return at ? DecodeAttributeAt(smartData, *at) : SMARTAttribute{};
 }
 
 uint8_t FindSMARTThreshold(std::span<const uint8_t> smartThresholds, uint8_t id) {
   const auto at = FindEntry(smartThresholds, id);
   return at ? Byte(smartThresholds, *at + kEntryThreshold) : 0;
+}
+
+SmartTableIndex::SmartTableIndex(std::span<const uint8_t> sector) : sector_(sector) {
+  for (size_t i = 0; i < kSmartEntryCount; ++i) {
+    const size_t at = kSmartTableOffset + i * kSmartEntrySize;
+    const uint8_t id = Byte(sector, at + kEntryId);
+    if (id == 0) break;
+    if (offsets_[id] == 0) offsets_[id] = static_cast<uint16_t>(at);
+  }
+}
+
+SMARTAttribute SmartTableIndex::Attribute(uint8_t id) const {
+  return offsets_[id] != 0 ? DecodeAttributeAt(sector_, offsets_[id]) : SMARTAttribute{};
+}
+
+uint8_t SmartTableIndex::Threshold(uint8_t id) const {
+  return offsets_[id] != 0 ? Byte(sector_, offsets_[id] + kEntryThreshold) : 0;
 }
 
 ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,

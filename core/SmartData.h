@@ -38,6 +38,20 @@ SMARTAttribute FindSMARTAttribute(std::span<const uint8_t> smartData, uint8_t id
 // The threshold byte of attribute `id`, 0 when the ID is not in the threshold table.
 uint8_t FindSMARTThreshold(std::span<const uint8_t> smartThresholds, uint8_t id);
 
+// Where each ID's entry sits in one sector, found in a single walk of the table under the same
+// rules as the lookups above (first entry wins; the table ends at ID 0 or after 30 entries). For
+// callers that look up many IDs in the same sector. The sector must outlive the index.
+class SmartTableIndex {
+ public:
+  explicit SmartTableIndex(std::span<const uint8_t> sector);
+  SMARTAttribute Attribute(uint8_t id) const;
+  uint8_t Threshold(uint8_t id) const;
+
+ private:
+  std::span<const uint8_t> sector_;
+  std::array<uint16_t, 256> offsets_{};  // byte offset of each ID's entry; 0 for none
+};
+
 // The sectors of the drive read last. The application owns one of these; a failed read leaves the
 // sectors of the read before in place.
 struct SmartSectors {

@@ -100,6 +100,7 @@ TEST(AttributeLookup, StopsAtAZeroIdAndAfterTheThirtiethEntry) {
   EXPECT_EQ(sectors.FindSMARTAttribute(1).Value, 100);
   EXPECT_FALSE(sectors.FindSMARTAttribute(5).IsPresent()) << "entry after the end of the table";
   EXPECT_EQ(sectors.FindSMARTThreshold(5), 0);
+  EXPECT_EQ(BuildAttributeRows(sectors, RawPresentation::Hex).size(), 1u);
 
   SmartSectors full;
   for (size_t slot = 0; slot < kSmartEntryCount; ++slot) {
@@ -113,12 +114,20 @@ TEST(AttributeLookup, StopsAtAZeroIdAndAfterTheThirtiethEntry) {
   EXPECT_EQ(full.FindSMARTThreshold(30), 42);
   EXPECT_FALSE(full.FindSMARTAttribute(200).IsPresent());
   EXPECT_EQ(full.FindSMARTThreshold(200), 0);
+  // The rows follow the same rules: 1..13 of the thirty are named, 200 beyond the end is not shown.
+  const auto rows = BuildAttributeRows(full, RawPresentation::Hex);
+  ASSERT_EQ(rows.size(), 13u);
+  EXPECT_EQ(rows.back()[kColumnThreshold], "42");
 }
 
 TEST(AttributeLookup, FirstEntryWinsAndIdZeroIsNeverFound) {
   const SmartSectors sectors = MakeSectors({{9, 0, 10, 10, {}, 1}, {9, 0, 20, 20, {}, 2}});
   EXPECT_EQ(sectors.FindSMARTAttribute(9).Value, 10);
   EXPECT_EQ(sectors.FindSMARTThreshold(9), 1);
+  const auto rows = BuildAttributeRows(sectors, RawPresentation::Hex);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][kColumnAttr], "10");
+  EXPECT_EQ(rows[0][kColumnThreshold], "1");
   EXPECT_FALSE(sectors.FindSMARTAttribute(0).IsPresent());
 }
 
