@@ -86,7 +86,8 @@ void TMainForm::ShowHDDInfo(int position) {
   QPixmap logo(121, 33);
   logo.fill(Qt::white);
   if (const auto index = LogoIndexForVendorCode(drive.VendorCode)) {
-    logo = QPixmap::fromImage(VendorLogo(*index));
+    const QImage picture = VendorLogo(*index);
+    if (!picture.isNull()) logo = QPixmap::fromImage(picture);
   }
   HDDLogoI->setPixmap(logo);
 
