@@ -72,17 +72,25 @@ TaskFile TaskFile::FromBytes(std::span<const uint8_t, 8> b) {
   return TaskFile{b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]};
 }
 
-std::vector<uint8_t> BuildAtaRequest(uint16_t ataFlags, const TaskFile& current,
-                                     uint32_t dataLength, const TaskFile& previous) {
-  std::vector<uint8_t> request(dataLength == 0 ? kRequestHeaderSize : kDataRequestSize, 0);
-  std::span<uint8_t> bytes(request);
+size_t FillAtaRequest(std::span<uint8_t, kDataRequestSize> buffer, uint16_t ataFlags,
+                      const TaskFile& current, uint32_t dataLength, const TaskFile& previous) {
+  const size_t size = dataLength == 0 ? kRequestHeaderSize : kDataRequestSize;
+  std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size), uint8_t{0});
+  std::span<uint8_t> bytes = buffer.first(size);
   PutLe16(bytes, kOffsetLength, static_cast<uint16_t>(kRequestHeaderSize));
   PutLe16(bytes, kOffsetAtaFlags, ataFlags);
   PutLe32(bytes, kOffsetDataTransferLength, dataLength);
   PutLe32(bytes, kOffsetTimeOutValue, kAtaTimeOutSeconds);
   PutLe32(bytes, kOffsetDataBufferOffset, static_cast<uint32_t>(kRequestHeaderSize));
   WriteReturnedRegisters(bytes, current, previous);
-  return request;
+  return size;
+}
+
+std::vector<uint8_t> BuildAtaRequest(uint16_t ataFlags, const TaskFile& current,
+                                     uint32_t dataLength, const TaskFile& previous) {
+  std::array<uint8_t, kDataRequestSize> buffer;
+  const size_t size = FillAtaRequest(buffer, ataFlags, current, dataLength, previous);
+  return std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 std::optional<AtaRequestHeader> ReadAtaRequestHeader(std::span<const uint8_t> request) {
@@ -258,13 +266,15 @@ ATACommandResult SendATACommand(DriveHandle& handle, uint16_t ataFlags, const Ta
   ATACommandResult result;
   if (!ClassifyAtaCommand(ataFlags, current, previous, dataLength)) return result;
 
-  std::vector<uint8_t> request = BuildAtaRequest(ataFlags, current, dataLength, previous);
+  // The request lives on the stack: one exchange, no allocation, released on every path.
+  std::array<uint8_t, kDataRequestSize> buffer;
+  const size_t size = FillAtaRequest(buffer, ataFlags, current, dataLength, previous);
+  const std::span<uint8_t> request(buffer.data(), size);
   result.callSucceeded = handle.PassThrough(request);
-  const auto header = ReadAtaRequestHeader(request);
-  result.current = header->current;
-  result.previous = header->previous;
+  result.current = TaskFile::FromBytes(request.subspan<kOffsetCurrentTaskFile, 8>());
+  result.previous = TaskFile::FromBytes(request.subspan<kOffsetPreviousTaskFile, 8>());
   if (dataLength != 0) {
-    std::copy(request.begin() + kRequestHeaderSize, request.end(), result.data.begin());
+    std::copy_n(buffer.begin() + kRequestHeaderSize, kSectorSize, result.data.begin());
   }
   result.success = result.callSucceeded && (result.current.Status() & kStatusErr) == 0;
   return result;

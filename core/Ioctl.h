@@ -73,6 +73,9 @@ struct AtaRequestHeader {
 // Builds a zero-filled request of 40 or 552 bytes (data length 0 or 512).
 std::vector<uint8_t> BuildAtaRequest(uint16_t ataFlags, const TaskFile& current,
                                      uint32_t dataLength, const TaskFile& previous = {});
+// The same into a caller's buffer; returns the request's size (40 or 552).
+size_t FillAtaRequest(std::span<uint8_t, kDataRequestSize> buffer, uint16_t ataFlags,
+                      const TaskFile& current, uint32_t dataLength, const TaskFile& previous = {});
 // Reads the header of a canonical request; nullopt when the buffer is shorter than a header.
 std::optional<AtaRequestHeader> ReadAtaRequestHeader(std::span<const uint8_t> request);
 // Writes returned registers into the header of a canonical request (back ends use this).
