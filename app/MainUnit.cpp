@@ -244,12 +244,23 @@ void TMainForm::BuildMenuAndDialogs() {
   PopupMenu->addAction("Minimize", this, [this] { Minimize1Click(); });
   PopupMenu->addSeparator();
   PopupMenu->addAction("Exit", this, [this] { Exit1Click(); });
+}
 
-  LogSD = new QFileDialog(this, "Save Log");
-  LogSD->setAcceptMode(QFileDialog::AcceptSave);
-  LogSD->setDefaultSuffix("log");
-  LogSD->setNameFilters({"Log files (*.log)", "All files (*)"});
-  ColorDialog = new QColorDialog(this);
+// The two standard dialogs are built on first use: they cost more to make than the rest of the
+// window, and most runs never open them.
+QFileDialog& TMainForm::SaveLogDialog() {
+  if (LogSD == nullptr) {
+    LogSD = new QFileDialog(this, "Save Log");
+    LogSD->setAcceptMode(QFileDialog::AcceptSave);
+    LogSD->setDefaultSuffix("log");
+    LogSD->setNameFilters({"Log files (*.log)", "All files (*)"});
+  }
+  return *LogSD;
+}
+
+QColorDialog& TMainForm::ColorChooser() {
+  if (ColorDialog == nullptr) ColorDialog = new QColorDialog(this);
+  return *ColorDialog;
 }
 
 void TMainForm::ConnectHandlers() {

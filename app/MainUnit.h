@@ -120,6 +120,8 @@ class TMainForm : public QWidget {
   void SuspendSteps();
   void ResumeSteps();
   void SaveSMARTReport();
+  QFileDialog& SaveLogDialog();
+  QColorDialog& ColorChooser();
 
   bool Exiting() const { return exiting_; }
   const DriveTable& Drives() const { return drives_; }
@@ -187,8 +189,8 @@ class TMainForm : public QWidget {
   QTimer* SMARTT;
   QTimer* SMTPReportsTimer;
   QMenu* PopupMenu;
-  QFileDialog* LogSD;
-  QColorDialog* ColorDialog;
+  QFileDialog* LogSD = nullptr;         // made by SaveLogDialog()
+  QColorDialog* ColorDialog = nullptr;  // made by ColorChooser()
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -25,8 +25,8 @@ void TMainForm::PaintSwatchesAndIcons() {
 
 void TMainForm::TempTrayFIClick(int position) {
   Drive& drive = drives_.At(position);
-  ColorDialog->setCurrentColor(ColorFromBgr(drive.TrayFontColor));
-  if (const auto chosen = context_.dialogs->ChooseColor(*ColorDialog)) {
+  ColorChooser().setCurrentColor(ColorFromBgr(drive.TrayFontColor));
+  if (const auto chosen = context_.dialogs->ChooseColor(ColorChooser())) {
     drive.TrayFontColor = BgrFromColor(*chosen);
   }
   HDDTempTrayFI[position - 1]->Paint(drive.TrayFontColor);
@@ -35,8 +35,8 @@ void TMainForm::TempTrayFIClick(int position) {
 
 void TMainForm::TempTrayBIClick(int position) {
   Drive& drive = drives_.At(position);
-  ColorDialog->setCurrentColor(ColorFromBgr(drive.TrayBackColor));
-  if (const auto chosen = context_.dialogs->ChooseColor(*ColorDialog)) {
+  ColorChooser().setCurrentColor(ColorFromBgr(drive.TrayBackColor));
+  if (const auto chosen = context_.dialogs->ChooseColor(ColorChooser())) {
     drive.TrayBackColor = BgrFromColor(*chosen);
   }
   HDDTempTrayBI[position - 1]->Paint(drive.TrayBackColor);

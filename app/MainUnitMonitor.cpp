@@ -168,7 +168,7 @@ void TMainForm::RaiseWarnings() {
 }
 
 void TMainForm::SaveSMARTReport() {
-  const std::optional<QString> file = context_.dialogs->SaveFile(*LogSD);
+  const std::optional<QString> file = context_.dialogs->SaveFile(SaveLogDialog());
   if (!file) return;
   const ReportIdentity identity{HDDModelL->text().toStdString(), HDDFirmwareL->text().toStdString(),
                                 HDDSNL->text().toStdString()};

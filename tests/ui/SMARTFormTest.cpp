@@ -116,6 +116,8 @@ void SMARTFormTest::reportGoesToTheChosenFile() {
 
   window.SaveSMARTSBClick();  // cancelled
   QCOMPARE(kit.dialogs.saveDialogs, 1);
+  QCOMPARE(kit.dialogs.saveDialogLook,
+           QStringList({"Save Log", "log", "Log files (*.log)", "All files (*)"}));
   QVERIFY(QDir(kit.folder.path()).entryList({"*.log"}).isEmpty());
 
   kit.dialogs.saveAnswer = path;

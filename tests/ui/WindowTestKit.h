@@ -33,8 +33,10 @@ class RecordingDialogs final : public Dialogs {
   void Message(QWidget*, const QString& caption, const QString& text, MessageKind kind) override {
     messages.push_back({caption, text, kind});
   }
-  std::optional<QString> SaveFile(QFileDialog&) override {
+  std::optional<QString> SaveFile(QFileDialog& dialog) override {
     ++saveDialogs;
+    saveDialogLook = {dialog.windowTitle(), dialog.defaultSuffix()};
+    saveDialogLook += dialog.nameFilters();
     return saveAnswer;
   }
   std::optional<QColor> ChooseColor(QColorDialog& dialog) override {
@@ -51,6 +53,7 @@ class RecordingDialogs final : public Dialogs {
   std::optional<QColor> colorAnswer;
   std::vector<QColor> presetColors;
   int saveDialogs = 0;
+  QStringList saveDialogLook;  // title, default suffix, then the filters
   int modalShows = 0;
   QDialog* lastModal = nullptr;
 };
