@@ -10,9 +10,11 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -82,6 +84,9 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
   BuildIconsGroup();
   BuildAboutGroup();
   BuildMenuAndDialogs();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
 
   SMARTT = new QTimer(this);
   SMARTT->setInterval(kSmartTimerDesignInterval);

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -49,6 +50,9 @@ TSMARTForm::TSMARTForm(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeightAtCreation);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
   // The layout is drawn for a small 11-pixel face.
   QFont small = font();
   small.setPixelSize(11);
