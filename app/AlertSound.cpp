@@ -11,7 +11,8 @@ void AppendLittleEndian(std::vector<uint8_t>& out, uint32_t value, int bytes) {
 }
 
 void AppendTag(std::vector<uint8_t>& out, const char (&tag)[5]) {
-  out.insert(out.end(), tag, tag + 4);
+  // Byte by byte: GCC 12 misreads a range insert from a string literal as an overflow.
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
 }
 
 }  // namespace
@@ -23,6 +24,7 @@ std::vector<uint8_t> SirenWaveFile() {
   const auto dataSize = static_cast<uint32_t>(samples.size());
   const uint32_t blockAlign = kSirenChannels * kSirenBitsPerSample / 8;
   std::vector<uint8_t> wave;
+  wave.reserve(44 + samples.size() + 1);
   AppendTag(wave, "RIFF");
   AppendLittleEndian(wave, 36 + dataSize + (dataSize & 1), 4);
   AppendTag(wave, "WAVE");
