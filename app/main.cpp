@@ -141,6 +141,12 @@ int main(int argc, char** argv) {
   context.power = power.get();
   context.mailLock = &mailLock;
   context.settingsPath = dv::SettingsFilePath();
+  // A fresh account may have no ~/.config yet; that folder is ours to make. An APPDATA folder
+  // that does not exist stays an error, shown when the settings are saved.
+  if (!std::getenv("APPDATA")) {
+    std::error_code ignored;
+    std::filesystem::create_directories(context.settingsPath.parent_path(), ignored);
+  }
   context.programPath = QApplication::applicationFilePath().toStdString();
   // Pictures for the documentation may be made while the program itself runs.
   if (!rendering) context.acquireInstanceLock = [] { return dv::AcquireInstanceLock(); };
