@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPalette>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
@@ -61,8 +62,13 @@ QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, con
   return button;
 }
 
+// Through the palette, not a style sheet: a disabled label must still turn grey.
 void SetTextColor(QLabel* label, const char* color) {
-  label->setStyleSheet(QString("color: %1").arg(color));
+  QPalette palette = label->palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::WindowText, QColor(color));
+  }
+  label->setPalette(palette);
 }
 
 }  // namespace
