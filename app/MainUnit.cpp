@@ -12,9 +12,9 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPalette>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPalette>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>

@@ -1,18 +1,7 @@
 #include "ui/MBRUnit.h"
 
-#include <QCloseEvent>
-
 namespace dv {
 
-TMBRForm::TMBRForm(QWidget* parent) : QDialog(parent) { setWindowTitle("MBR"); }
-
-void TMBRForm::closeEvent(QCloseEvent* event) {
-  if (isExiting && isExiting()) {
-    QDialog::closeEvent(event);
-    return;
-  }
-  hide();
-  event->ignore();
-}
+TMBRForm::TMBRForm(QWidget* parent) : TSecondaryForm(parent) { setWindowTitle("MBR"); }
 
 }  // namespace dv

@@ -1,20 +1,14 @@
 // The MBR window. It is created at start and lives to the end; what it shows comes later.
 #pragma once
 
-#include <QDialog>
-#include <functional>
+#include "ui/SecondaryForm.h"
 
 namespace dv {
 
-class TMBRForm : public QDialog {
+class TMBRForm : public TSecondaryForm {
   Q_OBJECT
  public:
   explicit TMBRForm(QWidget* parent = nullptr);
-
-  std::function<bool()> isExiting;
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
 };
 
 }  // namespace dv

@@ -45,7 +45,7 @@ QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, con
 
 }  // namespace
 
-TSMARTForm::TSMARTForm(QWidget* parent) : QDialog(parent) {
+TSMARTForm::TSMARTForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowTitle("S.M.A.R.T.");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -151,7 +151,7 @@ void TSMARTForm::FitToRows() {
 }
 
 void TSMARTForm::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  TSecondaryForm::showEvent(event);
   FitToRows();
 }
 
@@ -217,16 +217,6 @@ bool TSMARTForm::CaptureWindow() {
   if (captured) QApplication::clipboard()->setImage(picture);
   QApplication::restoreOverrideCursor();
   return captured;
-}
-
-void TSMARTForm::closeEvent(QCloseEvent* event) {
-  if (isExiting && isExiting()) {
-    QDialog::closeEvent(event);
-    return;
-  }
-  // Closing only hides: the grid and the presentation stay for the next opening.
-  hide();
-  event->ignore();
 }
 
 }  // namespace dv

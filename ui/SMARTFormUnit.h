@@ -2,11 +2,11 @@
 // raw presentation switch, the text report and a picture of the window on the clipboard.
 #pragma once
 
-#include <QDialog>
 #include <functional>
 #include <vector>
 
 #include "core/AttributeRows.h"
+#include "ui/SecondaryForm.h"
 
 class QLabel;
 class QGroupBox;
@@ -17,7 +17,7 @@ namespace dv {
 
 class StringGrid;
 
-class TSMARTForm : public QDialog {
+class TSMARTForm : public TSecondaryForm {
   Q_OBJECT
  public:
   explicit TSMARTForm(QWidget* parent = nullptr);
@@ -36,7 +36,6 @@ class TSMARTForm : public QDialog {
   // is exiting (then closing really closes).
   std::function<void()> onReadRequested;
   std::function<void()> onSaveRequested;
-  std::function<bool()> isExiting;
 
   // Handlers.
   void ReadSMARTSBClick();
@@ -62,7 +61,6 @@ class TSMARTForm : public QDialog {
   QToolButton* CopySMARTWindowSB;
 
  protected:
-  void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:

@@ -16,7 +16,7 @@ constexpr int kDelayMaximum = 180;
 constexpr int kDelayDefault = 20;
 }  // namespace
 
-TSMTPForm::TSMTPForm(QWidget* parent) : QDialog(parent) {
+TSMTPForm::TSMTPForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowTitle("SMTP Reports & Warnings");
   SMTPHostE = new QLineEdit(this);
   SMTPPortE = new QLineEdit("25", this);
@@ -58,15 +58,6 @@ TSMTPForm::TSMTPForm(QWidget* parent) : QDialog(parent) {
 
 void TSMTPForm::SMTPReportsCBClick() {
   if (onReportsSwitched) onReportsSwitched(SMTPReportsCB->isChecked());
-}
-
-void TSMTPForm::closeEvent(QCloseEvent* event) {
-  if (isExiting && isExiting()) {
-    QDialog::closeEvent(event);
-    return;
-  }
-  hide();
-  event->ignore();
 }
 
 }  // namespace dv

@@ -2,8 +2,9 @@
 // addresses, the password, and the report and warning switches with the report delay.
 #pragma once
 
-#include <QDialog>
 #include <functional>
+
+#include "ui/SecondaryForm.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -12,14 +13,13 @@ namespace dv {
 
 class UpDown;
 
-class TSMTPForm : public QDialog {
+class TSMTPForm : public TSecondaryForm {
   Q_OBJECT
  public:
   explicit TSMTPForm(QWidget* parent = nullptr);
 
   // Set by the main window: the report timer follows the "Reports" box.
   std::function<void(bool)> onReportsSwitched;
-  std::function<bool()> isExiting;
 
   void SMTPReportsCBClick();
 
@@ -34,9 +34,6 @@ class TSMTPForm : public QDialog {
   QCheckBox* SMTPWarningsCB;
   QLineEdit* SMTPDelayE;
   UpDown* SMTPDelayUD;
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
 };
 
 }  // namespace dv
