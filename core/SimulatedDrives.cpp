@@ -6,6 +6,7 @@
 #include <fstream>
 #include <thread>
 
+#include "core/Identify.h"
 #include "core/LittleEndian.h"
 #include "core/SimulationFile.h"
 
@@ -28,12 +29,11 @@ constexpr uint8_t kSmartBadHigh = 0x2C;
 // IDENTIFY words and bits the drive consults or changes.
 constexpr size_t kWordCommandSetsSupported = 83;  // bit 3 APM, bit 9 AAM
 constexpr size_t kWordFeaturesEnabled85 = 85;     // bit 0 S.M.A.R.T.
-constexpr size_t kWordCommandSetsEnabled = 86;    // bit 3 APM, bit 9 AAM, bit 10 48-bit
+constexpr size_t kWordCommandSetsEnabled = 86;    // bit 3 APM, bit 9 AAM
 constexpr size_t kWordApmLevel = 91;
 constexpr size_t kWordAamLevel = 94;
 constexpr uint16_t kBitApm = 1u << 3;
 constexpr uint16_t kBitAam = 1u << 9;
-constexpr uint16_t kBitLba48 = 1u << 10;
 constexpr uint16_t kBitSmart = 1u << 0;
 
 // S.M.A.R.T. READ DATA capability bytes.
@@ -87,9 +87,7 @@ bool SmartEnabled(const SimulatedDrive& drive) {
   return HasBit(drive.identify, kWordFeaturesEnabled85, kBitSmart);
 }
 
-bool Lba48Enabled(const SimulatedDrive& drive) {
-  return HasBit(drive.identify, kWordCommandSetsEnabled, kBitLba48);
-}
+bool Lba48Enabled(const SimulatedDrive& drive) { return IdentifyLBA48(drive.identify); }
 
 Reply ReturnStatus(const SimulatedDrive& drive, const AtaRequestHeader& header) {
   if (drive.smartStatus == SimulatedSmartStatus::Error) return Aborted(header);
@@ -175,7 +173,7 @@ Reply ReadSector(const SimulatedDrive& drive, const AtaRequestHeader& header, bo
     lba |= uint64_t{cur.device & 0x0Fu} << 24;
   }
   // A drive built by hand without a capacity in its IDENTIFY sector reads everywhere.
-  const uint64_t capacity = IdentifyUserSectors(drive.identify);
+  const uint64_t capacity = UserSectors(drive.identify);
   if (capacity != 0 && lba >= capacity) return Aborted(header, kErrorIdNotFound);
   if (!ReadMedium(drive, lba, data)) return Aborted(header, kErrorUncorrectable);
   return Completed(header);
@@ -234,11 +232,6 @@ void SetSectorChecksum(std::span<uint8_t> sector) {
   uint8_t sum = 0;
   for (size_t i = 0; i + 1 < kSectorSize; ++i) sum = static_cast<uint8_t>(sum + sector[i]);
   sector[kSectorSize - 1] = static_cast<uint8_t>(0x100 - sum);
-}
-
-uint64_t IdentifyUserSectors(std::span<const uint8_t> identify) {
-  if ((Word(identify, kWordCommandSetsEnabled) & kBitLba48) != 0) return Le64(identify, 200);
-  return Le32(identify, 120);
 }
 
 // A handle counts itself open for as long as it lives.

@@ -48,9 +48,6 @@ struct SimulatedDrive {
 // Sets byte 511 so that all 512 bytes add up to 0 modulo 256 (the S.M.A.R.T. sector checksum, and
 // the IDENTIFY integrity word's checksum when byte 510 holds its 0xA5 signature).
 void SetSectorChecksum(std::span<uint8_t> sector);
-// User-addressable sectors as an IDENTIFY sector states them (words 100-103 when 48-bit addressing
-// is enabled, else words 60-61).
-uint64_t IdentifyUserSectors(std::span<const uint8_t> identify);
 
 class SimulatedDriveSystem : public DriveSystem {
  public:

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/Drive.h"
+#include "core/Identify.h"
 #include "core/LittleEndian.h"
 
 namespace dv {
@@ -335,7 +336,7 @@ SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber
   if (auto* m = Member(d, "smartThresholdsHex")) {
     drive.smartThresholds = ReadHexSector(*m, at + "smartThresholdsHex");
   }
-  const uint64_t userSectors = IdentifyUserSectors(drive.identify);
+  const uint64_t userSectors = UserSectors(drive.identify);
   drive.nativeMaxAddress = userSectors == 0 ? 0 : userSectors - 1;
   if (auto* m = Member(d, "nativeMaxAddress")) {
     drive.nativeMaxAddress = ReadUnsigned(*m, at + "nativeMaxAddress", 0, kMax48Bit);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/Identify.h"
 #include "core/LittleEndian.h"
 #include "core/SimulationFile.h"
 
@@ -158,7 +159,7 @@ TEST(SimulationFile, EveryRealDriveLoads) {
     std::string model = name.substr(0, name.find("--"));
     std::replace(model.begin(), model.end(), '_', ' ');
     EXPECT_EQ(ModelOf(drives[0]).substr(0, model.size()), model) << name;
-    EXPECT_GT(IdentifyUserSectors(drives[0].identify), 0u) << name;
+    EXPECT_GT(UserSectors(drives[0].identify), 0u) << name;
   }
   EXPECT_EQ(files, 19);
 }
