@@ -436,9 +436,17 @@ bool ReadWholeFile(const fs::path& path, std::string& text, std::string& error) 
 bool LoadFolder(const fs::path& folder, std::vector<SimulatedDrive>& drives, std::string& error) {
   std::vector<fs::path> files;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    if (entry.path().extension() == ".json" && entry.is_regular_file(ec))
-      files.push_back(entry.path());
+  // The listing and each entry have their own error: a broken link is that file's fault, not
+  // the folder's, and stepping on with increment() never throws.
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() != ".json") continue;
+    std::error_code entryError;
+    const bool regular = it->is_regular_file(entryError);
+    if (entryError) {
+      error = it->path().string() + ": cannot be read: " + entryError.message();
+      return false;
+    }
+    if (regular) files.push_back(it->path());
   }
   if (ec) {
     error = folder.string() + ": cannot be listed: " + ec.message();

@@ -275,6 +275,21 @@ TEST_F(SimulationFileTest, FolderErrorsNameTheFile) {
   EXPECT_EQ(error.rfind(bad.string() + ": drives:", 0), 0u) << error;
 }
 
+TEST_F(SimulationFileTest, BrokenEntryInAFolderIsNamedNotTheFolder) {
+  Write("a.json", R"({"model": "a"})");
+  fs::create_symlink(dir_ / "gone", dir_ / "b.json");
+  std::vector<SimulatedDrive> drives;
+  std::string error;
+  EXPECT_FALSE(LoadSimulationPath(dir_.string(), drives, error));
+  EXPECT_EQ(error.rfind((dir_ / "b.json").string() + ": cannot be read", 0), 0u) << error;
+
+  // A folder that happens to end in .json is not a drive file; it is passed over.
+  fs::remove(dir_ / "b.json");
+  fs::create_directories(dir_ / "c.json");
+  EXPECT_TRUE(LoadSimulationPath(dir_.string(), drives, error)) << error;
+  EXPECT_EQ(drives.size(), 1u);
+}
+
 TEST_F(SimulationFileTest, PathsThatHoldNoDrives) {
   std::vector<SimulatedDrive> drives;
   std::string error;
