@@ -309,6 +309,9 @@ bool SimulatedDriveSystem::Execute(int driveNumber, std::span<uint8_t> request) 
       ClassifyAtaCommand(header->ataFlags, header->current, header->previous, dataLength);
   const std::string name =
       command ? AtaCommandName(*command) : CommandByteName(header->current.command);
+  if (log_.size() >= kCommandLogLimit) {
+    log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kCommandLogLimit / 2));
+  }
   log_.push_back({driveNumber, name, !command});
 
   // A platform refuses a buffer that does not hold what its header announces.

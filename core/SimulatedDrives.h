@@ -75,7 +75,10 @@ class SimulatedDriveSystem : public DriveSystem {
     std::string name;  // the catalogue name ("IDENTIFY"), or "0xNN" for a refused command byte
     bool refused;
   };
-  const std::vector<LoggedCommand>& CommandLog() const { return log_; }  // every request passed
+  // The requests passed, oldest first: at least the last kCommandLogLimit / 2 and never more than
+  // kCommandLogLimit, so a long run on simulated drives keeps its memory flat.
+  static constexpr size_t kCommandLogLimit = 4096;
+  const std::vector<LoggedCommand>& CommandLog() const { return log_; }
   void ClearLog() { log_.clear(); }
 
   // Mutable, so tests can change a drive between calls. Null when there is no such drive.

@@ -390,6 +390,21 @@ TEST(SimulatedRequests, LogNamesEveryCommand) {
   EXPECT_TRUE(system->CommandLog().empty());
 }
 
+TEST(SimulatedRequests, LogKeepsTheRecentCommandsWithinItsLimit) {
+  // A tray program on simulated drives runs for weeks; its log must not grow with every pass.
+  auto system = Simulate(R"({"model": "a"})");
+  const size_t sent = 2 * SimulatedDriveSystem::kCommandLogLimit + 3;
+  auto handle = OpenDrive(*system, 0);
+  for (size_t i = 0; i + 1 < sent; ++i) {
+    SendATACommand(*handle, MakeAtaCommand(AtaCommand::SmartReturnStatus, 0));
+  }
+  SendATACommand(*handle, MakeAtaCommand(AtaCommand::Identify, 0));
+  const auto& log = system->CommandLog();
+  EXPECT_LE(log.size(), SimulatedDriveSystem::kCommandLogLimit);
+  EXPECT_GE(log.size(), SimulatedDriveSystem::kCommandLogLimit / 2);
+  EXPECT_EQ(log.back().name, "IDENTIFY");
+}
+
 TEST(SimulatedHandles, CountedWhileOpen) {
   auto system = Simulate(R"({"drives": [{"model": "a"}, {"model": "b"}]})");
   {
