@@ -54,6 +54,26 @@ bool WriteAndClose(FilePtr file, std::string_view text) {
   return std::fclose(file.release()) == 0 && written;
 }
 
+// Where the report really goes: through a link to the file it names (the link stays). An
+// existing target must be a plain file that is not read-only; a device, a pipe, a folder or a
+// protected file is refused, never swapped for a new regular file.
+std::optional<std::filesystem::path> ReplaceableTarget(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path target = path;
+  if (fs::is_symlink(fs::symlink_status(path, error))) {
+    target = fs::weakly_canonical(path, error);
+    if (error) return std::nullopt;
+  }
+  const fs::file_status status = fs::status(target, error);
+  if (status.type() == fs::file_type::not_found) return target;
+  if (error || status.type() != fs::file_type::regular) return std::nullopt;
+  constexpr fs::perms kAnyWrite =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  if ((status.permissions() & kAnyWrite) == fs::perms::none) return std::nullopt;
+  return target;
+}
+
 }  // namespace
 
 std::tm ReportLocalTime(std::time_t when) {
@@ -97,8 +117,9 @@ std::string BuildSMARTReport(const ReportIdentity& identity, std::span<const Att
 
 std::optional<std::string> WriteReportFile(const std::string& path, std::string_view text) {
   const std::string failure = "Unable to write to " + path;
-  const std::filesystem::path target(path);
-  auto [temporary, file] = CreateTemporaryBeside(target);
+  const auto target = ReplaceableTarget(path);
+  if (!target) return failure;
+  auto [temporary, file] = CreateTemporaryBeside(*target);
   if (!file) return failure;
 
   std::error_code error;
@@ -106,7 +127,7 @@ std::optional<std::string> WriteReportFile(const std::string& path, std::string_
     std::filesystem::remove(temporary, error);
     return failure;
   }
-  std::filesystem::rename(temporary, target, error);
+  std::filesystem::rename(temporary, *target, error);
   if (error) {
     std::filesystem::remove(temporary, error);
     return failure;

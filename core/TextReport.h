@@ -32,7 +32,9 @@ std::string BuildSMARTReport(const ReportIdentity& identity, std::span<const Att
                              const std::tm& localTime);
 
 // Writes `text` to `path`, replacing an earlier file only once the new one is complete. Returns
-// "Unable to write to <path>" on failure, leaving any earlier file as it was.
+// "Unable to write to <path>" on failure, leaving any earlier file as it was. A link is followed
+// and kept; an existing path that is not a writable regular file (a device, a pipe, a folder, a
+// read-only file) is refused.
 std::optional<std::string> WriteReportFile(const std::string& path, std::string_view text);
 
 }  // namespace dv

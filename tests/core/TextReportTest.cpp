@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <filesystem>
@@ -130,6 +131,34 @@ TEST_F(ReportFile, FailureNamesThePathAndLeavesTheEarlierFileAlone) {
 
   const fs::path missing = folder_ / "no-such-folder" / "disk.log";
   EXPECT_EQ(WriteReportFile(missing.string(), "new\r\n"), "Unable to write to " + missing.string());
+}
+
+TEST_F(ReportFile, OnlyRegularWritableFilesAreReplaced) {
+  // A name that is not a plain file (a pipe here; /dev/sda or /dev/stdout for a user running as
+  // root) must never be swapped for a regular file, nor opened and waited on.
+  const fs::path pipe = folder_ / "pipe.log";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(WriteReportFile(pipe.string(), "new\r\n"), "Unable to write to " + pipe.string());
+  EXPECT_TRUE(fs::is_fifo(pipe));
+
+  // A file the user made read-only keeps its contents.
+  const fs::path locked = folder_ / "locked.log";
+  std::ofstream(locked) << "earlier";
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(WriteReportFile(locked.string(), "new\r\n"), "Unable to write to " + locked.string());
+  EXPECT_EQ(Read(locked), "earlier");
+  EXPECT_EQ(EntryCount(), 2u) << "no temporary file left behind";
+}
+
+TEST_F(ReportFile, ALinkStaysALinkAndTheFileItNamesIsReplaced) {
+  const fs::path real = folder_ / "real.log";
+  const fs::path link = folder_ / "link.log";
+  std::ofstream(real) << "earlier";
+  fs::create_symlink("real.log", link);
+  EXPECT_EQ(WriteReportFile(link.string(), "new\r\n"), std::nullopt);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Read(real), "new\r\n");
+  EXPECT_EQ(EntryCount(), 2u);
 }
 
 }  // namespace
