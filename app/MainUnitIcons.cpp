@@ -61,6 +61,9 @@ void TMainForm::ApplyAtLeastOneIconRule() {
     if (drives_.At(position).TrayIconOn) return;
   }
   HDDTempTrayCB[0]->setChecked(true);
+  // The pass at the end of the enumeration skipped this icon while it was off; without this it
+  // would show its design text until the next pass.
+  UpdateTrayIcon(1);
 }
 
 }  // namespace dv

@@ -107,6 +107,9 @@ void StartupTest::everyIconSwitchedOffStillShowsTheFirst() {
   QVERIFY(form->HDDTempTrayCB[0]->isChecked());
   QVERIFY(!form->HDDTempTrayCB[1]->isChecked());
   QVERIFY(form->Drives().At(1).TrayIconOn);
+  // It shows the first pass's reading at once, not its design "0".
+  QCOMPARE(kit.icons.icons[0].text, std::string("38"));
+  QCOMPARE(kit.icons.icons[1].text, std::string("0"));
 }
 
 QTEST_MAIN(StartupTest)
