@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
 
 #include "ui/StringGrid.h"
 
@@ -50,9 +51,7 @@ TSMARTForm::TSMARTForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeightAtCreation);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  CentreOnScreen();
   // The layout is drawn for a small 11-pixel face.
   QFont small = font();
   small.setPixelSize(11);
@@ -150,9 +149,22 @@ void TSMARTForm::FitToRows() {
   setFixedSize(kClientWidth, rowsHeight + kWindowExtra - frameHeight);
 }
 
+void TSMARTForm::CentreOnScreen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  QRect frame = frameGeometry();
+  frame.moveCenter(available.center());
+  // A table taller than the screen keeps its caption reachable.
+  move(frame.left(), std::max(frame.top(), available.top()));
+}
+
 void TSMARTForm::showEvent(QShowEvent* event) {
   TSecondaryForm::showEvent(event);
   FitToRows();
+  // Centred at the size the table gives it, not at the 94-pixel size it was made with: grown
+  // downward from there, a long table would run off the bottom of the screen.
+  CentreOnScreen();
 }
 
 void TSMARTForm::ReadSMARTSBClick() {

@@ -65,6 +65,7 @@ class TSMARTForm : public TSecondaryForm {
 
  private:
   void FitToRows();
+  void CentreOnScreen();
 };
 
 }  // namespace dv

@@ -43,6 +43,7 @@ class SMARTFormTest : public QObject {
  private slots:
   void rowsAreColouredByPreFailureJudgement();
   void gridAndWindowGrowWithTheRows();
+  void aFullTableOpensCentredAndOnScreen();
   void rawSwitchRereadsAndLaterPassesKeepDecimal();
   void reportGoesToTheChosenFile();
   void captureAndClose();
@@ -67,6 +68,18 @@ void SMARTFormTest::rowsAreColouredByPreFailureJudgement() {
   QCOMPARE(CellBackground(form, 0, 0), form.palette().color(QPalette::Button));
   form.SMARTSG->Select(0, 1);
   QCOMPARE(CellBackground(form, 0, 1), QColor(135, 206, 250));
+}
+
+void SMARTFormTest::aFullTableOpensCentredAndOnScreen() {
+  TSMARTForm form;
+  form.WriteHeadings();
+  // The most a drive's data sector can hold: 30 attributes.
+  form.ShowRows(std::vector<AttributeRow>(30, Row("(01h) Raw Read Error Rate", "100", "6", "-")));
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  QVERIFY(screen.contains(form.frameGeometry()));
+  QVERIFY((form.frameGeometry().center() - screen.center()).manhattanLength() <= 2);
 }
 
 void SMARTFormTest::gridAndWindowGrowWithTheRows() {
