@@ -336,8 +336,10 @@ void TMainForm::SMARTMonCBClick() {
 }
 
 void TMainForm::HDDRefreshIntUDClick() {
-  // setInterval restarts a running timer's period, as a changed interval should.
-  SMARTT->setInterval(HDDRefreshIntUD->Position() * 1000);
+  // setInterval restarts a running timer's period, which only a changed interval should do: a
+  // click at either end of the range would otherwise put the next pass off.
+  const int interval = HDDRefreshIntUD->Position() * 1000;
+  if (interval != SMARTT->interval()) SMARTT->setInterval(interval);
 }
 
 void TMainForm::SaveSettingsSBClick() { SaveSettings(); }

@@ -121,9 +121,16 @@ void MainFormTest::intervalArrowsStayInRange() {
   WindowTestKit kit(DrivesFromJson({DriveJson(0, "ST3500418AS")}));
   auto form = kit.Start();
   UpDown& arrows = *form->HDDRefreshIntUD;
+  // A precise timer, so that its remaining time shows whether its period started anew.
+  form->SMARTT->setTimerType(Qt::PreciseTimer);
+  form->SMARTT->start();
+  QTest::qWait(200);
+  const int remaining = form->SMARTT->remainingTime();
   arrows.ClickDown();
   QCOMPARE(arrows.Position(), 15);
   QCOMPARE(form->SMARTT->interval(), 15000);
+  // The interval did not change, so the running period goes on.
+  QVERIFY(form->SMARTT->remainingTime() <= remaining);
   arrows.ClickUp();
   QCOMPARE(arrows.Position(), 30);
   QCOMPARE(form->HDDRefreshIntE->text(), QString("30"));
