@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MailLock.h"
 #include "app/OsVersion.h"
 #include "core/Drive.h"
 #include "core/SmartData.h"
@@ -35,7 +36,6 @@ class ColorSwatch;
 class Dialogs;
 class DriveSystem;
 class InstanceLock;
-class MailLock;
 class Monitor;
 class PowerEventSource;
 class TemperatureIcons;
@@ -62,7 +62,7 @@ struct MainFormContext {
   std::function<void()> raisePriority;  // may be null; a refusal is ignored
   std::function<void()> quit;           // ends the message loop after a completed close
   std::string version;                  // the program's version, for VersionL
-  std::chrono::milliseconds mailIdleTimeout{30000};
+  std::chrono::milliseconds mailIdleTimeout = kMailIdleTimeout;
 };
 
 // The program's version from the build.
