@@ -10,6 +10,9 @@ namespace dv::cli {
 bool ProbeOrComplain(CliContext& ctx, DriveTable& table) {
   if (ProbeDrives(ctx.system, table)) return true;
   ctx.err << kNoDrivesMessage << "\n";
+  if (const std::string problem = ctx.system.PrivilegeProblem(); !problem.empty()) {
+    ctx.err << problem << "\n";
+  }
   return false;
 }
 

@@ -32,6 +32,9 @@ class DriveSystem {
   virtual std::optional<std::string> VolumeName(int driveNumber, int partition) = 0;
   // What a person would call drive N on this system, for messages.
   virtual std::string DescribeDrive(int driveNumber) const = 0;
+  // Set once the system refused a drive or a command for lack of privilege, so a caller that found
+  // no drive can say why; empty otherwise.
+  virtual std::string PrivilegeProblem() const { return {}; }
 };
 
 // The machine's own drives: SG_IO on Linux, IOCTL_ATA_PASS_THROUGH on Windows.

@@ -62,6 +62,7 @@ std::optional<SatCommand> BuildSatCommand(std::span<const uint8_t> request);
 // What one SG_IO call reported.
 struct SgIoReply {
   bool ioctlSucceeded = false;
+  int ioctlError = 0;  // errno of a failed ioctl
   uint8_t hostStatus = 0;
   uint16_t driverStatus = 0;
   uint8_t scsiStatus = 0;

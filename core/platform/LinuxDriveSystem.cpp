@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
@@ -54,6 +55,7 @@ SgIoReply IssueSgIo(int fd, SatCommand& sat, std::span<uint8_t> data, uint32_t t
 
   SgIoReply reply;
   reply.ioctlSucceeded = ioctl(fd, SG_IO, &io) == 0;
+  if (!reply.ioctlSucceeded) reply.ioctlError = errno;
   reply.hostStatus = static_cast<uint8_t>(io.host_status);
   reply.driverStatus = io.driver_status;
   reply.scsiStatus = io.status;
@@ -64,7 +66,7 @@ SgIoReply IssueSgIo(int fd, SatCommand& sat, std::span<uint8_t> data, uint32_t t
 
 class LinuxDriveHandle : public DriveHandle {
  public:
-  explicit LinuxDriveHandle(int fd) : fd_(fd) {}
+  LinuxDriveHandle(int fd, bool& refused) : fd_(fd), refused_(refused) {}
 
   bool PassThrough(std::span<uint8_t> request) override {
     // Only the catalogue's requests in their canonical shape go to a device, whoever calls.
@@ -78,6 +80,7 @@ class LinuxDriveHandle : public DriveHandle {
     std::span<uint8_t> data = request.subspan(kRequestHeaderSize);
     std::array<uint8_t, kSenseBufferSize> sense{};
     const SgIoReply reply = IssueSgIo(fd_.Get(), *sat, data, header->timeOutValue * 1000, sense);
+    if (reply.ioctlError == EPERM || reply.ioctlError == EACCES) refused_ = true;
     const SatOutcome outcome = ReadSatReply(*sat, reply);
 
     WriteReturnedRegisters(request, outcome.current, outcome.previous);
@@ -87,6 +90,7 @@ class LinuxDriveHandle : public DriveHandle {
 
  private:
   FileDescriptor fd_;
+  bool& refused_;
 };
 
 // /proc/self/mounts escapes blanks, tabs, newlines and backslashes in octal (\040 ...).
@@ -122,8 +126,11 @@ class LinuxDriveSystem : public DriveSystem {
  public:
   DriveHandlePtr Open(int driveNumber) override {
     const int fd = open(LinuxDrivePath(driveNumber).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    return std::make_unique<LinuxDriveHandle>(fd);
+    if (fd < 0) {
+      if (errno == EACCES || errno == EPERM) refused_ = true;
+      return nullptr;
+    }
+    return std::make_unique<LinuxDriveHandle>(fd, refused_);
   }
 
   // The mount point of /dev/sdXk. A mount may name the partition through another node (a
@@ -147,6 +154,15 @@ class LinuxDriveSystem : public DriveSystem {
   }
 
   std::string DescribeDrive(int driveNumber) const override { return LinuxDrivePath(driveNumber); }
+
+  std::string PrivilegeProblem() const override {
+    if (!refused_) return {};
+    return "The disks refused access: ATA pass-through needs root, or CAP_SYS_RAWIO "
+           "(setcap cap_sys_rawio+ep) with read access to /dev/sd* (the disk group).";
+  }
+
+ private:
+  bool refused_ = false;  // the kernel said EPERM or EACCES to an open or a command
 };
 
 }  // namespace

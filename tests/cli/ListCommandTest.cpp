@@ -118,6 +118,23 @@ TEST(ListCommand, NothingAnsweringExitsOneWithTheMessage) {
   }
 }
 
+// A machine whose disks refuse the program for lack of privilege.
+class RefusingDrives : public DriveSystem {
+ public:
+  DriveHandlePtr Open(int) override { return nullptr; }
+  std::optional<std::string> VolumeName(int, int) override { return std::nullopt; }
+  std::string DescribeDrive(int n) const override { return "disk " + std::to_string(n); }
+  std::string PrivilegeProblem() const override { return "needs CAP_SYS_RAWIO"; }
+};
+
+TEST(ListCommand, NothingFoundForLackOfPrivilegeSaysWhy) {
+  RefusingDrives drives;
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunCliOn(drives, {"list"}, out, err), kExitFailure);
+  EXPECT_EQ(err.str(), "S.M.A.R.T. HDD(s) not found!\nneeds CAP_SYS_RAWIO\n");
+}
+
 TEST(ListCommand, BadSimulationFileOrExtraArgumentsExitTwo) {
   const std::string broken = WriteFile("broken.json", R"({"drives": [{"model": )");
   CliRun run = RunArgs({"--simulate", broken, "list"});
