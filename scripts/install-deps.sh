@@ -5,7 +5,8 @@ set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools
        libgl-dev libpulse-dev fonts-dejavu-core)
-test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3)
+test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3
+      g++-mingw-w64-x86-64-posix)
 gui=(xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon)
 
 wanted=()

@@ -10,7 +10,7 @@ jobs=$(nproc)
 echo "== Core and command line under ASan and UBSan"
 cmake --preset asan >/dev/null
 cmake --build build/asan -j "$jobs"
-ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'vm|gui'
+ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'vm|gui|windows'
 
 if [ -x "$root/scripts/fuzz.sh" ]; then
   echo "== Fuzz targets, a short run each (scripts/fuzz.sh --seconds N for a long one)"

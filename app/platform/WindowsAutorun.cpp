@@ -1,5 +1,6 @@
-// The autorun entry on Windows: the value "Diskvigil" under HKCU\Software\Microsoft\Windows\
-// CurrentVersion\Run, always opened with full access so a read-only key counts as unusable.
+// The autorun entry on Windows: the value "Diskvigil" under the current user's
+// Software\Microsoft\Windows\CurrentVersion\Run key, always opened with full access so a
+// read-only key counts as unusable.
 #include <windows.h>
 
 #include <string>

@@ -12,7 +12,9 @@ OsInfo QueryOsInfo() {
   if (!kernel) return info;
   using GetVersionExFunction = BOOL(WINAPI*)(OSVERSIONINFOEXA*);
   const auto getVersion =
-      reinterpret_cast<GetVersionExFunction>(GetProcAddress(kernel, "GetVersionExA"));
+      // Through void*: FARPROC and the real signature are unrelated function types.
+      reinterpret_cast<GetVersionExFunction>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "GetVersionExA")));
   OSVERSIONINFOEXA version{};
   version.dwOSVersionInfoSize = sizeof(version);  // 156
   if (getVersion && getVersion(&version)) {

@@ -1,7 +1,9 @@
 // The alert sound on Windows: PlaySound from memory, asynchronous. The wave stays alive with the
 // object because the system plays straight from it.
+// clang-format off
+#include <windows.h>  // before mmsystem.h, which needs its types
 #include <mmsystem.h>
-#include <windows.h>
+// clang-format on
 
 #include "app/AlertSound.h"
 
