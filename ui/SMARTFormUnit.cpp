@@ -28,7 +28,7 @@ constexpr int kGridTop = 36;
 constexpr int kGridWidth = 479;
 // The window is this much taller than the grid's rows (grid top, border and frame).
 constexpr int kWindowExtra = 80;
-constexpr int kGridExtra = 4;
+constexpr int kGridFrame = 4;  // the grid's sunken frame, top and bottom
 
 const QColor kSelectedBack(135, 206, 250);
 const QColor kBelowThresholdBack(255, 192, 203);
@@ -143,10 +143,10 @@ void TSMARTForm::FitToRows() {
   // Every row gets its height and its line; the grid then needs no scrolling. The window's outer
   // height is what is fixed, so the frame and caption, once the window manager has drawn them,
   // come off the client area.
-  const int rowsHeight = SMARTSG->RowCount() * (SMARTSG->DefaultRowHeight() + 1);
-  SMARTSG->resize(kGridWidth, rowsHeight + kGridExtra);
+  const int gridHeight = SMARTSG->FullHeight();  // the rows and their lines, plus the frame
+  SMARTSG->resize(kGridWidth, gridHeight);
   const int frameHeight = isVisible() ? frameGeometry().height() - geometry().height() : 0;
-  setFixedSize(kClientWidth, rowsHeight + kWindowExtra - frameHeight);
+  setFixedSize(kClientWidth, gridHeight - kGridFrame + kWindowExtra - frameHeight);
 }
 
 void TSMARTForm::CentreOnScreen() {
