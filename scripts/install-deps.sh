@@ -4,9 +4,9 @@
 set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools
-       libgl-dev libpulse-dev fonts-dejavu-core)
+       libgl-dev libpulse-dev fonts-dejavu-core libasio-dev libssl-dev)
 test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3
-      g++-mingw-w64-x86-64-posix)
+      g++-mingw-w64-x86-64-posix python3-aiosmtpd openssl fdisk dosfstools ntfs-3g)
 gui=(xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon)
 
 wanted=()
