@@ -1,22 +1,76 @@
 #include "core/AamApm.h"
 
-namespace dv {
+#include "core/Ioctl.h"
+#include "core/LittleEndian.h"
 
-// Interim: the reads and writes come with the drive-feature work.
-FeatureState ReadFeature(DriveSystem&, int, DriveFeature) { return {}; }
+namespace dv {
+namespace {
+
+// IDENTIFY DEVICE words that describe the two features.
+constexpr size_t kWordSupported = 83;
+constexpr size_t kWordEnabled = 86;
+constexpr size_t kWordApmLevel = 91;
+constexpr size_t kWordAamLevel = 94;
+
+struct FeatureCodes {
+  uint16_t bit;        // in words 83 (supported) and 86 (enabled)
+  size_t levelWord;    // current level in bits 7..0, recommended in bits 15..8
+  uint8_t enableCode;  // SET FEATURES subcommand, the level in Sector Count
+  uint8_t disableCode;
+};
+
+constexpr FeatureCodes kAam{1u << 9, kWordAamLevel, 0x42, 0xC2};
+constexpr FeatureCodes kApm{1u << 3, kWordApmLevel, 0x05, 0x85};
+
+const FeatureCodes& CodesFor(DriveFeature feature) {
+  return feature == DriveFeature::AAM ? kAam : kApm;
+}
+
+}  // namespace
+
+FeatureState ReadFeature(DriveSystem& system, int driveNumber, DriveFeature feature) {
+  FeatureState state;
+  DriveHandlePtr handle = OpenDrive(system, driveNumber);
+  if (!handle) return state;
+  const ATACommandResult result =
+      SendATACommand(*handle, MakeAtaCommand(AtaCommand::Identify, driveNumber));
+  // Only the platform call decides; the returned status is not looked at.
+  if (!result.callSucceeded) return state;
+  const FeatureCodes& codes = CodesFor(feature);
+  const std::span<const uint8_t> identify(result.data);
+  state.Supported = (Word(identify, kWordSupported) & codes.bit) != 0;
+  state.Enabled = (Word(identify, kWordEnabled) & codes.bit) != 0;
+  const uint16_t level = Word(identify, codes.levelWord);
+  state.CurrentLevel = static_cast<uint8_t>(level & 0xFF);
+  state.RecommendedLevel = static_cast<uint8_t>(level >> 8);
+  return state;
+}
+
 FeatureState ReadAAM(DriveSystem& system, int n) {
   return ReadFeature(system, n, DriveFeature::AAM);
 }
+
 FeatureState ReadAPM(DriveSystem& system, int n) {
   return ReadFeature(system, n, DriveFeature::APM);
 }
-bool SetFeature(DriveSystem&, int, DriveFeature, uint8_t, bool) { return false; }
+
+bool SetFeature(DriveSystem& system, int driveNumber, DriveFeature feature, uint8_t level,
+                bool enable) {
+  DriveHandlePtr handle = OpenDrive(system, driveNumber);
+  if (!handle) return false;
+  const FeatureCodes& codes = CodesFor(feature);
+  const uint8_t subcommand = enable ? codes.enableCode : codes.disableCode;
+  return SendATACommand(*handle, MakeSetFeatures(driveNumber, subcommand, level)).callSucceeded;
+}
+
 bool SetAAM(DriveSystem& s, int n, uint8_t l, bool e) {
   return SetFeature(s, n, DriveFeature::AAM, l, e);
 }
+
 bool SetAPM(DriveSystem& s, int n, uint8_t l, bool e) {
   return SetFeature(s, n, DriveFeature::APM, l, e);
 }
+
 bool FeatureLevelShown(DriveFeature feature, uint8_t level) {
   return level != 255 && !(feature == DriveFeature::APM && level == 0);
 }
