@@ -18,6 +18,9 @@ const std::map<std::string, CommandFn>& Commands() {
       {"smart", RunSmart},
       {"report", RunReport},
       {"monitor", RunMonitor},
+      {"aam", RunAam},
+      {"apm", RunApm},
+      {"mbr", RunMbr},
   };
   return commands;
 }
@@ -54,6 +57,11 @@ std::string UsageText() {
          "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
          "  monitor [--interval SECONDS] [--count N]\n"
          "                                check every drive on a timer\n"
+         "  aam POS [--set LEVEL | --disable]\n"
+         "  apm POS [--set LEVEL | --disable]\n"
+         "                                the acoustic or power management level of drive POS\n"
+         "                                (LEVEL 0 to 254), after the optional change\n"
+         "  mbr POS                       sector 0 of drive POS: partitions and boot sectors\n"
          "Without --simulate or --demo the machine's own drives are used (root or\n"
          "cap_sys_rawio is needed for ATA pass-through); DISKVIGIL_SIMULATE=PATH does the same\n"
          "as --simulate PATH.\n";

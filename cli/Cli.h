@@ -35,5 +35,8 @@ int RunList(CliContext& ctx);
 int RunSmart(CliContext& ctx);
 int RunReport(CliContext& ctx);
 int RunMonitor(CliContext& ctx);
+int RunAam(CliContext& ctx);
+int RunApm(CliContext& ctx);
+int RunMbr(CliContext& ctx);
 
 }  // namespace dv::cli

@@ -54,13 +54,19 @@ FeatureState ReadAPM(DriveSystem& system, int n) {
   return ReadFeature(system, n, DriveFeature::APM);
 }
 
-bool SetFeature(DriveSystem& system, int driveNumber, DriveFeature feature, uint8_t level,
-                bool enable) {
+ATACommandResult SetFeatureExchange(DriveSystem& system, int driveNumber, DriveFeature feature,
+                                    uint8_t level, bool enable) {
   DriveHandlePtr handle = OpenDrive(system, driveNumber);
-  if (!handle) return false;
+  if (!handle) return {};
   const FeatureCodes& codes = CodesFor(feature);
   const uint8_t subcommand = enable ? codes.enableCode : codes.disableCode;
-  return SendATACommand(*handle, MakeSetFeatures(driveNumber, subcommand, level)).callSucceeded;
+  return SendATACommand(*handle, MakeSetFeatures(driveNumber, subcommand, level));
+}
+
+// The returned status is not judged: a drive that aborts still counts as accepted.
+bool SetFeature(DriveSystem& system, int driveNumber, DriveFeature feature, uint8_t level,
+                bool enable) {
+  return SetFeatureExchange(system, driveNumber, feature, level, enable).callSucceeded;
 }
 
 bool SetAAM(DriveSystem& s, int n, uint8_t l, bool e) {

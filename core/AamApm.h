@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/Ioctl.h"
+
 namespace dv {
 
 class DriveSystem;
@@ -30,6 +32,11 @@ FeatureState ReadAPM(DriveSystem& system, int driveNumber);
 bool SetFeature(DriveSystem& system, int driveNumber, DriveFeature feature, uint8_t level,
                 bool enable);
 bool SetAAM(DriveSystem& system, int driveNumber, uint8_t level, bool enable);
+// The same exchange with everything that came back, for callers that also want to know whether
+// the drive itself aborted the command (ERR). A drive that cannot be opened gives a result whose
+// callSucceeded is false.
+ATACommandResult SetFeatureExchange(DriveSystem& system, int driveNumber, DriveFeature feature,
+                                    uint8_t level, bool enable);
 bool SetAPM(DriveSystem& system, int driveNumber, uint8_t level, bool enable);
 
 // Whether a level is shown as a number: AAM hides 255, APM hides 255 and 0 ("...").

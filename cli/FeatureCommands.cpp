@@ -1,0 +1,122 @@
+// `diskvigil-cli aam` and `apm`: the feature's state on drive POS, after an optional change.
+#include <charconv>
+#include <ostream>
+
+#include "cli/Cli.h"
+#include "cli/CliSupport.h"
+#include "core/AamApm.h"
+
+namespace dv::cli {
+namespace {
+
+// The main window's track bar runs from 0 to 254; 255 cannot be chosen there.
+constexpr int kHighestLevel = 254;
+
+struct FeatureArguments {
+  std::string position;
+  std::optional<uint8_t> setLevel;
+  bool disable = false;
+};
+
+std::optional<int> ParseLevel(const std::string& text) {
+  int value = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || text[0] == '+' || text[0] == '-' || error != std::errc() ||
+      end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<FeatureArguments> ParseFeatureArguments(CliContext& ctx) {
+  FeatureArguments parsed;
+  bool havePosition = false;
+  for (size_t i = 0; i < ctx.args.size(); ++i) {
+    const std::string& arg = ctx.args[i];
+    if (arg == "--set" && i + 1 < ctx.args.size() && !parsed.setLevel) {
+      const std::string& text = ctx.args[++i];
+      const std::optional<int> level = ParseLevel(text);
+      if (!level || *level < 0 || *level > kHighestLevel) {
+        ctx.err << "--set needs a level from 0 to " << kHighestLevel << " (got "
+                << PrintableText(text) << ")\n";
+        return std::nullopt;
+      }
+      parsed.setLevel = static_cast<uint8_t>(*level);
+    } else if (arg == "--disable" && !parsed.disable) {
+      parsed.disable = true;
+    } else if (!havePosition && !arg.starts_with("-")) {
+      parsed.position = arg;
+      havePosition = true;
+    } else {
+      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
+      return std::nullopt;
+    }
+  }
+  if (parsed.setLevel && parsed.disable) {
+    ctx.err << "--set and --disable exclude each other\n";
+    return std::nullopt;
+  }
+  if (!havePosition) {
+    ctx.err << "A drive position is needed\n" << UsageText();
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+std::string LevelText(DriveFeature feature, const FeatureState& state, uint8_t level) {
+  if (!state.Supported || !FeatureLevelShown(feature, level)) return "...";
+  return std::to_string(level);
+}
+
+int RunFeature(CliContext& ctx, DriveFeature feature) {
+  const char* name = feature == DriveFeature::AAM ? "AAM" : "APM";
+  const auto args = ParseFeatureArguments(ctx);
+  if (!args) return kExitUsage;
+  DriveTable table;
+  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
+  const auto position = ParseListedPosition(ctx, table, args->position);
+  if (!position) return kExitFailure;
+  const int driveNumber = table.At(*position).DriveNumber;
+
+  if (args->setLevel || args->disable) {
+    const bool enable = args->setLevel.has_value();
+    const uint8_t level = args->setLevel.value_or(0);
+    const ATACommandResult result =
+        SetFeatureExchange(ctx.system, driveNumber, feature, level, enable);
+    if (!result.callSucceeded) {
+      ctx.err << "SET FEATURES (" << name
+              << ") was refused: " << ctx.system.DescribeDrive(driveNumber)
+              << " could not be opened or did not accept the request\n";
+      return kExitFailure;
+    }
+    if ((result.current.Status() & kStatusErr) != 0) {
+      ctx.err << "Note: the drive aborted SET FEATURES (" << name
+              << "); the state below is what it reports now\n";
+    }
+  }
+
+  const FeatureState state = ReadFeature(ctx.system, driveNumber, feature);
+  if (ctx.json) {
+    nlohmann::ordered_json json{{"supported", state.Supported},
+                                {"enabled", state.Enabled},
+                                {"current", state.CurrentLevel},
+                                {"recommended", state.RecommendedLevel}};
+    ctx.out << json.dump(2) << "\n";
+  } else {
+    ctx.out << name << " of drive " << *position << ": "
+            << PrintableText(table.At(*position).ModelNumber) << "\n"
+            << "  Supported:          " << YesNo(state.Supported) << "\n"
+            << "  Enabled:            " << YesNo(state.Enabled) << "\n"
+            << "  Current level:      " << LevelText(feature, state, state.CurrentLevel) << "\n"
+            << "  Recommended level:  " << LevelText(feature, state, state.RecommendedLevel)
+            << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunAam(CliContext& ctx) { return RunFeature(ctx, DriveFeature::AAM); }
+int RunApm(CliContext& ctx) { return RunFeature(ctx, DriveFeature::APM); }
+
+}  // namespace dv::cli
