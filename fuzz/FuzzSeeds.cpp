@@ -1,10 +1,12 @@
 // Writes the seed corpora of the fuzz targets from simulated-drive JSON files:
 //   FuzzSeeds OUTDIR FILE.json...
 // OUTDIR/identify gets the IDENTIFY sectors, OUTDIR/smart the data and threshold sectors one
-// after the other, OUTDIR/simulation the files themselves.
+// after the other, OUTDIR/simulation the files themselves, OUTDIR/mbr the first three sectors of
+// "sectorsHex" (sector 0, then the others by number) one after the other.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path out = argv[1];
-  for (const char* folder : {"identify", "smart", "simulation"})
+  for (const char* folder : {"identify", "smart", "simulation", "mbr"})
     fs::create_directories(out / folder);
   for (int i = 2; i < argc; ++i) {
     const fs::path source = argv[i];
@@ -60,6 +62,20 @@ int main(int argc, char** argv) {
       const std::vector<char> thresholds = FromHex(drive["smartThresholdsHex"].get<std::string>());
       pair.insert(pair.end(), thresholds.begin(), thresholds.end());
       Write(out / "smart" / name, pair);
+    }
+    if (drive.contains("sectorsHex") && drive["sectorsHex"].is_object()) {
+      std::map<unsigned long long, std::string> byNumber;
+      for (const auto& [key, hex] : drive["sectorsHex"].items()) {
+        if (hex.is_string()) byNumber[std::stoull(key)] = hex.get<std::string>();
+      }
+      std::vector<char> sectors;
+      size_t taken = 0;
+      for (const auto& [lba, hex] : byNumber) {
+        if (taken++ == 3) break;
+        const std::vector<char> bytes = FromHex(hex);
+        sectors.insert(sectors.end(), bytes.begin(), bytes.end());
+      }
+      Write(out / "mbr" / name, sectors);
     }
   }
   return 0;

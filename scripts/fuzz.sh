@@ -19,7 +19,7 @@ case "$seconds" in
   ''|*[!0-9]*) echo "--seconds needs a whole number" >&2; exit 2 ;;
 esac
 
-targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz)
+targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz)
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j "${DISKVIGIL_JOBS:-2}" --target "${targets[@]}" FuzzSeeds
 
@@ -31,6 +31,7 @@ seed_folder() {
     IdentifyFuzz) echo identify ;;
     SmartSectorsFuzz) echo smart ;;
     SimulationFileFuzz) echo simulation ;;
+    MbrFuzz) echo mbr ;;
   esac
 }
 
