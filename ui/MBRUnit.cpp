@@ -83,10 +83,11 @@ TMBRForm::TMBRForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
   setFixedSize(kClientWidth, kClientHeight);
   move(kScreenLeft, kScreenTop);
-  // The layout is drawn for a small 11-pixel face of a narrow font; a 10-pixel face of the usual
-  // wider ones keeps the name labels clear of their values.
+  // The layout is drawn for a small 11-pixel face of a narrow font; a 10-pixel condensed face of
+  // the usual wider ones keeps the name labels clear of their values.
   QFont small = font();
   small.setPixelSize(10);
+  small.setStretch(QFont::SemiCondensed);
   setFont(small);
 
   for (int partition = 1; partition <= kPartitionGroups; ++partition) BuildGroup(partition);
