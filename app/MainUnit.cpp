@@ -133,8 +133,8 @@ void TMainForm::BuildTopRow() {
 
 void TMainForm::BuildInformationGroup() {
   InformationGB = new QGroupBox("Information", this);
-  // Compact enough to leave room for the AAM and APM groups below it.
-  InformationGB->setGeometry(4, 62, 300, 140);
+  // The identification rows on top, the AAM and APM groups below them.
+  InformationGB->setGeometry(4, 62, 300, 234);
   QWidget* g = InformationGB;
   HDDSNNL = MakeLabel("Serial Number:", g, 8, 18);
   HDDSNL = MakeLabel("...", g, 120, 18, 172);
@@ -154,34 +154,33 @@ void TMainForm::BuildInformationGroup() {
   HDDLogoI = new QLabel(g);
   HDDLogoI->setGeometry(172, 64, 121, 33);
 
-  HDDLBA48L = MakeLabel("LBA48", g, 8, 102, 50);
-  HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 102, 70);
-  HDDHPAL = MakeLabel("HPA", g, 136, 102, 40);
-  HDDSecML = MakeLabel("Security", g, 180, 102, 70);
+  HDDLBA48L = MakeLabel("LBA48", g, 8, 100, 50);
+  HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 100, 70);
+  HDDHPAL = MakeLabel("HPA", g, 136, 100, 40);
+  HDDSecML = MakeLabel("Security", g, 180, 100, 70);
   SetTextColor(HDDSecML, "blue");
 
-  HDDTempNL = MakeLabel("Temperature, \u00B0C:", g, 8, 120);
-  HDDTempL = MakeLabel("...", g, 120, 120, 36);
+  HDDTempNL = MakeLabel("Temperature, \u00B0C:", g, 8, 116);
+  HDDTempL = MakeLabel("...", g, 120, 116, 36);
   HDDTempL->setToolTip("Temperature");
-  HDDTempLoL = MakeLabel("...", g, 160, 120, 36);
+  HDDTempLoL = MakeLabel("...", g, 160, 116, 36);
   HDDTempLoL->setToolTip("Low Airflow Temperature");
   SetTextColor(HDDTempLoL, "blue");
-  HDDTempHiL = MakeLabel("...", g, 200, 120, 36);
+  HDDTempHiL = MakeLabel("...", g, 200, 116, 36);
   HDDTempHiL->setToolTip("High Airflow Temperature");
   SetTextColor(HDDTempHiL, "red");
-  HDDAirTempL = MakeLabel("...", g, 240, 120, 36);
+  HDDAirTempL = MakeLabel("...", g, 240, 116, 36);
   HDDAirTempL->setToolTip("Airflow Temperature");
   for (QLabel* label : {HDDLBA48L, HDDSMARTL, HDDHPAL, HDDSecML, HDDTempNL, HDDTempL, HDDTempLoL,
                         HDDTempHiL, HDDAirTempL}) {
     label->setEnabled(false);
   }
 
-  // The two feature groups, one above the other below the information group; their controls are
-  // made in MainUnitFeatures.cpp.
-  AAMGB = new QGroupBox("AAM", this);
-  AAMGB->setGeometry(4, 204, 221, 45);
-  APMGB = new QGroupBox("APM", this);
-  APMGB->setGeometry(4, 251, 221, 45);
+  // The two feature groups, 48 pixels apart; their controls are made in MainUnitFeatures.cpp.
+  AAMGB = new QGroupBox("AAM", g);
+  AAMGB->setGeometry(8, 138, 221, 45);
+  APMGB = new QGroupBox("APM", g);
+  APMGB->setGeometry(8, 186, 221, 45);
 }
 
 void TMainForm::BuildSettingsGroup() {

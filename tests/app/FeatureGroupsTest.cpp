@@ -115,6 +115,9 @@ void FeatureGroupsTest::groupsStartAsDesigned() {
   QCOMPARE(form.AAMGB->title(), QString("AAM"));
   QCOMPARE(form.APMGB->title(), QString("APM"));
   QCOMPARE(form.AAMGB->size(), QSize(221, 45));
+  QCOMPARE(form.AAMGB->parentWidget(), form.InformationGB);
+  QCOMPARE(form.APMGB->parentWidget(), form.InformationGB);
+  QCOMPARE(form.APMGB->y() - form.AAMGB->y(), 48);
   for (QSlider* bar : {form.AAMLevelTB, form.APMLevelTB}) {
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 254);  // 255 cannot be chosen
