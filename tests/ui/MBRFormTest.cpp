@@ -84,6 +84,7 @@ class MBRFormTest : public QObject {
   void readingShowsTheTextsOfEachKindOfEntry();
   void wholeDiskPartitionFillsTheBarInsideTheFrame();
   void getMbrShowsTheWindowOnlyAfterARead();
+  void refusedSectorReadsOnTheDrivePathShowNothing();
   void closingHides();
 };
 
@@ -311,6 +312,24 @@ void MBRFormTest::getMbrShowsTheWindowOnlyAfterARead() {
   form.MBRReadSBClick();
   QCOMPARE(readDrives.size(), size_t{2});
   QCOMPARE(kit.dialogs.modalShows, 1);
+}
+
+void MBRFormTest::refusedSectorReadsOnTheDrivePathShowNothing() {
+  // The whole way down to the drive, with nothing faked but the drive itself.
+  WindowTestKit kit(TwoDrives());
+  auto form = kit.Start();
+  SimulatedDrive& drive = *kit.drives->FindDrive(0);
+  drive.ioctlFailures = {AtaCommand::ReadSectors, AtaCommand::ReadSectorsExt};
+  form->MBRForm()->PartVolumeIDL->setText("kept");
+  form->MBRReadSBClick();
+  QCOMPARE(kit.dialogs.modalShows, 0);
+  QCOMPARE(form->MBRForm()->PartVolumeIDL->text(), QString("kept"));
+  QCOMPARE(kit.drives->OpenHandleCount(), 0);
+
+  drive.failOpen = true;
+  form->MBRReadSBClick();
+  QCOMPARE(kit.dialogs.modalShows, 0);
+  QCOMPARE(kit.drives->OpenHandleCount(), 0);
 }
 
 void MBRFormTest::closingHides() {
