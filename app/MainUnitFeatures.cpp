@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProxyStyle>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kLevelMaximum = 254;  // 255 is not a level the user can send
 constexpr int kLevelTickInterval = 16;
+constexpr int kLevelThumbLength = 12;
 const QString kNoValue = "...";
 
 // One group's controls, so the twin handlers share their code.
@@ -51,6 +53,17 @@ FeatureGroup GroupOf(TMainForm& form, DriveFeature feature) {
           form.APMGet};
 }
 
+// The program's style with a short track bar thumb, so the bar's 93 pixels give room to its 255
+// positions.
+class ShortThumbStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_SliderLength) return kLevelThumbLength;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
 // The controls of one group box, at the same places in both groups.
 struct BuiltGroup {
   QWidget* panel;
@@ -70,7 +83,7 @@ QToolButton* MakeGroupButton(QGroupBox* group, QStyle::StandardPixmap pixmap, in
   return button;
 }
 
-BuiltGroup BuildGroup(QGroupBox* group) {
+BuiltGroup BuildGroup(QGroupBox* group, QStyle* barStyle) {
   BuiltGroup built{};
   // The panel is never enabled: it keeps the user from toggling the check box, which only shows
   // the drive's state (and decides enable or disable at Set).
@@ -81,6 +94,7 @@ BuiltGroup BuildGroup(QGroupBox* group) {
   built.checkBox->setGeometry(0, 0, 13, 17);
 
   built.levelBar = new QSlider(Qt::Horizontal, group);
+  built.levelBar->setStyle(barStyle);
   built.levelBar->setGeometry(24, 16, 93, 25);
   built.levelBar->setRange(0, kLevelMaximum);
   built.levelBar->setTickInterval(kLevelTickInterval);
@@ -100,7 +114,10 @@ BuiltGroup BuildGroup(QGroupBox* group) {
 }  // namespace
 
 void TMainForm::BuildFeatureGroups() {
-  const BuiltGroup aam = BuildGroup(AAMGB);
+  // Widgets do not own a style they are given; the window does.
+  auto* barStyle = new ShortThumbStyle;
+  barStyle->setParent(this);
+  const BuiltGroup aam = BuildGroup(AAMGB, barStyle);
   AAMPanel = aam.panel;
   AAMCB = aam.checkBox;
   AAMLevelTB = aam.levelBar;
@@ -111,7 +128,7 @@ void TMainForm::BuildFeatureGroups() {
   AAMGetSB->setToolTip("Get AAM");
   AAMSetSB->setToolTip("Set AAM");
 
-  const BuiltGroup apm = BuildGroup(APMGB);
+  const BuiltGroup apm = BuildGroup(APMGB, barStyle);
   APMPanel = apm.panel;
   APMCB = apm.checkBox;
   APMLevelTB = apm.levelBar;

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QSlider>
+#include <QStyle>
 #include <QToolButton>
 #include <QtTest/QtTest>
 #include <map>
@@ -124,6 +125,7 @@ void FeatureGroupsTest::groupsStartAsDesigned() {
     QCOMPARE(bar->tickInterval(), 16);
     QCOMPARE(bar->value(), 0);
     QCOMPARE(bar->geometry(), QRect(24, 16, 93, 25));
+    QCOMPARE(bar->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, bar), 12);
   }
   QVERIFY(!form.AAMPanel->isEnabled() && !form.APMPanel->isEnabled());
   QVERIFY(!form.AAMCB->isChecked() && !form.AAMCB->isEnabled());
