@@ -1,6 +1,7 @@
 // The main window's controls and their wiring. Start-up and exit live in MainUnitLifecycle.cpp,
 // the settings in MainUnitSettings.cpp, the drives and the monitoring pass in MainUnitMonitor.cpp,
-// the Icons group in MainUnitIcons.cpp.
+// the Icons group in MainUnitIcons.cpp, the AAM and APM groups in MainUnitFeatures.cpp, the MBR
+// reading in MainUnitMbr.cpp.
 #include "app/MainUnit.h"
 
 #include <QApplication>
@@ -86,6 +87,7 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
   setFont(small);
   BuildTopRow();
   BuildInformationGroup();
+  BuildFeatureGroups();
   BuildSettingsGroup();
   BuildIconsGroup();
   BuildAboutGroup();
@@ -131,52 +133,54 @@ void TMainForm::BuildTopRow() {
 
 void TMainForm::BuildInformationGroup() {
   InformationGB = new QGroupBox("Information", this);
-  InformationGB->setGeometry(4, 62, 300, 178);
+  // The identification rows on top, the AAM and APM groups below them.
+  InformationGB->setGeometry(4, 62, 300, 234);
   QWidget* g = InformationGB;
-  HDDSNNL = MakeLabel("Serial Number:", g, 8, 20);
-  HDDSNL = MakeLabel("...", g, 120, 20, 172);
-  HDDFirmwareNL = MakeLabel("Firmware Revision:", g, 8, 38);
-  HDDFirmwareL = MakeLabel("...", g, 120, 38, 172);
-  HDDModelNL = MakeLabel("Model Number:", g, 8, 56);
-  HDDModelL = MakeLabel("...", g, 120, 56, 172);
+  HDDSNNL = MakeLabel("Serial Number:", g, 8, 18);
+  HDDSNL = MakeLabel("...", g, 120, 18, 172);
+  HDDFirmwareNL = MakeLabel("Firmware Revision:", g, 8, 34);
+  HDDFirmwareL = MakeLabel("...", g, 120, 34, 172);
+  HDDModelNL = MakeLabel("Model Number:", g, 8, 50);
+  HDDModelL = MakeLabel("...", g, 120, 50, 172);
   SetTextColor(HDDModelL, "blue");
-  HDDSizeNL = MakeLabel("Size, GB:", g, 8, 74);
-  HDDSizeL = MakeLabel("...", g, 120, 74, 50);
+  HDDSizeNL = MakeLabel("Size, GB:", g, 8, 66);
+  HDDSizeL = MakeLabel("...", g, 120, 66, 50);
   SetTextColor(HDDSizeL, "blue");
-  HDDHPANL = MakeLabel("HPA, MB:", g, 8, 92);
-  HDDHPAUL = MakeLabel("...", g, 120, 92, 50);
+  HDDHPANL = MakeLabel("HPA, MB:", g, 8, 82);
+  HDDHPAUL = MakeLabel("...", g, 120, 82, 50);
   HDDHPANL->setEnabled(false);
   HDDHPAUL->setEnabled(false);
 
   HDDLogoI = new QLabel(g);
-  HDDLogoI->setGeometry(172, 76, 121, 33);
+  HDDLogoI->setGeometry(172, 64, 121, 33);
 
-  HDDLBA48L = MakeLabel("LBA48", g, 8, 116, 50);
-  HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 116, 70);
-  HDDHPAL = MakeLabel("HPA", g, 136, 116, 40);
-  HDDSecML = MakeLabel("Security", g, 180, 116, 70);
+  HDDLBA48L = MakeLabel("LBA48", g, 8, 100, 50);
+  HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 100, 70);
+  HDDHPAL = MakeLabel("HPA", g, 136, 100, 40);
+  HDDSecML = MakeLabel("Security", g, 180, 100, 70);
   SetTextColor(HDDSecML, "blue");
 
-  HDDTempNL = MakeLabel("Temperature, \u00B0C:", g, 8, 142);
-  HDDTempL = MakeLabel("...", g, 120, 142, 36);
+  HDDTempNL = MakeLabel("Temperature, \u00B0C:", g, 8, 116);
+  HDDTempL = MakeLabel("...", g, 120, 116, 36);
   HDDTempL->setToolTip("Temperature");
-  HDDTempLoL = MakeLabel("...", g, 160, 142, 36);
+  HDDTempLoL = MakeLabel("...", g, 160, 116, 36);
   HDDTempLoL->setToolTip("Low Airflow Temperature");
   SetTextColor(HDDTempLoL, "blue");
-  HDDTempHiL = MakeLabel("...", g, 200, 142, 36);
+  HDDTempHiL = MakeLabel("...", g, 200, 116, 36);
   HDDTempHiL->setToolTip("High Airflow Temperature");
   SetTextColor(HDDTempHiL, "red");
-  HDDAirTempL = MakeLabel("...", g, 240, 142, 36);
+  HDDAirTempL = MakeLabel("...", g, 240, 116, 36);
   HDDAirTempL->setToolTip("Airflow Temperature");
   for (QLabel* label : {HDDLBA48L, HDDSMARTL, HDDHPAL, HDDSecML, HDDTempNL, HDDTempL, HDDTempLoL,
                         HDDTempHiL, HDDAirTempL}) {
     label->setEnabled(false);
   }
 
-  AAMGB = new QGroupBox("AAM", this);
-  AAMGB->setGeometry(4, 242, 148, 54);
-  APMGB = new QGroupBox("APM", this);
-  APMGB->setGeometry(156, 242, 148, 54);
+  // The two feature groups, 48 pixels apart; their controls are made in MainUnitFeatures.cpp.
+  AAMGB = new QGroupBox("AAM", g);
+  AAMGB->setGeometry(8, 138, 221, 45);
+  APMGB = new QGroupBox("APM", g);
+  APMGB->setGeometry(8, 186, 221, 45);
 }
 
 void TMainForm::BuildSettingsGroup() {
@@ -319,11 +323,6 @@ void TMainForm::HDDRefreshSBClick() { EnumerateHDDs(); }
 void TMainForm::SMARTReadSBClick() {
   if (drives_.IsListed(SelectedPosition())) ReadSMARTShown(SelectedPosition());
   context_.dialogs->ShowModal(*smartForm_);
-}
-
-void TMainForm::MBRReadSBClick() {
-  // The partition reading comes with the MBR window itself.
-  if (mbrForm_ != nullptr) mbrForm_->show();
 }
 
 void TMainForm::SMARTMonCBClick() {

@@ -13,9 +13,12 @@
 
 #include "app/MailLock.h"
 #include "app/OsVersion.h"
+#include "core/AamApm.h"
 #include "core/Drive.h"
+#include "core/Mbr.h"
 #include "core/SmartData.h"
 
+class QAction;
 class QCheckBox;
 class QColorDialog;
 class QComboBox;
@@ -24,6 +27,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QSlider;
 class QStatusBar;
 class QTimer;
 class QToolButton;
@@ -63,6 +67,10 @@ struct MainFormContext {
   std::function<void()> quit;           // ends the message loop after a completed close
   std::string version;                  // the program's version, for VersionL
   std::chrono::milliseconds mailIdleTimeout = kMailIdleTimeout;
+  // The drive-feature and partition reads; left empty, the window uses those of core/.
+  std::function<FeatureState(DriveSystem&, int, DriveFeature)> readFeature;
+  std::function<bool(DriveSystem&, int, DriveFeature, uint8_t, bool)> setFeature;
+  std::function<MbrReading(DriveSystem&, const Drive&)> readMbr;
 };
 
 // The program's version from the build.
@@ -100,6 +108,9 @@ class TMainForm : public QWidget {
   void HDDRefreshSBClick();
   void SMARTReadSBClick();
   void MBRReadSBClick();
+  // The reading behind MBRReadSBClick without the modal show: reads the selected drive and fills
+  // the MBR window; false (and the window untouched) when nothing was read.
+  bool FillMBRForm();
   void SMARTMonCBClick();
   void HDDRefreshIntUDClick();
   void SaveSettingsSBClick();
@@ -122,6 +133,12 @@ class TMainForm : public QWidget {
   void SaveSMARTReport();
   QFileDialog& SaveLogDialog();
   QColorDialog& ColorChooser();
+  void AAMGetExecute();
+  void AAMSetExecute();
+  void APMGetExecute();
+  void APMSetExecute();
+  void AAMLevelTBChange();
+  void APMLevelTBChange();
 
   bool Exiting() const { return exiting_; }
   const DriveTable& Drives() const { return drives_; }
@@ -161,7 +178,26 @@ class TMainForm : public QWidget {
   QLabel* HDDTempHiL;
   QLabel* HDDAirTempL;
   QGroupBox* AAMGB;
+  QWidget* AAMPanel;
+  QCheckBox* AAMCB;
+  QSlider* AAMLevelTB;
+  QLabel* CurrentAAMLevelL;
+  QLabel* RecommendedAAMLevelL;
+  QToolButton* AAMGetSB;
+  QToolButton* AAMSetSB;
   QGroupBox* APMGB;
+  QWidget* APMPanel;
+  QCheckBox* APMCB;
+  QSlider* APMLevelTB;
+  QLabel* CurrentAPMLevelL;
+  QLabel* RecommendedAPMLevelL;
+  QToolButton* APMGetSB;
+  QToolButton* APMSetSB;
+  // The action list's entries; the buttons run them.
+  QAction* AAMGet;
+  QAction* AAMSet;
+  QAction* APMGet;
+  QAction* APMSet;
   QGroupBox* SettingsGB;
   QCheckBox* SMARTMonCB;
   QLabel* SMARTRunL;
@@ -203,6 +239,7 @@ class TMainForm : public QWidget {
   void BuildSettingsGroup();
   void BuildIconsGroup();
   void BuildAboutGroup();
+  void BuildFeatureGroups();
   void BuildMenuAndDialogs();
   void ConnectHandlers();
 
@@ -214,6 +251,8 @@ class TMainForm : public QWidget {
   bool FormCloseSteps();
   void WaitForMailIdle();
   void SetFeatureLabelsEnabled(const Drive& drive);
+  void GetFeature(DriveFeature feature);
+  void SetFeatureFromControls(DriveFeature feature);
 
   MainFormContext context_;
   DriveTable drives_;
@@ -227,7 +266,7 @@ class TMainForm : public QWidget {
   bool iconsListedOnce_ = false;
 };
 
-// Renders the main, S.M.A.R.T. and SMTP windows to PNG files in `folder` (made when missing);
+// Renders the main, S.M.A.R.T., SMTP and MBR windows to PNG files in `folder` (made when missing);
 // returns the files written.
 std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folder);
 

@@ -1,5 +1,6 @@
 // The drives on the window side: the enumeration into the list and the icons, the information
 // panel, the shown S.M.A.R.T. read and the monitoring pass with its warnings.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -96,6 +97,9 @@ void TMainForm::ShowHDDInfo(int position) {
   HDDModelL->setText(QString::fromStdString(drive.ModelNumber));
   HDDSizeL->setText(QString::number(drive.CapacityGB));
   SetFeatureLabelsEnabled(drive);
+  // The AAM and APM state is read anew for every drive shown.
+  AAMGet->trigger();
+  APMGet->trigger();
   if (drive.HPAEnabled) {
     HDDHPAUL->setText(drive.HPASizeMB < 0 ? QString("...") : QString::number(drive.HPASizeMB));
   }

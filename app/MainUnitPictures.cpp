@@ -4,6 +4,7 @@
 #include <QPixmap>
 
 #include "app/MainUnit.h"
+#include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
 
@@ -23,6 +24,10 @@ std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folde
   save(&mainForm, "main-window.png");
   save(mainForm.SMARTForm(), "smart-window.png");
   save(mainForm.SMTPForm(), "smtp-window.png");
+  // The MBR window after a reading of the selected drive; a drive whose sector 0 cannot be read
+  // leaves it as it was made.
+  mainForm.FillMBRForm();
+  save(mainForm.MBRForm(), "mbr-window.png");
   return written;
 }
 
