@@ -1,0 +1,346 @@
+#include "mail/MailMessage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace dv {
+namespace {
+
+constexpr std::size_t kMaxEncodedWordLength = 75;
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsPrintableAscii(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E) return false;
+  }
+  return true;
+}
+
+std::string TrimRight(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return std::string(text.substr(0, end));
+}
+
+}  // namespace
+
+std::string EncodeBase64(std::string_view bytes) {
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
+                       static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    out += kBase64Alphabet[n >> 18 & 63];
+    out += kBase64Alphabet[n >> 12 & 63];
+    out += kBase64Alphabet[n >> 6 & 63];
+    out += kBase64Alphabet[n & 63];
+  }
+  if (i < bytes.size()) {
+    uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (i + 1 < bytes.size())
+      n |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    out += kBase64Alphabet[n >> 18 & 63];
+    out += kBase64Alphabet[n >> 12 & 63];
+    out += i + 1 < bytes.size() ? kBase64Alphabet[n >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+namespace {
+
+// The "Q" encoding restricted to what may stand in a display name as well as in unstructured text.
+std::string QEncode(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+        c == '*' || c == '+' || c == '-' || c == '/') {
+      out += c;
+    } else if (c == ' ') {
+      out += '_';
+    } else {
+      out += '=';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+  return out;
+}
+
+// `text` from UTF-8 into `charset`, shift state closed; nothing when any character cannot be
+// converted.
+std::optional<std::string> Convert(std::string_view text, const std::string& charset) {
+  if (charset == "UTF-8") return std::string(text);
+  const iconv_t cd = iconv_open(charset.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::string input(text);
+  std::string out;
+  char* in = input.data();
+  std::size_t inLeft = input.size();
+  char buffer[256];
+  bool ok = true;
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    if (rc == static_cast<std::size_t>(-1) && errno == E2BIG) continue;
+    // An error, or characters glibc could only approximate: not an exact conversion.
+    if (rc != 0) {
+      ok = false;
+      break;
+    }
+  }
+  if (ok) {
+    // Back to the initial shift state (ISO-2022-JP ends in ASCII).
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+  }
+  iconv_close(cd);
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+std::string EncodedWord(std::string_view bytes, const MailCharset& charset) {
+  return "=?" + charset.name + "?" +
+         (charset.base64 ? "B?" + EncodeBase64(bytes) : "Q?" + QEncode(bytes)) + "?=";
+}
+
+// Length of the UTF-8 sequence starting at text[i]; a stray byte counts as one.
+std::size_t CharacterLength(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  std::size_t length = 1;
+  if (lead >= 0xF0 && lead < 0xF8)
+    length = 4;
+  else if (lead >= 0xE0)
+    length = 3;
+  else if (lead >= 0xC0)
+    length = 2;
+  if (i + length > text.size()) return 1;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+// Encoded words of at most kMaxEncodedWordLength characters, split between characters; nothing
+// when the text cannot be converted.
+std::optional<std::string> EncodeWords(std::string_view text, const MailCharset& charset) {
+  std::string result;
+  std::string pending;  // the current word, already encoded
+  std::size_t chunkStart = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t next = i + CharacterLength(text, i);
+    const auto converted = Convert(text.substr(chunkStart, next - chunkStart), charset.name);
+    if (!converted) return std::nullopt;
+    const std::string word = EncodedWord(*converted, charset);
+    if (word.size() > kMaxEncodedWordLength && !pending.empty()) {
+      if (!result.empty()) result += ' ';
+      result += pending;
+      pending.clear();
+      chunkStart = i;
+      continue;
+    }
+    pending = word;
+    i = next;
+  }
+  if (!pending.empty()) {
+    if (!result.empty()) result += ' ';
+    result += pending;
+  }
+  return result;
+}
+
+}  // namespace
+
+void HeaderList::Set(std::string_view name, std::string_view value) {
+  for (auto it = headers_.begin(); it != headers_.end(); ++it) {
+    if (SameName(it->first, name)) {
+      if (value.empty()) {
+        headers_.erase(it);
+      } else {
+        it->second = value;
+      }
+      return;
+    }
+  }
+  if (!value.empty()) headers_.emplace_back(name, value);
+}
+
+std::string HeaderList::Get(std::string_view name) const {
+  for (const auto& [key, value] : headers_) {
+    if (SameName(key, name)) return value;
+  }
+  return {};
+}
+
+std::string HeaderList::Text() const {
+  std::string text;
+  for (const auto& [name, value] : headers_) text += FoldHeaderLine(name + ": " + value) + "\r\n";
+  return text;
+}
+
+std::string FoldHeaderLine(std::string_view line, std::size_t width) {
+  // Never fold between the name and its value.
+  const std::size_t colon = line.find(": ");
+  const std::size_t firstBreak = colon == std::string_view::npos ? 1 : colon + 2;
+  std::string out;
+  std::size_t lineStart = 0;  // where the current output line begins in `line`
+  while (line.size() - lineStart > width) {
+    const std::size_t searchFrom = lineStart == 0 ? firstBreak : lineStart + 1;
+    std::size_t cut = std::string_view::npos;
+    for (std::size_t i = lineStart + width; i >= searchFrom && i > lineStart; --i) {
+      if (line[i] == ' ') {
+        cut = i;
+        break;
+      }
+    }
+    if (cut == std::string_view::npos) cut = line.find(' ', lineStart + width + 1);
+    if (cut == std::string_view::npos) break;
+    const std::string piece = TrimRight(line.substr(lineStart, cut - lineStart));
+    // A run of blanks: the continuation keeps one as its fold.
+    std::size_t next = cut;
+    while (next + 1 < line.size() && line[next + 1] == ' ') ++next;
+    if (next + 1 >= line.size()) {
+      // Only blanks remain.
+      out += piece;
+      return out;
+    }
+    out += piece + "\r\n";
+    lineStart = next;
+  }
+  out += TrimRight(line.substr(lineStart));
+  return out;
+}
+
+MailCharset CharsetForLanguage(std::string_view language) {
+  const auto starts = [&](std::string_view prefix) {
+    if (language.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      if (AsciiLower(language[i]) != AsciiLower(prefix[i])) return false;
+    }
+    // "ja" but not "jam": the language code ends here.
+    return language.size() == prefix.size() || language[prefix.size()] == '_' ||
+           language[prefix.size()] == '-' || language[prefix.size()] == '.' ||
+           language[prefix.size()] == '@';
+  };
+  if (starts("zh_CN") || starts("zh-CN") || starts("zh_SG")) return {"GB2312", true};
+  if (starts("zh")) return {"Big5", true};
+  if (starts("ja")) return {"ISO-2022-JP", true};
+  if (starts("ko")) return {"EUC-KR", true};
+  return {"ISO-8859-1", false};
+}
+
+MailCharset SystemMailCharset() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return CharsetForLanguage(value);
+  }
+  return CharsetForLanguage("");
+}
+
+std::string EncodeHeaderText(std::string_view text, const MailCharset& charset) {
+  if (IsPrintableAscii(text)) return std::string(text);
+  if (auto words = EncodeWords(text, charset)) return *words;
+  return *EncodeWords(text, MailCharset{"UTF-8", charset.base64});
+}
+
+std::string FormatAddress(const MailAddress& address, const MailCharset& charset) {
+  if (address.name.empty()) return address.address;
+  std::string name;
+  if (IsPrintableAscii(address.name)) {
+    name = "\"";
+    for (const char c : address.name) {
+      if (c == '"' || c == '\\') name += '\\';
+      name += c;
+    }
+    name += '"';
+  } else {
+    name = EncodeHeaderText(address.name, charset);
+  }
+  return name + " <" + address.address + ">";
+}
+
+std::string MailDate(std::time_t when) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm local{};
+  if (localtime_r(&when, &local) == nullptr) {
+    gmtime_r(&when, &local);
+    local.tm_gmtoff = 0;
+  }
+  const long offsetMinutes = local.tm_gmtoff / 60;
+  const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %c%02ld%02ld",
+                kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return text;
+}
+
+std::vector<std::string> SplitBodyLines(std::string_view body) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (body[i] != '\r' && body[i] != '\n') continue;
+    lines.emplace_back(body.substr(start, i - start));
+    if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < body.size()) lines.emplace_back(body.substr(start));
+  return lines;
+}
+
+HeaderList MessageHeaders(const MailMessage& message, std::time_t date,
+                          const MailCharset& charset) {
+  HeaderList headers;
+  headers.Set("From", FormatAddress(message.from, charset));
+  headers.Set("Subject", EncodeHeaderText(message.subject, charset));
+  std::string to;
+  for (const MailAddress& address : message.to) {
+    if (!to.empty()) to += ", ";
+    to += FormatAddress(address, charset);
+  }
+  headers.Set("To", to);
+  headers.Set("Date", MailDate(date));
+  headers.Set("X-Priority", "3");
+  headers.Set("X-Library", kMailLibraryName);
+  headers.Set("X-Mailer", EncodeHeaderText(message.mailer, charset));
+  return headers;
+}
+
+std::string MessageData(const MailMessage& message, std::time_t date, const MailCharset& charset) {
+  std::string data = MessageHeaders(message, date, charset).Text() + "\r\n";
+  for (const std::string& line : SplitBodyLines(message.body)) {
+    if (!line.empty() && line.front() == '.') data += '.';
+    data += line + "\r\n";
+  }
+  return data;
+}
+
+}  // namespace dv
