@@ -18,6 +18,7 @@ const std::map<std::string, CommandFn>& Commands() {
       {"smart", RunSmart},
       {"report", RunReport},
       {"monitor", RunMonitor},
+      {"mail-report", RunMailReport},
   };
   return commands;
 }
@@ -52,8 +53,10 @@ std::string UsageText() {
          "  list                          the drives found\n"
          "  smart POS [--dec]             verdict, temperatures and attributes of drive POS\n"
          "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
-         "  monitor [--interval SECONDS] [--count N]\n"
-         "                                check every drive on a timer\n"
+         "  monitor [--interval SECONDS] [--count N] [--settings PATH]\n"
+         "                                check every drive on a timer; after a bad pass\n"
+         "                                the warning mail when \"SMTP Warnings\" is on\n"
+         "  mail-report [--settings PATH]  send one report mail now\n"
          "Without --simulate or --demo the machine's own drives are used (root or\n"
          "cap_sys_rawio is needed for ATA pass-through); DISKVIGIL_SIMULATE=PATH does the same\n"
          "as --simulate PATH.\n";
