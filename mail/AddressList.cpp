@@ -1,11 +1,17 @@
 #include "mail/AddressList.h"
 
 #include <cstddef>
+#include <string>
 
 namespace dv {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
 
 std::string Trim(std::string_view text) {
   std::size_t begin = 0;
@@ -85,6 +91,11 @@ MailAddress ParseEntry(std::string_view entry) {
       AppendFolded(outside, c);
     }
   }
+
+  // Control characters (line breaks above all) have no place in an address that goes into
+  // commands and headers.
+  std::erase_if(inside, IsControl);
+  std::erase_if(outside, [](char c) { return IsControl(c) && !IsBlank(c); });
 
   MailAddress result;
   if (sawAngle) {
