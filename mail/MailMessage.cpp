@@ -174,6 +174,24 @@ std::optional<std::string> EncodeWords(std::string_view text, const MailCharset&
   return result;
 }
 
+// Body bytes as text: valid UTF-8 sequences stay, every other byte is read as an 8-bit Latin-1
+// character (the degree sign 0xB0 above all), giving UTF-8 throughout.
+std::string BodyBytesAsUtf8(std::string_view bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = CharacterLength(bytes, i);
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (length > 1 || byte < 0x80) {
+      out.append(bytes.substr(i, length));
+    } else {
+      out += static_cast<char>(0xC0 | byte >> 6);
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+    i += length;
+  }
+  return out;
+}
+
 }  // namespace
 
 void HeaderList::Set(std::string_view name, std::string_view value) {
@@ -336,7 +354,12 @@ HeaderList MessageHeaders(const MailMessage& message, std::time_t date,
 
 std::string MessageData(const MailMessage& message, std::time_t date, const MailCharset& charset) {
   std::string data = MessageHeaders(message, date, charset).Text() + "\r\n";
-  for (const std::string& line : SplitBodyLines(message.body)) {
+  // A Japanese system sends the body in ISO-2022-JP; elsewhere the bytes go as they are.
+  const bool japanese = charset.name == "ISO-2022-JP";
+  for (std::string line : SplitBodyLines(message.body)) {
+    if (japanese) {
+      if (auto converted = Convert(BodyBytesAsUtf8(line), charset.name)) line = *converted;
+    }
     if (!line.empty() && line.front() == '.') data += '.';
     data += line + "\r\n";
   }

@@ -79,7 +79,9 @@ struct MailMessage {
 HeaderList MessageHeaders(const MailMessage& message, std::time_t date, const MailCharset& charset);
 
 // Everything sent between DATA's 354 and the final ".": the headers, an empty line and the body
-// lines, each ending in CR LF, lines beginning with "." given one more.
+// lines, each ending in CR LF, lines beginning with "." given one more. With ISO-2022-JP (a
+// Japanese system) each body line is converted to it, reading UTF-8 sequences as such and any other
+// byte as Latin-1; a line that cannot be converted goes unchanged.
 std::string MessageData(const MailMessage& message, std::time_t date, const MailCharset& charset);
 
 }  // namespace dv

@@ -179,6 +179,20 @@ TEST(MessageData, HeadersInOrderThenStuffedBody) {
   EXPECT_EQ(data.find("Message-ID"), std::string::npos);
 }
 
+TEST(MessageData, JapaneseSystemsSendTheBodyInIso2022Jp) {
+  MailMessage message;
+  message.from = {"", "dv@x.org"};
+  message.body =
+      "Temperature: 36 \xB0"
+      "C\r\n\xE6\x97\xA5\xE6\x9C\xAC\r\n";
+  const std::string data = MessageData(message, 0, {"ISO-2022-JP", true});
+  const std::string body = data.substr(data.find("\r\n\r\n") + 4);
+  EXPECT_EQ(body, "Temperature: 36 \x1B$B!k\x1B(BC\r\n\x1B$BF|K\\\x1B(B\r\n");
+  // Elsewhere the bytes are untouched.
+  const std::string latin = MessageData(message, 0, kLatin1);
+  EXPECT_EQ(latin.substr(latin.find("\r\n\r\n") + 4), message.body);
+}
+
 TEST(MessageData, BodySplitting) {
   EXPECT_EQ(SplitBodyLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(SplitBodyLines("a\r\n\r\n"), (std::vector<std::string>{"a", ""}));
