@@ -1,12 +1,10 @@
 #include "mail/MailMessage.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
+
+#include "mail/MailPlatform.h"
 
 namespace dv {
 namespace {
@@ -87,42 +85,6 @@ std::string QEncode(std::string_view bytes) {
   return out;
 }
 
-// `text` from UTF-8 into `charset`, shift state closed; nothing when any character cannot be
-// converted.
-std::optional<std::string> Convert(std::string_view text, const std::string& charset) {
-  if (charset == "UTF-8") return std::string(text);
-  const iconv_t cd = iconv_open(charset.c_str(), "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string input(text);
-  std::string out;
-  char* in = input.data();
-  std::size_t inLeft = input.size();
-  char buffer[256];
-  bool ok = true;
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-    if (rc == static_cast<std::size_t>(-1) && errno == E2BIG) continue;
-    // An error, or characters glibc could only approximate: not an exact conversion.
-    if (rc != 0) {
-      ok = false;
-      break;
-    }
-  }
-  if (ok) {
-    // Back to the initial shift state (ISO-2022-JP ends in ASCII).
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-  }
-  iconv_close(cd);
-  if (!ok) return std::nullopt;
-  return out;
-}
-
 std::string EncodedWord(std::string_view bytes, const MailCharset& charset) {
   return "=?" + charset.name + "?" +
          (charset.base64 ? "B?" + EncodeBase64(bytes) : "Q?" + QEncode(bytes)) + "?=";
@@ -154,7 +116,8 @@ std::optional<std::string> EncodeWords(std::string_view text, const MailCharset&
   std::size_t i = 0;
   while (i < text.size()) {
     const std::size_t next = i + CharacterLength(text, i);
-    const auto converted = Convert(text.substr(chunkStart, next - chunkStart), charset.name);
+    const auto converted =
+        ConvertFromUtf8(text.substr(chunkStart, next - chunkStart), charset.name);
     if (!converted) return std::nullopt;
     const std::string word = EncodedWord(*converted, charset);
     if (word.size() > kMaxEncodedWordLength && !pending.empty()) {
@@ -272,13 +235,7 @@ MailCharset CharsetForLanguage(std::string_view language) {
   return {"ISO-8859-1", false};
 }
 
-MailCharset SystemMailCharset() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return CharsetForLanguage(value);
-  }
-  return CharsetForLanguage("");
-}
+MailCharset SystemMailCharset() { return CharsetForLanguage(SystemLanguage()); }
 
 std::string EncodeHeaderText(std::string_view text, const MailCharset& charset) {
   if (IsPrintableAscii(text)) return std::string(text);
@@ -306,17 +263,14 @@ std::string MailDate(std::time_t when) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local{};
-  if (localtime_r(&when, &local) == nullptr) {
-    gmtime_r(&when, &local);
-    local.tm_gmtoff = 0;
-  }
-  const long offsetMinutes = local.tm_gmtoff / 60;
+  const LocalTime local = ToLocalTime(when);
+  const long offsetMinutes = local.utcOffsetSeconds / 60;
   const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
   char text[64];
   std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %c%02ld%02ld",
-                kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
-                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                kDays[local.fields.tm_wday % 7], local.fields.tm_mday,
+                kMonths[local.fields.tm_mon % 12], local.fields.tm_year + 1900,
+                local.fields.tm_hour, local.fields.tm_min, local.fields.tm_sec,
                 offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
   return text;
 }
@@ -358,7 +312,7 @@ std::string MessageData(const MailMessage& message, std::time_t date, const Mail
   const bool japanese = charset.name == "ISO-2022-JP";
   for (std::string line : SplitBodyLines(message.body)) {
     if (japanese) {
-      if (auto converted = Convert(BodyBytesAsUtf8(line), charset.name)) line = *converted;
+      if (auto converted = ConvertFromUtf8(BodyBytesAsUtf8(line), charset.name)) line = *converted;
     }
     if (!line.empty() && line.front() == '.') data += '.';
     data += line + "\r\n";

@@ -1,7 +1,5 @@
 #include "mail/ReportMail.h"
 
-#include <locale.h>
-
 #include <charconv>
 #include <ctime>
 #include <optional>
@@ -10,6 +8,7 @@
 #include "app/SettingsKeys.h"
 #include "mail/AddressList.h"
 #include "mail/MailMessage.h"
+#include "mail/MailPlatform.h"
 #include "mail/SmtpClient.h"
 
 namespace dv {
@@ -17,19 +16,6 @@ namespace {
 
 constexpr const char* kReportTitle = "Diskvigil Report - ";
 constexpr const char* kLineEnd = "\r\n";
-
-// Formats `local` with `format` in the user's LC_TIME locale, or in the C locale when that one is
-// not installed.
-std::string LocalTimeText(const std::tm& local, const char* format) {
-  locale_t locale = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
-  if (locale == static_cast<locale_t>(0)) {
-    locale = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
-  }
-  char text[256];
-  const std::size_t length = strftime_l(text, sizeof text, format, &local, locale);
-  if (locale != static_cast<locale_t>(0)) freelocale(locale);
-  return std::string(text, length);
-}
 
 // A TCP port as decimal digits, 1 to 65535.
 std::optional<uint16_t> ParsePort(std::string_view text) {
@@ -47,11 +33,11 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
 ReportText ComposeReport(const std::vector<ReportDrive>& drives,
                          std::chrono::system_clock::time_point now) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  std::string stamp = LocalTimeText(local, "%x");
+  // The system's short date and long time formats are those of the user's LC_TIME locale.
+  const std::tm local = ToLocalTime(seconds).fields;
+  std::string stamp = FormatUserTime(local, "%x");
   if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
-    stamp += " " + LocalTimeText(local, "%X");
+    stamp += " " + FormatUserTime(local, "%X");
   }
 
   ReportText report;

@@ -3,13 +3,14 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 #include <climits>
+
+#include "mail/MailPlatform.h"
 
 namespace dv {
 namespace {
@@ -107,11 +108,7 @@ bool SmtpClient::Offers(std::string_view mechanism) const {
   return false;
 }
 
-std::string SmtpClient::GreetingName() {
-  std::array<char, 256> name{};
-  if (gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "localhost";
-  return name.data();
-}
+std::string SmtpClient::GreetingName() { return LocalHostName(); }
 
 void SmtpClient::Connect(const std::string& host, uint16_t port, SmtpSecurity security) {
   Disconnect();
