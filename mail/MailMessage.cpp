@@ -137,9 +137,9 @@ std::optional<std::string> EncodeWords(std::string_view text, const MailCharset&
   return result;
 }
 
-// Body bytes as text: valid UTF-8 sequences stay, every other byte is read as an 8-bit Latin-1
+// Bytes as text: valid UTF-8 sequences stay, every other byte is read as an 8-bit Latin-1
 // character (the degree sign 0xB0 above all), giving UTF-8 throughout.
-std::string BodyBytesAsUtf8(std::string_view bytes) {
+std::string BytesAsUtf8(std::string_view bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size();) {
     const std::size_t length = CharacterLength(bytes, i);
@@ -239,8 +239,9 @@ MailCharset SystemMailCharset() { return CharsetForLanguage(SystemLanguage()); }
 
 std::string EncodeHeaderText(std::string_view text, const MailCharset& charset) {
   if (IsPrintableAscii(text)) return std::string(text);
-  if (auto words = EncodeWords(text, charset)) return *words;
-  return *EncodeWords(text, MailCharset{"UTF-8", charset.base64});
+  const std::string utf8 = BytesAsUtf8(text);
+  if (auto words = EncodeWords(utf8, charset)) return *words;
+  return *EncodeWords(utf8, MailCharset{"UTF-8", charset.base64});
 }
 
 std::string FormatAddress(const MailAddress& address, const MailCharset& charset) {
@@ -312,7 +313,7 @@ std::string MessageData(const MailMessage& message, std::time_t date, const Mail
   const bool japanese = charset.name == "ISO-2022-JP";
   for (std::string line : SplitBodyLines(message.body)) {
     if (japanese) {
-      if (auto converted = ConvertFromUtf8(BodyBytesAsUtf8(line), charset.name)) line = *converted;
+      if (auto converted = ConvertFromUtf8(BytesAsUtf8(line), charset.name)) line = *converted;
     }
     if (!line.empty() && line.front() == '.') data += '.';
     data += line + "\r\n";

@@ -47,9 +47,10 @@ MailCharset CharsetForLanguage(std::string_view language);
 // The system language: LC_ALL, else LC_MESSAGES, else LANG (the first that is set and not empty).
 MailCharset SystemMailCharset();
 
-// `text` (UTF-8) unchanged when it is printable ASCII; otherwise as encoded words of at most 75
-// characters each, separated by spaces. Text that cannot be converted to the charset is encoded as
-// UTF-8 instead, so nothing is lost.
+// `text` unchanged when it is printable ASCII; otherwise as encoded words of at most 75 characters
+// each, separated by spaces. The text is read as UTF-8, a byte that is not part of a UTF-8 sequence
+// as Latin-1 (so 0xB0 is the degree sign). Text that cannot be converted to the charset is encoded
+// as UTF-8 instead, so nothing is lost.
 std::string EncodeHeaderText(std::string_view text, const MailCharset& charset);
 
 // "addr", "\"Name\" <addr>" (backslash before '"' and '\'), or "=?...?= <addr>" for a name outside

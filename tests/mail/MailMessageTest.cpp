@@ -84,6 +84,15 @@ TEST(EncodedWords, AsciiStaysAndOthersAreEncoded) {
             "=?EUC-KR?B?x9GxuQ==?=");
   // Not in Latin-1: sent as UTF-8 rather than lost.
   EXPECT_EQ(EncodeHeaderText("\xE2\x82\xAC", kLatin1), "=?UTF-8?Q?=E2=82=AC?=");
+  // A lone 8-bit byte is a Latin-1 character, not broken UTF-8.
+  EXPECT_EQ(EncodeHeaderText("36 \xB0"
+                             "C",
+                             kLatin1),
+            "=?ISO-8859-1?Q?36_=B0C?=");
+  EXPECT_EQ(EncodeHeaderText("36 \xB0"
+                             "C",
+                             {"ISO-2022-JP", true}),
+            "=?ISO-2022-JP?B?MzYgGyRCIWsbKEJD?=");
   // Control characters (a line break above all) never reach the header raw.
   EXPECT_EQ(EncodeHeaderText("a\r\nb", kLatin1), "=?ISO-8859-1?Q?a=0D=0Ab?=");
 }
