@@ -56,10 +56,12 @@ std::string UsageText() {
          "  monitor [--interval SECONDS] [--count N] [--settings PATH]\n"
          "                                check every drive on a timer; after a bad pass\n"
          "                                the warning mail when \"SMTP Warnings\" is on\n"
-         "  mail-report [--settings PATH]  send one report mail now\n"
+         "  mail-report [--settings PATH]\n"
+         "                                send one report mail now\n"
          "Without --simulate or --demo the machine's own drives are used (root or\n"
          "cap_sys_rawio is needed for ATA pass-through); DISKVIGIL_SIMULATE=PATH does the same\n"
-         "as --simulate PATH.\n";
+         "as --simulate PATH. The mail settings are the tray program's (Diskvigil.ini in\n"
+         "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n";
 }
 
 int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
