@@ -21,6 +21,7 @@ const std::map<std::string, CommandFn>& Commands() {
       {"aam", RunAam},
       {"apm", RunApm},
       {"mbr", RunMbr},
+      {"mail-report", RunMailReport},
   };
   return commands;
 }
@@ -55,8 +56,11 @@ std::string UsageText() {
          "  list                          the drives found\n"
          "  smart POS [--dec]             verdict, temperatures and attributes of drive POS\n"
          "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
-         "  monitor [--interval SECONDS] [--count N]\n"
-         "                                check every drive on a timer\n"
+         "  monitor [--interval SECONDS] [--count N] [--settings PATH]\n"
+         "                                check every drive on a timer; after a bad pass\n"
+         "                                the warning mail when \"SMTP Warnings\" is on\n"
+         "  mail-report [--settings PATH]\n"
+         "                                send one report mail now\n"
          "  aam POS [--set LEVEL | --disable]\n"
          "  apm POS [--set LEVEL | --disable]\n"
          "                                the acoustic or power management level of drive POS\n"
@@ -64,7 +68,8 @@ std::string UsageText() {
          "  mbr POS                       sector 0 of drive POS: partitions and boot sectors\n"
          "Without --simulate or --demo the machine's own drives are used (root or\n"
          "cap_sys_rawio is needed for ATA pass-through); DISKVIGIL_SIMULATE=PATH does the same\n"
-         "as --simulate PATH.\n";
+         "as --simulate PATH. The mail settings are the tray program's (Diskvigil.ini in\n"
+         "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n";
 }
 
 int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {

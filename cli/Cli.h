@@ -1,12 +1,17 @@
 // diskvigil-cli: the command-line companion for scripts, servers and tests.
 #pragma once
 
+#include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/Drive.h"
 #include "core/DriveSystem.h"
+#include "core/SmartData.h"
+#include "mail/ReportMail.h"
 
 namespace dv::cli {
 
@@ -21,6 +26,7 @@ struct CliContext {
   std::vector<std::string> args;  // the words after the command name
   std::ostream& out;
   std::ostream& err;
+  SmtpLimits mailLimits = {};  // tests shorten the reply limits
 };
 
 // Runs the whole command line (argv without the program name) and returns the exit status.
@@ -38,5 +44,21 @@ int RunMonitor(CliContext& ctx);
 int RunAam(CliContext& ctx);
 int RunApm(CliContext& ctx);
 int RunMbr(CliContext& ctx);
+int RunMailReport(CliContext& ctx);
+
+// Mail helpers shared by mail-report and monitor.
+// Takes "--settings PATH" out of ctx.args.
+std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx);
+// The text the S.M.A.R.T. window's status label shows for the drive: "O.K.", "ERROR", or "..."
+// when S.M.A.R.T. is off.
+std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result);
+ReportDrive MailReportDrive(const Drive& drive, const ReadSmartResult& result);
+// Composes the report of `drives` now and sends it with the mail keys of the settings file.
+MailResult SendReport(CliContext& ctx, const std::filesystem::path& settingsPath,
+                      const std::vector<ReportDrive>& drives);
+// "SMTP Warnings" of the settings file.
+bool WarningMailsOn(const std::filesystem::path& settingsPath);
+// "Report sending O.K." or "Report sending failed: " + the reason.
+std::string MailOutcomeLine(const MailResult& result);
 
 }  // namespace dv::cli

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <thread>
 
+#include "app/IniFile.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "core/AttributeRows.h"
@@ -242,6 +243,7 @@ class PassPrinter {
 
   std::string Line(bool json, bool good) const { return json ? JsonLine(good) : TextLine(good); }
   void Clear() { readings_.clear(); }
+  const std::vector<PositionReading>& Readings() const { return readings_; }
 
  private:
   std::string JsonLine(bool good) const {
@@ -313,7 +315,22 @@ int RunReport(CliContext& ctx) {
   return kExitOk;
 }
 
+// The warning mail after a bad pass: every listed drive with its verdict from this pass.
+static void SendWarningMail(CliContext& ctx, const std::filesystem::path& settingsPath,
+                            const DriveTable& table, const std::vector<PositionReading>& readings) {
+  std::vector<ReportDrive> drives;
+  for (int position = 1; position <= table.DriveCount; ++position) {
+    ReadSmartResult result;
+    for (const PositionReading& reading : readings) {
+      if (reading.position == position) result = reading.result;
+    }
+    drives.push_back(MailReportDrive(table.At(position), result));
+  }
+  ctx.err << MailOutcomeLine(SendReport(ctx, settingsPath, drives)) << "\n" << std::flush;
+}
+
 int RunMonitor(CliContext& ctx) {
+  const auto settingsPath = TakeSettingsOption(ctx).value_or(SettingsFilePath());
   const auto arguments = ParseMonitorArguments(ctx);
   if (!arguments) return kExitUsage;
   // Before the first drive command, so a signal at any moment ends the monitor cleanly.
@@ -329,6 +346,9 @@ int RunMonitor(CliContext& ctx) {
     printer.Clear();
     lastGood = monitor.CheckHDDs(0, printer.Observer()).good;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
+    if (!lastGood && WarningMailsOn(settingsPath)) {
+      SendWarningMail(ctx, settingsPath, table, printer.Readings());
+    }
     const bool last = arguments->count && pass >= *arguments->count;
     if (last || stop.Requested() || !stop.Wait(arguments->intervalSeconds)) break;
   }

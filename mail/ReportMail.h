@@ -9,6 +9,8 @@
 
 namespace dv {
 
+class IniFile;
+
 // The mail keys of the settings file, as the SMTP window holds them.
 struct MailSettings {
   std::string host;
@@ -20,6 +22,9 @@ struct MailSettings {
   bool authentication = false;
   int security = 0;  // 0 none, 1 STARTTLS, 2 TLS from the first byte
 };
+
+// The mail keys of the settings file; a missing key gives the SMTP window's design value.
+MailSettings ReadMailSettings(const IniFile& file);
 
 // What the report says of one listed drive.
 struct ReportDrive {

@@ -19,12 +19,21 @@ case "$seconds" in
   ''|*[!0-9]*) echo "--seconds needs a whole number" >&2; exit 2 ;;
 esac
 
-targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz)
+targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz SmtpReplyFuzz AddressListFuzz)
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j "${DISKVIGIL_JOBS:-2}" --target "${targets[@]}" FuzzSeeds
 
 work="$root/build/fuzz"
 "$work/fuzz/FuzzSeeds" "$work/seeds" tests/data/real-drives/*.json data/demo/*.json
+# The mail seeds are short enough to write here.
+mkdir -p "$work/seeds/smtp" "$work/seeds/address"
+printf '220 mail.example.org ESMTP ready\r\n' >"$work/seeds/smtp/greeting"
+printf '250-mail.example.org\r\n250-AUTH=LOGIN PLAIN\r\n250-STARTTLS\r\n250 SIZE 1000\r\n' \
+  >"$work/seeds/smtp/ehlo"
+printf '550 No such user\n' >"$work/seeds/smtp/refusal"
+printf '"Smith, J." <js@example.org>, ops@example.org (Night (shift)), Team: a@x, b@y;' \
+  >"$work/seeds/address/list"
+printf '=?x?= <@relay:u@h>, "a\\"b" <>' >"$work/seeds/address/odd"
 
 seed_folder() {
   case "$1" in
@@ -32,6 +41,8 @@ seed_folder() {
     SmartSectorsFuzz) echo smart ;;
     SimulationFileFuzz) echo simulation ;;
     MbrFuzz) echo mbr ;;
+    SmtpReplyFuzz) echo smtp ;;
+    AddressListFuzz) echo address ;;
   esac
 }
 

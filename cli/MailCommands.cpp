@@ -1,0 +1,86 @@
+// `diskvigil-cli mail-report` and the warning mail of `monitor`: the same report mail as the tray
+// program sends, with the mail keys of the same settings file.
+#include <chrono>
+#include <ostream>
+
+#include "app/IniFile.h"
+#include "app/SettingsKeys.h"
+#include "cli/Cli.h"
+#include "cli/CliSupport.h"
+#include "core/SmartData.h"
+
+namespace dv::cli {
+namespace {
+
+using OrderedJson = nlohmann::ordered_json;
+
+}  // namespace
+
+std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx) {
+  std::optional<std::filesystem::path> path;
+  for (auto it = ctx.args.begin(); it != ctx.args.end(); ++it) {
+    if (*it != "--settings") continue;
+    if (it + 1 == ctx.args.end()) break;
+    path = *(it + 1);
+    ctx.args.erase(it, it + 2);
+    return path;
+  }
+  return std::nullopt;
+}
+
+std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result) {
+  if (!drive.SMARTEnabled) return "...";
+  return result.verdictReached && result.statusOK ? "O.K." : "ERROR";
+}
+
+ReportDrive MailReportDrive(const Drive& drive, const ReadSmartResult& result) {
+  return {drive.ModelNumber, MailVerdictText(drive, result), drive.Temperature};
+}
+
+MailResult SendReport(CliContext& ctx, const std::filesystem::path& settingsPath,
+                      const std::vector<ReportDrive>& drives) {
+  const MailSettings settings = ReadMailSettings(IniFile(settingsPath));
+  return SendReportMail(settings, ComposeReport(drives, std::chrono::system_clock::now()),
+                        ctx.mailLimits);
+}
+
+bool WarningMailsOn(const std::filesystem::path& settingsPath) {
+  return IniFile(settingsPath).ReadBool(kSmtpWarningsKey, false);
+}
+
+std::string MailOutcomeLine(const MailResult& result) {
+  return result.Ok() ? std::string(kMailSentText)
+                     : std::string(kMailFailedText) + ": " + PrintableText(result.reason);
+}
+
+int RunMailReport(CliContext& ctx) {
+  const auto settingsPath = TakeSettingsOption(ctx).value_or(SettingsFilePath());
+  if (!ctx.args.empty()) {
+    ctx.err << "Unexpected argument: " << PrintableText(ctx.args.front()) << "\n" << UsageText();
+    return kExitUsage;
+  }
+  DriveTable table;
+  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
+
+  // Every listed drive read now, each with its own verdict.
+  SmartSectors sectors;
+  std::vector<ReportDrive> drives;
+  for (int position = 1; position <= table.DriveCount; ++position) {
+    const ReadSmartResult result = ReadSMART(ctx.system, table, position, sectors);
+    drives.push_back(MailReportDrive(table.At(position), result));
+  }
+
+  const MailResult result = SendReport(ctx, settingsPath, drives);
+  if (ctx.json) {
+    const OrderedJson j{
+        {"sent", result.Ok()}, {"outcome", result.outcome}, {"reason", result.reason}};
+    ctx.out << j.dump(2, ' ', false, OrderedJson::error_handler_t::replace) << "\n";
+  } else if (result.Ok()) {
+    ctx.out << kMailSentText << "\n";
+  } else {
+    ctx.err << MailOutcomeLine(result) << "\n";
+  }
+  return result.Ok() ? kExitOk : kExitFailure;
+}
+
+}  // namespace dv::cli
