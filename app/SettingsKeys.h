@@ -27,6 +27,7 @@ inline constexpr std::string_view kSmtpAuthenticationKey = "SMTP Authentication"
 inline constexpr std::string_view kSmtpReportsKey = "SMTP Reports";
 inline constexpr std::string_view kSmtpWarningsKey = "SMTP Warnings";
 inline constexpr std::string_view kSmtpDelayKey = "SMTP Delay";
+inline constexpr std::string_view kSmtpSecurityKey = "SMTP Security";
 inline constexpr std::string_view kAlertSoundKey = "Alert Sound";
 inline constexpr std::string_view kBalloonHintsKey = "Balloon Hints";
 
