@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,11 +30,20 @@ constexpr int kFieldHeight = 21;
 constexpr int kRowTop[] = {2, 24, 46, 68, 92, 112};
 constexpr int kLabelDrop = 4;     // a label's text sits level with its field's text
 constexpr int kCheckBoxDrop = 2;  // likewise a check box beside a field
+constexpr int kLeftLabelRoom = kLeftFieldX - kLeftLabelX - 2;
+constexpr int kRightLabelRoom = kRightFieldX - kRightLabelX - 2;
+constexpr int kSmallestFace = 8;
 
-QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int row) {
+// A label in the room left of its field; a face wider than the one the layout was drawn for is
+// made smaller rather than run under the field.
+QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int row, int room) {
   auto* label = new QLabel(text, parent);
-  label->move(x, kRowTop[row] + kLabelDrop);
-  label->adjustSize();
+  QFont face = parent->font();
+  while (face.pixelSize() > kSmallestFace && QFontMetrics(face).horizontalAdvance(text) > room) {
+    face.setPixelSize(face.pixelSize() - 1);
+  }
+  label->setFont(face);
+  label->setGeometry(x, kRowTop[row] + kLabelDrop, room, QFontMetrics(face).height());
   return label;
 }
 
@@ -62,24 +72,24 @@ TSMTPForm::TSMTPForm(QWidget* parent) : TSecondaryForm(parent) {
   setFont(small);
 
   // Row 1: the server.
-  SMTPHostNL = MakeLabel("Host:", this, kLeftLabelX, 0);
+  SMTPHostNL = MakeLabel("Host:", this, kLeftLabelX, 0, kLeftLabelRoom);
   SMTPHostE = MakeEdit(QString(), this, kLeftFieldX, 0, kLeftFieldWidth);
-  SMTPPortNL = MakeLabel("Port:", this, kRightLabelX, 0);
+  SMTPPortNL = MakeLabel("Port:", this, kRightLabelX, 0, kRightLabelRoom);
   SMTPPortE = MakeEdit("25", this, kRightFieldX, 0, 35);
   // Row 2: the credentials.
-  SMTPLoginNL = MakeLabel("Login:", this, kLeftLabelX, 1);
+  SMTPLoginNL = MakeLabel("Login:", this, kLeftLabelX, 1, kLeftLabelRoom);
   SMTPLoginE = MakeEdit(QString(), this, kLeftFieldX, 1, kLeftFieldWidth);
-  SMTPPswNL = MakeLabel("Password:", this, kRightLabelX, 1);
+  SMTPPswNL = MakeLabel("Password:", this, kRightLabelX, 1, kRightLabelRoom);
   SMTPPswE = MakeEdit(QString(), this, kRightFieldX, 1, 65);
   SMTPPswE->setEchoMode(QLineEdit::Password);
   // A masked edit shows "*" whatever the style's own mask character is.
   SMTPPswE->setStyleSheet("lineedit-password-character: 42");
   // Row 3: the sender and the authentication switch.
-  SMTPFromNL = MakeLabel("From:", this, kLeftLabelX, 2);
+  SMTPFromNL = MakeLabel("From:", this, kLeftLabelX, 2, kLeftLabelRoom);
   SMTPFromE = MakeEdit(QString(), this, kLeftFieldX, 2, kLeftFieldWidth);
   AuthenticationCB = MakeCheckBox("Authentication", this, kRightLabelX, 2, 120);
   // Row 4: the recipients, over the whole width.
-  SMTPMailNL = MakeLabel("E-Mail:", this, kLeftLabelX, 3);
+  SMTPMailNL = MakeLabel("E-Mail:", this, kLeftLabelX, 3, kLeftLabelRoom);
   SMTPMailE = MakeEdit(QString(), this, kLeftFieldX, 3, kClientWidth - 4 - kLeftFieldX);
   // Row 5: periodic reports, their delay and the test button; the security at the right.
   SMTPReportsCB = MakeCheckBox("Reports", this, kLeftLabelX, 4, 66);
@@ -90,13 +100,13 @@ TSMTPForm::TSMTPForm(QWidget* parent) : TSecondaryForm(parent) {
   SMTPDelayUD->setGeometry(104, kRowTop[4], 15, kFieldHeight);
   SMTPDelayUD->SetAssociate(SMTPDelayE);
   SMTPDelayUD->setFocusPolicy(Qt::TabFocus);
-  SMTPDelayNL = MakeLabel("min", this, 122, 4);
+  SMTPDelayNL = MakeLabel("min", this, 122, 4, 20);
   SendSMTPRepSB = new QToolButton(this);
   SendSMTPRepSB->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
   SendSMTPRepSB->setToolTip("Send Test Report");
   SendSMTPRepSB->setAutoRaise(true);
   SendSMTPRepSB->setGeometry(144, kRowTop[4] - 1, 23, 22);
-  SMTPSecurityNL = MakeLabel("Security:", this, kRightLabelX, 4);
+  SMTPSecurityNL = MakeLabel("Security:", this, kRightLabelX, 4, kRightLabelRoom);
   SMTPSecurityCB = new QComboBox(this);
   SMTPSecurityCB->addItems({"None", "STARTTLS", "TLS"});
   SMTPSecurityCB->setGeometry(kRightFieldX, kRowTop[4], kClientWidth - 4 - kRightFieldX,
