@@ -15,17 +15,17 @@ inline constexpr std::chrono::milliseconds kMailIdleTimeout{30000};
 class MailLock {
  public:
   // Held by a mail worker for its whole exchange.
-  std::unique_lock<std::timed_mutex> Hold() { return std::unique_lock<std::timed_mutex>(*mutex_); }
+  std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(*mutex_); }
 
   // Takes the lock and releases it at once. False when a mail still held it after `timeout`.
   bool WaitForMailIdle(std::chrono::milliseconds timeout = kMailIdleTimeout);
 
   // The lock itself, for a worker that may outlive this object: after Exit has given up waiting,
   // the program ends and destroys its MailLock while the worker still holds or waits for it.
-  std::shared_ptr<std::timed_mutex> Share() const { return mutex_; }
+  std::shared_ptr<std::mutex> Share() const { return mutex_; }
 
  private:
-  std::shared_ptr<std::timed_mutex> mutex_ = std::make_shared<std::timed_mutex>();
+  std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
 };
 
 }  // namespace dv

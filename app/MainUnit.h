@@ -249,7 +249,7 @@ class TMainForm : public QWidget {
   void ShowMailOutcome(const MailResult& result);
   std::array<VerdictNote, kMaxDrives> verdicts_{};
   // Last member, so it is the first to go: from then on the mail workers reach nothing here.
-  MailHomeLease mailHome_{this};
+  MailHomeLease mailHome_;
 };
 
 // Renders the main, S.M.A.R.T. and SMTP windows to PNG files in `folder` (made when missing);

@@ -6,17 +6,48 @@
 
 namespace dv {
 
-void MailHome::Leave() {
+MailHomeLease::MailHomeLease()
+    : home_(std::make_shared<MailHome>()), door_(std::make_unique<MailDoor>(*home_)) {
+  home_->Open(door_.get());
+}
+
+MailHomeLease::~MailHomeLease() {
+  home_->Leave();
+  // Knocks still queued go with the door.
+  door_.reset();
+}
+
+void MailHome::Open(QObject* door) {
   const std::lock_guard<std::mutex> guard(mutex_);
-  window_ = nullptr;
+  door_ = door;
+}
+
+void MailHome::Leave() {
+  std::vector<std::function<void()>> dropped;
+  {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    door_ = nullptr;
+    dropped.swap(pending_);
+  }
+  // Destroyed here, outside the lock: a dropped wait for the settings wakes its worker.
 }
 
 bool MailHome::Post(std::function<void()> call) {
-  // Held while queueing, so the window cannot go between the check and the queueing; the call
-  // itself runs later, without the lock.
   const std::lock_guard<std::mutex> guard(mutex_);
-  if (window_ == nullptr) return false;
-  return QMetaObject::invokeMethod(window_, std::move(call), Qt::QueuedConnection);
+  if (door_ == nullptr) return false;
+  pending_.push_back(std::move(call));
+  // Knocking under the lock: the door cannot go in between, and the window thread finds the
+  // call once it takes the lock itself.
+  return QMetaObject::invokeMethod(door_, "Knock", Qt::QueuedConnection);
+}
+
+void MailHome::RunPending() {
+  std::vector<std::function<void()>> calls;
+  {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    calls.swap(pending_);
+  }
+  for (const auto& call : calls) call();
 }
 
 int RunSendRep(const SendRepJob& job) {
@@ -27,7 +58,7 @@ int RunSendRep(const SendRepJob& job) {
 
   MailResult result;
   {
-    const std::lock_guard<std::timed_mutex> held(*job.lock);
+    const std::lock_guard<std::mutex> held(*job.lock);
     try {
       result = job.send ? job.send(*settings, job.report) : SendReportMail(*settings, job.report);
     } catch (const std::exception& error) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "mail/ReportMail.h"
 
@@ -18,13 +19,6 @@ namespace dv {
 
 class MailHome {
  public:
-  // `window` receives the calls; it must live on the window thread.
-  explicit MailHome(QObject* window) : window_(window) {}
-
-  // Called by the window as it is destroyed, before its QObject part goes: calls still queued
-  // are dropped with it, and later ones are refused.
-  void Leave();
-
   // Queues `call` to run on the window thread. False when the window has gone.
   bool Post(std::function<void()> call);
 
@@ -49,16 +43,42 @@ class MailHome {
   }
 
  private:
+  friend class MailHomeLease;
+  friend class MailDoor;
+
+  void Open(QObject* door);
+  // The window is going: the calls not yet run are dropped, and later ones are refused.
+  void Leave();
+  // On the window thread: runs the calls queued so far.
+  void RunPending();
+
+  // Guards everything below. The calls cross between the threads only under it, never inside
+  // the window system's own queue, so the hand-over is plain to see for the thread checkers too.
   std::mutex mutex_;
-  QObject* window_;
+  QObject* door_ = nullptr;
+  std::vector<std::function<void()>> pending_;
 };
 
-// The window's hold on its MailHome: made with the window, it sends the home away as the window
-// goes. Make it the window's last member, so it goes before anything the calls would touch.
+// The window thread's end of a MailHome: told of every queued call, it runs them.
+class MailDoor : public QObject {
+  Q_OBJECT
+ public:
+  explicit MailDoor(MailHome& home) : home_(home) {}
+
+ public slots:
+  void Knock() { home_.RunPending(); }
+
+ private:
+  MailHome& home_;
+};
+
+// The window's hold on its MailHome, made on the window thread with the window. As it goes it
+// sends the home away, dropping the calls not yet run. Make it the window's last member, so it
+// goes before anything those calls would touch.
 class MailHomeLease {
  public:
-  explicit MailHomeLease(QObject* window) : home_(std::make_shared<MailHome>(window)) {}
-  ~MailHomeLease() { home_->Leave(); }
+  MailHomeLease();
+  ~MailHomeLease();
   MailHomeLease(const MailHomeLease&) = delete;
   MailHomeLease& operator=(const MailHomeLease&) = delete;
 
@@ -66,6 +86,7 @@ class MailHomeLease {
 
  private:
   std::shared_ptr<MailHome> home_;
+  std::unique_ptr<MailDoor> door_;
 };
 
 // One send of a composed report.
@@ -73,9 +94,9 @@ using ReportSender = std::function<MailResult(const MailSettings&, const ReportT
 
 struct SendRepJob {
   std::shared_ptr<MailHome> home;
-  std::shared_ptr<std::timed_mutex> lock;  // the mail lock, kept alive by the worker
-  ReportText report;                       // as composed for this send
-  ReportSender send;                       // empty: SendReportMail
+  std::shared_ptr<std::mutex> lock;  // the mail lock, kept alive by the worker
+  ReportText report;                 // as composed for this send
+  ReportSender send;                 // empty: SendReportMail
   // Both run on the window thread. The first shows the busy cursor and copies the settings
   // from the SMTP window; the second shows the outcome and restores the cursor.
   std::function<MailSettings()> readSettings;

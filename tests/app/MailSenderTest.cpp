@@ -42,6 +42,8 @@ struct MailWindow {
     sender.Release();
     form.reset();
     QTRY_VERIFY(!sender.Alive());
+    // Outcomes still queued went with the window, and with them their cursor restores.
+    while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
   }
 
   QString Status() const { return form->StatusSB->currentMessage(); }

@@ -56,7 +56,7 @@ class StandInWindow : public QWidget {
  private:
   MailLock& lock_;
   ReportSender send_;
-  MailHomeLease home_{this};
+  MailHomeLease home_;
 };
 
 int failures = 0;

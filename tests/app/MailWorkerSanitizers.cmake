@@ -10,7 +10,7 @@ foreach(sanitizer thread address)
   set(name MailWorkerLifetime_${sanitizer})
   add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/app/MailWorkerLifetime.cpp"
     "${PROJECT_SOURCE_DIR}/app/SendRepUnit.cpp" "${PROJECT_SOURCE_DIR}/app/MailLock.cpp")
-  set_target_properties(${name} PROPERTIES AUTOMOC OFF)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_compile_options(${name} PRIVATE -fsanitize=${sanitizer} -fno-omit-frame-pointer -O1 -g)
   target_link_options(${name} PRIVATE -fsanitize=${sanitizer})
   target_link_libraries(${name} PRIVATE diskvigil_mail Qt6::Widgets diskvigil_warnings)
