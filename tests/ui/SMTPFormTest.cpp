@@ -192,6 +192,8 @@ void SMTPFormTest::securityIsKeptInTheSettingsFile() {
   WindowTestKit kit(OneDrive());
   {
     auto form = kit.Start();
+    form->SMTPSB->click();  // the main window shows the SMTP window modally
+    QCOMPARE(kit.dialogs.lastModal, static_cast<QDialog*>(form->SMTPForm()));
     QCOMPARE(form->SMTPForm()->Security(), 0);
     form->SMTPForm()->SetSecurity(2);
     QVERIFY(form->SaveSettings());
