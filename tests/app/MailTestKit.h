@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,6 +59,9 @@ class RecordingSender {
     delay_ = delay;
   }
 
+  // Runs on the worker as a send ends; set it before the first send.
+  std::function<void()> onFinish;
+
   std::vector<Sent> SentMails() const {
     const std::lock_guard<std::mutex> guard(mutex_);
     return sent_;
@@ -87,6 +91,7 @@ class RecordingSender {
     lock.lock();
     --atOnce_;
     ++finished_;
+    if (onFinish) onFinish();
     if (throwing_) throw std::runtime_error("the sender broke");
     return answer_;
   }
