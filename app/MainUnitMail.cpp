@@ -70,7 +70,7 @@ void TMainForm::StartMailReport() {
   job.send = context_.sendReport;
   job.readSettings = [this] { return ReadMailSettings(); };
   job.showOutcome = [this](const MailResult& result) { ShowMailOutcome(result); };
-  StartSendRep(std::move(job));
+  if (!StartSendRep(std::move(job))) StatusSB->showMessage(kMailFailedText);
 }
 
 MailSettings TMainForm::ReadMailSettings() {

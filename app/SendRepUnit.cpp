@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 namespace dv {
@@ -72,8 +73,13 @@ int RunSendRep(const SendRepJob& job) {
   return mailOutcome;
 }
 
-void StartSendRep(SendRepJob job) {
-  std::thread([job = std::move(job)] { RunSendRep(job); }).detach();
+bool StartSendRep(SendRepJob job) {
+  try {
+    std::thread([job = std::move(job)] { RunSendRep(job); }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;  // the system has no thread to spare
+  }
 }
 
 }  // namespace dv

@@ -107,7 +107,8 @@ struct SendRepJob {
 // exchange, 255 never connected or the window went before the settings could be read).
 int RunSendRep(const SendRepJob& job);
 
-// Starts the body on a thread of its own that ends and frees itself.
-void StartSendRep(SendRepJob job);
+// Starts the body on a thread of its own that ends and frees itself. False when no thread could
+// be started; nothing of the job has run then.
+bool StartSendRep(SendRepJob job);
 
 }  // namespace dv
