@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 
 namespace dv {
@@ -14,16 +15,17 @@ inline constexpr std::chrono::milliseconds kMailIdleTimeout{30000};
 class MailLock {
  public:
   // Held by a mail worker for its whole exchange.
-  std::unique_lock<std::timed_mutex> Hold() { return std::unique_lock<std::timed_mutex>(mutex_); }
+  std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(*mutex_); }
 
   // Takes the lock and releases it at once. False when a mail still held it after `timeout`.
   bool WaitForMailIdle(std::chrono::milliseconds timeout = kMailIdleTimeout);
 
- private:
-  std::timed_mutex mutex_;
-};
+  // The lock itself, for a worker that may outlive this object: after Exit has given up waiting,
+  // the program ends and destroys its MailLock while the worker still holds or waits for it.
+  std::shared_ptr<std::mutex> Share() const { return mutex_; }
 
-// Starts a report mail. Mail delivery is not built yet: this does nothing.
-void StartMailReport(MailLock& lock);
+ private:
+  std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
+};
 
 }  // namespace dv

@@ -13,10 +13,12 @@
 
 #include "app/MailLock.h"
 #include "app/OsVersion.h"
+#include "app/SendRepUnit.h"
 #include "core/AamApm.h"
 #include "core/Drive.h"
 #include "core/Mbr.h"
 #include "core/SmartData.h"
+#include "mail/ReportMail.h"
 
 class QAction;
 class QCheckBox;
@@ -71,6 +73,10 @@ struct MainFormContext {
   std::function<FeatureState(DriveSystem&, int, DriveFeature)> readFeature;
   std::function<bool(DriveSystem&, int, DriveFeature, uint8_t, bool)> setFeature;
   std::function<MbrReading(DriveSystem&, const Drive&)> readMbr;
+  // How report mails are composed and sent; empty means ComposeReport and SendReportMail.
+  std::function<ReportText(const std::vector<ReportDrive>&, std::chrono::system_clock::time_point)>
+      composeReport;
+  ReportSender sendReport;
 };
 
 // The program's version from the build.
@@ -117,6 +123,10 @@ class TMainForm : public QWidget {
   void SMTPSBClick();
   void SMARTTTimer();
   void SMTPReportsTimerTimer();
+  void SMTPDelayUDClick();
+  void SendSMTPRepSBClick();
+  // Composes a report of the listed drives and starts its worker; returns at once.
+  void StartMailReport();
   void HomeLClick();
   void MailLClick();
   void TempTrayFIClick(int position);
@@ -264,6 +274,21 @@ class TMainForm : public QWidget {
   std::unique_ptr<TMBRForm> mbrForm_;
   bool exiting_ = false;
   bool iconsListedOnce_ = false;
+
+  // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.
+  struct VerdictNote {
+    uint8_t driveNumber = 0;
+    std::string serial;
+    std::string text;
+  };
+  void ConnectMailHandlers();
+  void NoteVerdict(int position, const ReadSmartResult& result);
+  std::string VerdictText(int position) const;
+  MailSettings ReadMailSettings();
+  void ShowMailOutcome(const MailResult& result);
+  std::array<VerdictNote, kMaxDrives> verdicts_{};
+  // Last member, so it is the first to go: from then on the mail workers reach nothing here.
+  MailHomeLease mailHome_;
 };
 
 // Renders the main, S.M.A.R.T., SMTP and MBR windows to PNG files in `folder` (made when missing);

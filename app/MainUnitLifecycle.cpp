@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "app/MailLock.h"
 #include "app/MainUnit.h"
 #include "app/SingleInstance.h"
 #include "app/TemperatureIcons.h"
@@ -55,6 +54,7 @@ StartupResult TMainForm::FormCreate() {
       SMTPReportsTimer->stop();
     }
   };
+  ConnectMailHandlers();
   smartForm_ = std::make_unique<TSMARTForm>();
   smartForm_->isExiting = [this] { return exiting_; };
   smartForm_->onReadRequested = [this] { ReadSMARTShown(SelectedPosition()); };
@@ -162,10 +162,6 @@ void TMainForm::ResumeSteps() {
   if (smtpForm_ != nullptr && smtpForm_->SMTPReportsCB->isChecked()) SMTPReportsTimer->start();
   // Monitoring restarts whatever the monitoring box shows.
   SMARTT->start();
-}
-
-void TMainForm::SMTPReportsTimerTimer() {
-  if (context_.mailLock != nullptr) StartMailReport(*context_.mailLock);
 }
 
 }  // namespace dv

@@ -11,7 +11,6 @@
 #include <ctime>
 
 #include "app/AlertSound.h"
-#include "app/MailLock.h"
 #include "app/MainUnit.h"
 #include "app/TemperatureIcons.h"
 #include "app/VendorLogos.h"
@@ -111,6 +110,7 @@ void TMainForm::ShowHDDInfo(int position) {
 bool TMainForm::ReadSMARTShown(int position) {
   if (!drives_.IsListed(position)) return false;
   const ReadSmartResult result = ReadSMART(*context_.driveSystem, drives_, position, sectors_);
+  NoteVerdict(position, result);
   ShowReading(result);
   return result.Passed();
 }
@@ -150,6 +150,7 @@ void TMainForm::CheckHDDs() {
   SMARTT->stop();
   const PassOutcome outcome = monitor_->CheckHDDs(
       SelectedPosition(), [this](const PositionReading& reading, const SmartSectors&) {
+        NoteVerdict(reading.position, reading.result);
         if (reading.shown && reading.monitored) ShowReading(reading.result);
         UpdateTrayIcon(reading.position);
       });
@@ -166,9 +167,7 @@ void TMainForm::RaiseWarnings() {
     context_.icons->ShowBalloon(drives_.DriveCount - 1, "Error", "S.M.A.R.T. failure detected!",
                                 BalloonKind::Error, kBalloonSeconds);
   }
-  if (smtpForm_->SMTPWarningsCB->isChecked() && context_.mailLock != nullptr) {
-    StartMailReport(*context_.mailLock);
-  }
+  if (smtpForm_->SMTPWarningsCB->isChecked()) StartMailReport();
 }
 
 void TMainForm::SaveSMARTReport() {

@@ -61,6 +61,7 @@ void TMainForm::LoadSettings() {
   smtp.SMTPDelayUD->SetPosition(
       AsShort(ini.ReadInteger(kSmtpDelayKey, smtp.SMTPDelayUD->Position())));
   SMTPReportsTimer->setInterval(smtp.SMTPDelayUD->Position() * 60000);
+  smtp.SetSecurity(ini.ReadInteger(kSmtpSecurityKey, smtp.Security()));
 
   LoadCheckBox(ini, kAlertSoundKey, AlertCB);
   LoadCheckBox(ini, kBalloonHintsKey, BallHCB);
@@ -102,7 +103,8 @@ bool TMainForm::SaveSettings() {
        [&] { return ini.WriteBool(kSmtpWarningsKey, smtp.SMTPWarningsCB->isChecked()); },
        [&] { return ini.WriteInteger(kSmtpDelayKey, smtp.SMTPDelayUD->Position()); },
        [&] { return ini.WriteBool(kAlertSoundKey, AlertCB->isChecked()); },
-       [&] { return ini.WriteBool(kBalloonHintsKey, BallHCB->isChecked()); }});
+       [&] { return ini.WriteBool(kBalloonHintsKey, BallHCB->isChecked()); },
+       [&] { return ini.WriteInteger(kSmtpSecurityKey, smtp.Security()); }});
   for (const auto& write : writes) {
     if (!write()) {
       context_.dialogs->Message(

@@ -130,6 +130,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<dv::AlertSound> sound = dv::CreateAlertSound();
   const dv::OsInfo os = dv::QueryOsInfo();
   std::unique_ptr<dv::PowerEventSource> power = dv::CreatePlatformPowerEventSource(os.majorVersion);
+  // A mail worker still running when Exit stops waiting keeps the lock alive itself and reaches
+  // nothing of the window once it has gone, so both may end here before the worker does.
   dv::MailLock mailLock;
 
   dv::MainFormContext context;

@@ -197,8 +197,8 @@ void SettingsTest::passwordAndStringsRoundTrip() {
   auto again = kit.Start();
   QCOMPARE(again->SMTPForm()->SMTPHostE->text(), QString("mail.example.org"));
   QCOMPARE(again->SMTPForm()->SMTPPswE->text(), QString("s3cret; =x"));
-  QCOMPARE(again->SMTPForm()->SMTPDelayUD->Position(), 21);
-  QCOMPARE(again->SMTPReportsTimer->interval(), 21 * 60000);
+  QCOMPARE(again->SMTPForm()->SMTPDelayUD->Position(), 35);
+  QCOMPARE(again->SMTPReportsTimer->interval(), 35 * 60000);
   QVERIFY(again->SMTPForm()->AuthenticationCB->isChecked());
 }
 
