@@ -28,6 +28,6 @@ while IFS= read -r file; do
     echo "FAILED  ${file#"$src"/}"
     failed=$((failed + 1))
   fi
-done < <(find "$src/core" "$src/app" "$src/tray" -name 'Windows*.cpp' | sort)
+done < <(find "$src/core" "$src/app" "$src/tray" "$src/mail" -name 'Windows*.cpp' | sort)
 echo "$count Windows files compiled, $failed failed"
 [ "$count" -gt 0 ] && [ "$failed" -eq 0 ]
