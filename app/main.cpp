@@ -2,6 +2,7 @@
 // start-up runs the whole start, then the MBR window, and runs the message loop.
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QSessionManager>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +83,15 @@ void RaisePriority() {
 #endif
 }
 
+// The program's own icon in every rendered size, for its windows and the task switcher.
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/diskvigil-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,6 +124,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Diskvigil");
   QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(ProgramIcon());
+  // Lets Wayland compositors match the windows with the installed desktop entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.diskvigil.Diskvigil"));
 
   std::string error;
   std::unique_ptr<dv::DriveSystem> drives = dv::CreateDriveSystem(choice, error);

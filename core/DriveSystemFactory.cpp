@@ -21,12 +21,12 @@ bool IsFolder(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
-// "../share/diskvigil/demo" beside the running program, for an installation moved elsewhere.
-fs::path DemoBesideProgram() {
+// The running program's own file, or empty where the system does not say (no /proc).
+fs::path RunningProgram() {
   std::error_code ec;
-  const fs::path program = fs::read_symlink("/proc/self/exe", ec);
-  if (ec || program.empty()) return {};
-  return program.parent_path().parent_path() / "share" / "diskvigil" / "demo";
+  fs::path program = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return program;
 }
 
 }  // namespace
@@ -72,13 +72,27 @@ std::optional<std::string> TakeDriveSystemOptions(std::vector<std::string>& args
   return std::nullopt;
 }
 
-std::string DemoDataPath() {
-  const fs::path installed = fs::path(DISKVIGIL_INSTALLED_DATA_DIR) / "demo";
-  if (IsFolder(installed)) return installed.string();
-  const fs::path beside = DemoBesideProgram();
-  if (!beside.empty() && IsFolder(beside)) return beside.lexically_normal().string();
-  return (fs::path(DISKVIGIL_SOURCE_DATA_DIR) / "demo").string();
+std::vector<fs::path> DemoDataCandidates(const fs::path& program) {
+  std::vector<fs::path> candidates;
+  if (!program.empty() && program.has_parent_path()) {
+    const fs::path folder = program.parent_path();
+    candidates.push_back((folder / ".." / "share" / "diskvigil" / "demo").lexically_normal());
+    candidates.push_back((folder / "demo").lexically_normal());
+  }
+  candidates.push_back(fs::path(DISKVIGIL_INSTALLED_DATA_DIR) / "demo");
+  candidates.push_back(fs::path(DISKVIGIL_SOURCE_DATA_DIR) / "demo");
+  return candidates;
 }
+
+fs::path FindDemoData(const fs::path& program) {
+  const std::vector<fs::path> candidates = DemoDataCandidates(program);
+  for (const fs::path& folder : candidates) {
+    if (IsFolder(folder)) return folder;
+  }
+  return candidates.back();
+}
+
+std::string DemoDataPath() { return FindDemoData(RunningProgram()).string(); }
 
 std::unique_ptr<DriveSystem> CreateDriveSystem(const DriveSystemChoice& choice,
                                                std::string& error) {

@@ -2,6 +2,7 @@
 // environment variable DISKVIGIL_SIMULATE=PATH, or else the machine's own drives.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,17 @@ struct DriveSystemChoice {
 std::optional<std::string> TakeDriveSystemOptions(std::vector<std::string>& args,
                                                   DriveSystemChoice& choice);
 
-// The folder of the bundled demo drives: installed data first, then the source tree.
+// The folders that may hold the bundled demo drives, in the order they are tried, for the program
+// file `program` (empty when unknown): "../share/diskvigil/demo" from the program's folder, so
+// that an installed tree works wherever it is unpacked or copied to; "demo" beside the program,
+// for a bundle kept in one folder; the installed data folder; the source tree.
+std::vector<std::filesystem::path> DemoDataCandidates(const std::filesystem::path& program);
+
+// The first of DemoDataCandidates(program) that is a folder; the source tree's folder when none
+// is, so that the error names a path.
+std::filesystem::path FindDemoData(const std::filesystem::path& program);
+
+// FindDemoData for the running program (its file as the kernel names it, links resolved).
 std::string DemoDataPath();
 
 // Builds the chosen system; on a bad simulation file returns null and sets error to one clear

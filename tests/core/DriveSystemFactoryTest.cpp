@@ -1,8 +1,10 @@
 // Choosing the drive system: --simulate, --demo, DISKVIGIL_SIMULATE, else the machine's own.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "core/DriveSystemFactory.h"
 #include "core/Ioctl.h"
@@ -126,6 +128,75 @@ TEST_F(DriveSystemOptions, BadSimulationFileGivesNoSystem) {
   std::string error;
   EXPECT_EQ(CreateDriveSystem(choice, error), nullptr);
   EXPECT_NE(error.find("no-such-drives.json"), std::string::npos) << error;
+}
+
+// The demo drives are looked for relative to the program first, so that an installed tree works
+// wherever it is unpacked or copied to, and only then at the paths this build knows.
+class DemoDataLookup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("dv-demo-lookup-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "bin");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path Program() const { return root_ / "bin" / "diskvigil-cli"; }
+
+  fs::path root_;
+};
+
+TEST_F(DemoDataLookup, OrderIsShareTreeThenBesideThenInstalledThenSource) {
+  const auto candidates = DemoDataCandidates("/opt/dv/bin/diskvigil-cli");
+  ASSERT_EQ(candidates.size(), 4u);
+  EXPECT_EQ(candidates[0], fs::path("/opt/dv/share/diskvigil/demo"));
+  EXPECT_EQ(candidates[1], fs::path("/opt/dv/bin/demo"));
+  EXPECT_EQ(candidates[3], fs::path(DISKVIGIL_SOURCE_DIR) / "data" / "demo");
+
+  // Without a known program file only the build's own paths remain.
+  const auto unknown = DemoDataCandidates({});
+  ASSERT_EQ(unknown.size(), 2u);
+  EXPECT_EQ(unknown.back(), candidates.back());
+}
+
+TEST_F(DemoDataLookup, FirstExistingFolderWins) {
+  const fs::path share = root_ / "share" / "diskvigil" / "demo";
+  const fs::path beside = root_ / "bin" / "demo";
+  fs::create_directories(share);
+  fs::create_directories(beside);
+  EXPECT_EQ(FindDemoData(Program()), share);
+
+  fs::remove_all(root_ / "share");
+  EXPECT_EQ(FindDemoData(Program()), beside);
+
+  // A plain file of that name is not a folder of drives.
+  fs::remove_all(beside);
+  std::ofstream(beside) << "not a folder";
+  const fs::path fallback = FindDemoData(Program());
+  EXPECT_NE(fallback.string().rfind(root_.string(), 0), 0u) << fallback;
+  EXPECT_TRUE(fs::is_directory(fallback)) << fallback;
+}
+
+TEST_F(DemoDataLookup, CopiedTreeLoadsItsOwnDrives) {
+  // A copy holding only one of the demo drives proves the copy is read, not the source tree.
+  const fs::path share = root_ / "share" / "diskvigil" / "demo";
+  fs::create_directories(share);
+  const fs::path source = fs::path(DISKVIGIL_SOURCE_DIR) / "data" / "demo";
+  fs::path first;
+  for (const auto& entry : fs::directory_iterator(source)) {
+    if (entry.path().extension() == ".json" && (first.empty() || entry.path() < first)) {
+      first = entry.path();
+    }
+  }
+  ASSERT_FALSE(first.empty());
+  fs::copy_file(first, share / first.filename());
+
+  std::string error;
+  auto system = SimulatedDriveSystem::Load(FindDemoData(Program()).string(), error);
+  ASSERT_TRUE(system) << error;
+  EXPECT_EQ(system->Drives().size(), 1u);
 }
 
 }  // namespace
