@@ -105,14 +105,17 @@ int KillWhileSaving(int kills, std::chrono::microseconds window, std::string bef
   return changed;
 }
 
-// Time one save takes here, so the kills spread over a few of them.
+// How long to wait before a kill at most: about three saves, so the kills spread over a few of
+// them, with room for the child to start, and never so long that a loaded machine makes a thousand
+// kills take minutes.
 template <typename Save>
-std::chrono::microseconds TimeOf(Save save) {
+std::chrono::microseconds KillWindow(Save save) {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 10; ++i) save();
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                               start) /
-         10;
+  const auto oneSave = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - start) /
+                       10;
+  return std::min(3 * oneSave + std::chrono::microseconds(500), std::chrono::microseconds(4000));
 }
 
 TEST(SettingsKill, WholeFileIsAlwaysTheOldOrTheNewOne) {
@@ -126,7 +129,7 @@ TEST(SettingsKill, WholeFileIsAlwaysTheOldOrTheNewOne) {
     flip = !flip;
     WriteFileAtomically(path, flip ? newText : oldText);
   };
-  const auto window = 3 * TimeOf(save) + std::chrono::microseconds(500);
+  const auto window = KillWindow(save);
   const int changed = KillWhileSaving(KillCount(), window, ReadAll(path), save, [&](int kill) {
     const std::string text = ReadAll(path);
     EXPECT_TRUE(text == oldText || text == newText)
@@ -166,7 +169,7 @@ TEST(SettingsKill, KeyByKeySaveAlwaysLeavesFinishedWrites) {
     ++round;
     for (int k = 0; k < kKeys; ++k) ini.WriteInteger("Key " + std::to_string(k), round);
   };
-  const auto window = 3 * TimeOf(save) + std::chrono::microseconds(500);
+  const auto window = KillWindow(save);
   int previousNewest = round;
   const int changed = KillWhileSaving(KillCount(), window, ReadAll(path), save, [&](int kill) {
     const std::string text = ReadAll(path);
