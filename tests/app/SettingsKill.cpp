@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -275,6 +276,41 @@ TEST(CorruptSettingsFile, BinaryAroundValidLinesKeepsTheValidKeys) {
   EXPECT_EQ(ini.ReadString("SMTP Host", ""), "mail.example.org \rtrailing");
   EXPECT_EQ(ini.ReadInteger("SMTP Port", 25), 25);
   EXPECT_EQ(ini.ReadBool("S.M.A.R.T. Monitoring", true), true);
+}
+
+// Runs `work` in a child; true when it ended with status 0 within `limit`.
+template <typename Work>
+bool EndsWithin(std::chrono::milliseconds limit, Work work) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(work() ? 0 : 1);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return false;
+    }
+    ::usleep(1000);
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(CorruptSettingsFile, PipeOrFolderInItsPlaceReadsAsDefaultsWithoutWaiting) {
+  TempFolder folder;
+  const fs::path pipe = folder.Path() / "pipe.ini";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // Nobody writes to the pipe: opening it to read would wait for ever.
+  EXPECT_TRUE(EndsWithin(std::chrono::seconds(5), [&] {
+    const IniFile ini(pipe);
+    return ini.ReadInteger("Refresh Interval", 300) == 300 &&
+           ini.ReadString("SMTP Host", "none") == "none";
+  }));
+  const fs::path folderInItsPlace = folder.Path() / "folder.ini";
+  fs::create_directory(folderInItsPlace);
+  EXPECT_EQ(IniFile(folderInItsPlace).ReadInteger("Refresh Interval", 300), 300);
+  EXPECT_FALSE(IniFile(folderInItsPlace).WriteInteger("Refresh Interval", 60));
+  EXPECT_TRUE(fs::is_directory(folderInItsPlace));
 }
 
 }  // namespace
