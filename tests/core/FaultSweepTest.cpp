@@ -24,17 +24,25 @@ using test::FaultCase;
 using test::FaultKind;
 using test::FaultyDriveSystem;
 
+// The demo drives, read from their files once per process: every case builds its drives afresh.
+const std::vector<SimulatedDrive>& DemoDriveList() {
+  static const std::vector<SimulatedDrive> drives = [] {
+    std::string error;
+    auto system = SimulatedDriveSystem::Load(DISKVIGIL_SOURCE_DIR "/data/demo", error);
+    if (!system) throw std::runtime_error(error);
+    return system->Drives();
+  }();
+  return drives;
+}
+
 std::unique_ptr<SimulatedDriveSystem> DemoDrives() {
-  std::string error;
-  auto system = SimulatedDriveSystem::Load(DISKVIGIL_SOURCE_DIR "/data/demo", error);
-  if (!system) throw std::runtime_error(error);
-  return system;
+  return std::make_unique<SimulatedDriveSystem>(DemoDriveList());
 }
 
 // The first demo drive alone: S.M.A.R.T. on, 48-bit, AAM and APM, FAT and NTFS partitions.
 std::unique_ptr<SimulatedDriveSystem> OneDrive() {
   return std::make_unique<SimulatedDriveSystem>(
-      std::vector<SimulatedDrive>{DemoDrives()->Drives().front()});
+      std::vector<SimulatedDrive>{DemoDriveList().front()});
 }
 
 DriveTable ProbedTable(SimulatedDriveSystem& system) {
@@ -216,7 +224,7 @@ struct FeatureRead {
   using Outcome = std::array<FeatureState, 2>;
   static std::unique_ptr<SimulatedDriveSystem> Make() { return OneDrive(); }
   static Outcome Run(DriveSystem& system) {
-    const int drive = DemoDrives()->Drives().front().driveNumber;
+    const int drive = DemoDriveList().front().driveNumber;
     return {ReadAAM(system, drive), ReadAPM(system, drive)};
   }
   static void Check(const FaultCase& fault, const Outcome& clean, const Outcome& faulted) {
@@ -237,7 +245,7 @@ struct FeatureSet {
   using Outcome = std::array<bool, 4>;
   static std::unique_ptr<SimulatedDriveSystem> Make() { return OneDrive(); }
   static Outcome Run(DriveSystem& system) {
-    const int drive = DemoDrives()->Drives().front().driveNumber;
+    const int drive = DemoDriveList().front().driveNumber;
     return {SetAAM(system, drive, 0x80, true), SetAPM(system, drive, 0xFE, true),
             SetAAM(system, drive, 0, false), SetAPM(system, drive, 0, false)};
   }
