@@ -1,5 +1,6 @@
 #include "app/IniFile.h"
 
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -50,13 +51,26 @@ std::optional<KeyLine> SplitKeyLine(std::string_view line) {
   return KeyLine{TrimBlanks(line.substr(0, equals)), TrimBlanks(line.substr(equals + 1))};
 }
 
-// The file's text, or nothing when it cannot be read. A missing file reads as empty.
+// The file's text, or nothing when it cannot be read. A missing file reads as empty, and so does
+// one over kMaxSettingsFileSize; reading stops at the cap even when the file grows meanwhile. A
+// path that is not a regular file (a folder, a pipe that would block, a device) cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return std::string();
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  if (std::filesystem::file_size(path, error) > kMaxSettingsFileSize && !error)
+    return std::string();
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string text;
+  std::array<char, 64 * 1024> chunk;
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxSettingsFileSize) return std::string();
+  }
+  if (in.bad()) return std::nullopt;
+  return text;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -135,13 +149,15 @@ std::optional<int32_t> ParseProfileInteger(std::string_view text) {
 IniFile::IniFile(std::filesystem::path path, std::string section)
     : path_(std::move(path)), section_(std::move(section)) {}
 
-std::optional<std::string> IniFile::FindValue(std::string_view key) const {
-  const auto text = ReadWholeFile(path_);
-  if (!text) return std::nullopt;
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key) {
   bool inSection = false;
-  for (const auto& line : SplitLines(*text)) {
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (const auto name = SectionName(line)) {
-      inSection = EqualIgnoringCase(*name, section_);
+      inSection = EqualIgnoringCase(*name, section);
       continue;
     }
     if (!inSection) continue;
@@ -149,6 +165,12 @@ std::optional<std::string> IniFile::FindValue(std::string_view key) const {
     if (keyLine && EqualIgnoringCase(keyLine->key, key)) return std::string(keyLine->value);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> IniFile::FindValue(std::string_view key) const {
+  const auto text = ReadWholeFile(path_);
+  if (!text) return std::nullopt;
+  return FindProfileValue(*text, section_, key);
 }
 
 std::string IniFile::ReadString(std::string_view key, std::string_view defaultValue) const {

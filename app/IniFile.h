@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@ inline constexpr std::string_view kSettingsFileName = "Diskvigil.ini";
 // The longest string value handed back by ReadString.
 inline constexpr std::size_t kMaxProfileStringLength = 2047;
 
+// A settings file larger than this is not one the program wrote: it reads as a missing file (every
+// key gives its default) and the next write starts it afresh. This keeps a corrupt or foreign
+// file from costing time and memory on every one of the many single-value reads.
+inline constexpr std::uintmax_t kMaxSettingsFileSize = 1024 * 1024;
+
 // APPDATA + "/Diskvigil.ini" when APPDATA is set, else $XDG_CONFIG_HOME (or ~/.config) +
 // "/Diskvigil.ini".
 std::filesystem::path SettingsFilePath();
@@ -22,6 +28,11 @@ std::filesystem::path SettingsFilePath();
 // Integer text as the settings file stores it: optional leading blanks, an optional sign, then
 // decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else: no value.
 std::optional<int32_t> ParseProfileInteger(std::string_view text);
+
+// The value of `key` in `section` of INI text, as IniFile finds it in its file (the first such key
+// line of any section so named; blanks around the value removed, not yet cut to length).
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key);
 
 // Replaces the file's contents as one step: a temporary file beside it, flushed, renamed over it.
 // The result is readable and writable by its owner only (0600). False when anything fails; the old

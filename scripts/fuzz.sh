@@ -1,25 +1,46 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz": clang 14, ASan, UBSan) and runs each for a bounded
 # time on seeds made from the real-drive files. Fails when a target crashes or breaks a check.
-#   scripts/fuzz.sh [--seconds N]    N seconds per target (default 60)
+#   scripts/fuzz.sh [--seconds N] [--runs N] [TARGET...]
+#     --seconds N   at most N seconds per target (default 60; 0 = no time limit)
+#     --runs N      at most N executions per target (libFuzzer -runs; default: no limit)
+#     TARGET...     only these targets (default: all)
+# Each target's executions and its findings are printed; a long run asks for --runs 10000000
+# --seconds 0.
 # Findings land in build/fuzz/findings/<target>/; the grown corpora stay in build/fuzz/corpus/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+all_targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz SmtpReplyFuzz AddressListFuzz
+  SenseDataFuzz IniFileFuzz)
+usage="Usage: scripts/fuzz.sh [--seconds N] [--runs N] [TARGET...]"
 seconds=60
+runs=-1
+targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=${2:?--seconds needs a number}; shift 2 ;;
     --seconds=*) seconds=${1#--seconds=}; shift ;;
-    *) echo "Usage: scripts/fuzz.sh [--seconds N]" >&2; exit 2 ;;
+    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
+    --runs=*) runs=${1#--runs=}; shift ;;
+    -*) echo "$usage" >&2; exit 2 ;;
+    *)
+      case " ${all_targets[*]} " in
+        *" $1 "*) targets+=("$1"); shift ;;
+        *) echo "Unknown target $1 (one of: ${all_targets[*]})" >&2; exit 2 ;;
+      esac ;;
   esac
 done
 case "$seconds" in
   ''|*[!0-9]*) echo "--seconds needs a whole number" >&2; exit 2 ;;
 esac
-
-targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz SmtpReplyFuzz AddressListFuzz)
+if [ "$runs" != -1 ]; then
+  case "$runs" in
+    ''|*[!0-9]*|0) echo "--runs needs a positive whole number" >&2; exit 2 ;;
+  esac
+fi
+[ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j "${DISKVIGIL_JOBS:-2}" --target "${targets[@]}" FuzzSeeds
 
@@ -34,6 +55,21 @@ printf '550 No such user\n' >"$work/seeds/smtp/refusal"
 printf '"Smith, J." <js@example.org>, ops@example.org (Night (shift)), Team: a@x, b@y;' \
   >"$work/seeds/address/list"
 printf '=?x?= <@relay:u@h>, "a\\"b" <>' >"$work/seeds/address/odd"
+# Sense seeds: four control bytes (command shape, reply flags, SCSI status, a spare byte), then
+# the sense: descriptor format with an ATA status return, the SAT fixed format, the old Linux
+# fixed format, and ILLEGAL REQUEST / invalid field.
+mkdir -p "$work/seeds/sense" "$work/seeds/ini"
+printf '\x04\x10\x00\x00\x72\x01\x00\x1d\x00\x00\x00\x0e\x09\x0c\x00\x00\x00\x00\x00\x00\x00\x4f\x00\xc2\xa0\x50' \
+  >"$work/seeds/sense/descriptor"
+printf '\x02\x10\x00\x00\xf0\x01\x01\x04\x51\xa0\x00\x0a\x00\x00\xc2\x4f\x00\x1d\x00\x00\x00\x00' \
+  >"$work/seeds/sense/fixed"
+printf '\x12\x10\x00\x00\x70\x00\x0b\x00\x00\x00\x00\x0a\x00\x58\xa0\x01\x00\x00\x00\x00\x00\x00' \
+  >"$work/seeds/sense/old-fixed"
+printf '\x01\x10\x00\x00\x72\x05\x24\x00\x00\x00\x00\x00' >"$work/seeds/sense/refused"
+printf '[Settings]\r\nS.M.A.R.T. Monitoring=1\r\nRefresh Interval=0x3C\r\nSMTP Host = mail.example.org \r\n' \
+  >"$work/seeds/ini/crlf"
+printf '; comment\n[other]\nx=1\n[ settings ]\nHDD1 Color=$00FF00\nHDD1 Color=-1\n[Settings' \
+  >"$work/seeds/ini/odd"
 
 seed_folder() {
   case "$1" in
@@ -43,6 +79,8 @@ seed_folder() {
     MbrFuzz) echo mbr ;;
     SmtpReplyFuzz) echo smtp ;;
     AddressListFuzz) echo address ;;
+    SenseDataFuzz) echo sense ;;
+    IniFileFuzz) echo ini ;;
   esac
 }
 
@@ -52,12 +90,17 @@ for target in "${targets[@]}"; do
   findings="$work/findings/$target"
   mkdir -p "$corpus" "$findings"
   log="$work/$target.log"
-  echo "-- $target for ${seconds}s"
-  if "$work/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  limits=(-max_total_time="$seconds" -runs="$runs")
+  echo "-- $target ($([ "$seconds" = 0 ] && echo "no time limit" || echo "${seconds}s")$(
+    [ "$runs" = -1 ] || echo ", $runs executions"))"
+  started=$(date +%s)
+  if "$work/fuzz/$target" "${limits[@]}" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$findings/" -print_final_stats=1 \
       "$corpus" "$work/seeds/$(seed_folder "$target")" >"$log" 2>&1; then
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    echo "   ${runs:-?} executions, no findings"
+    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    elapsed=$(($(date +%s) - started))
+    echo "   ${executed:-?} executions in ${elapsed}s, corpus $(find "$corpus" -type f | wc -l) inputs," \
+      "no findings"
   else
     echo "   FAILED: see $log and $findings" >&2
     tail -40 "$log" >&2

@@ -1,0 +1,317 @@
+// The settings file under the worst a session can do to it: a process killed at random moments
+// while it saves, and files that are corrupt, binary or far too big.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/IniFile.h"
+
+namespace dv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class TempFolder {
+ public:
+  // A kill cannot undo what reached the page cache, so the disk's own speed is beside the point:
+  // on a RAM file system where there is one, a thousand kills take seconds, not minutes.
+  TempFolder() {
+    std::error_code error;
+    const fs::path base = fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0
+                              ? fs::path("/dev/shm")
+                              : fs::temp_directory_path();
+    std::string pattern = (base / "dv-settings-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code error;
+    fs::remove_all(path_, error);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int KillCount() {
+  if (const char* text = std::getenv("DISKVIGIL_SETTINGS_KILLS")) {
+    const int count = std::atoi(text);
+    if (count > 0) return count;
+  }
+  return 1000;
+}
+
+// A settings file of the size the program writes: about sixty keys.
+std::string SettingsText(char fill) {
+  std::string text = "[Settings]\n";
+  for (int i = 0; i < 60; ++i) {
+    text += "Key " + std::to_string(i) + "=" + std::string(20, fill) + "\n";
+  }
+  return text;
+}
+
+// Runs `save` in a child over and over and kills it after a random delay of up to `window`;
+// `check` judges the file after each kill. Returns how many kills found the file changed since
+// the previous one, so the caller can tell the kills landed while saves were going on.
+template <typename Save, typename Check>
+int KillWhileSaving(int kills, std::chrono::microseconds window, std::string before, Save save,
+                    Check check) {
+  std::mt19937 random(20261207);
+  std::uniform_int_distribution<long> delay(0, window.count());
+  int changed = 0;
+  for (int i = 0; i < kills; ++i) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      for (;;) save();
+    }
+    if (child < 0) {
+      ADD_FAILURE() << "fork failed";
+      return changed;
+    }
+    ::usleep(static_cast<useconds_t>(delay(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    const std::string after = check(i);
+    if (after != before) ++changed;
+    before = after;
+    if (::testing::Test::HasFailure()) return changed;
+  }
+  return changed;
+}
+
+// How long to wait before a kill at most: about three saves, so the kills spread over a few of
+// them, with room for the child to start, and never so long that a loaded machine makes a thousand
+// kills take minutes.
+template <typename Save>
+std::chrono::microseconds KillWindow(Save save) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) save();
+  const auto oneSave = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - start) /
+                       10;
+  return std::min(3 * oneSave + std::chrono::microseconds(500), std::chrono::microseconds(4000));
+}
+
+TEST(SettingsKill, WholeFileIsAlwaysTheOldOrTheNewOne) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  const std::string oldText = SettingsText('o');
+  const std::string newText = SettingsText('n');
+  ASSERT_TRUE(WriteFileAtomically(path, oldText));
+  bool flip = false;
+  auto save = [&] {
+    flip = !flip;
+    WriteFileAtomically(path, flip ? newText : oldText);
+  };
+  const auto window = KillWindow(save);
+  const int changed = KillWhileSaving(KillCount(), window, ReadAll(path), save, [&](int kill) {
+    const std::string text = ReadAll(path);
+    EXPECT_TRUE(text == oldText || text == newText)
+        << "kill " << kill << " left " << text.size() << " bytes";
+    return text;
+  });
+  EXPECT_GT(changed, 0) << "no kill landed after a save";
+  // A temporary left behind is a kill that landed inside a save, before its rename.
+  int leftovers = 0;
+  for (const auto& entry : fs::directory_iterator(folder.Path())) leftovers += entry.path() != path;
+  EXPECT_GT(leftovers, 0) << "no kill landed inside a save";
+  std::cout << "kills: " << KillCount() << ", file changed between kills: " << changed
+            << ", kills inside a save (temporaries left): " << leftovers << ", window "
+            << window.count() << " us\n";
+}
+
+// The program's own save: one key after the other, each through IniFile. After any kill the file
+// holds a whole number of finished writes: the first keys have this round's value, the rest the
+// round before's.
+TEST(SettingsKill, KeyByKeySaveAlwaysLeavesFinishedWrites) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  constexpr int kKeys = 8;
+  {
+    IniFile ini(path);
+    for (int k = 0; k < kKeys; ++k) ASSERT_TRUE(ini.WriteInteger("Key " + std::to_string(k), 0));
+  }
+  // Each round writes its number into every key, so the numbers never go back.
+  int round = 0;
+  pid_t roundOwner = 0;
+  auto save = [&] {
+    IniFile ini(path);
+    if (roundOwner != ::getpid()) {  // a new child first finishes the round it found begun
+      roundOwner = ::getpid();
+      round = ini.ReadInteger("Key 0", 0) - 1;
+    }
+    ++round;
+    for (int k = 0; k < kKeys; ++k) ini.WriteInteger("Key " + std::to_string(k), round);
+  };
+  const auto window = KillWindow(save);
+  int previousNewest = round;
+  const int changed = KillWhileSaving(KillCount(), window, ReadAll(path), save, [&](int kill) {
+    const std::string text = ReadAll(path);
+    const IniFile ini(path);
+    std::vector<int> values;
+    for (int k = 0; k < kKeys; ++k) {
+      values.push_back(ini.ReadInteger("Key " + std::to_string(k), -1));
+    }
+    // The first keys may be one round ahead of the others, never anything else.
+    const int older = values.back();
+    const auto firstOlder = std::find(values.begin(), values.end(), older);
+    EXPECT_TRUE(std::all_of(values.begin(), firstOlder, [&](int v) { return v == older + 1; }) &&
+                std::all_of(firstOlder, values.end(), [&](int v) { return v == older; }))
+        << "kill " << kill << " left:\n"
+        << text;
+    EXPECT_GE(values.front(), previousNewest) << "kill " << kill;
+    previousNewest = values.front();
+    return text;
+  });
+  EXPECT_GT(changed, 0);
+  // Every kill leaves the file fit to write again.
+  EXPECT_TRUE(IniFile(path).WriteInteger("Key 0", 7));
+  EXPECT_EQ(IniFile(path).ReadInteger("Key 0", -1), 7);
+}
+
+long PeakResidentKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Writes `size` bytes made by `chunk` without holding them in memory.
+void WriteLarge(const fs::path& path, const std::string& head, std::uintmax_t size,
+                const std::string& chunk) {
+  std::ofstream out(path, std::ios::binary);
+  out << head;
+  std::uintmax_t written = head.size();
+  while (written < size) {
+    const auto part = std::min<std::uintmax_t>(chunk.size(), size - written);
+    out.write(chunk.data(), static_cast<std::streamsize>(part));
+    written += part;
+  }
+}
+
+// Start-up reads some sixty keys, each a read of the whole file.
+void ReadLikeStartUp(const IniFile& ini) {
+  for (int i = 0; i < 60; ++i) {
+    EXPECT_EQ(ini.ReadInteger("Refresh Interval", 300), 300);
+    EXPECT_EQ(ini.ReadString("SMTP Host", "none"), "none");
+  }
+}
+
+TEST(OversizeSettingsFile, HundredMegabytesReadAsDefaultsQuicklyAndInLittleMemory) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  std::string junk(1 << 16, '\0');
+  std::mt19937 random(7);
+  for (char& c : junk) c = static_cast<char>(random());
+  for (const auto& [head, chunk] :
+       {std::pair<std::string, std::string>{"", junk},
+        {"[Settings]\nRefresh Interval=5\nSMTP Host=x\n", std::string("Pad=1\n", 6)}}) {
+    WriteLarge(path, head, 100u << 20, chunk);
+    const long peakBefore = PeakResidentKiB();
+    const auto start = std::chrono::steady_clock::now();
+    ReadLikeStartUp(IniFile(path));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+    EXPECT_LT(PeakResidentKiB() - peakBefore, 16 * 1024) << "KiB more at peak";
+    std::cout << "120 reads of a 100 MB file: "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms, "
+              << PeakResidentKiB() - peakBefore << " KiB more at peak\n";
+  }
+}
+
+TEST(OversizeSettingsFile, CapIsOneMegabyteAndTheNextSaveStartsAfresh) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  const std::string head = "[Settings]\nRefresh Interval=77\n";
+  const std::string comment = "; padding\n";
+  WriteLarge(path, head, kMaxSettingsFileSize, comment);
+  ASSERT_EQ(fs::file_size(path), kMaxSettingsFileSize);
+  EXPECT_EQ(IniFile(path).ReadInteger("Refresh Interval", 300), 77) << "at the cap: read";
+
+  WriteLarge(path, head, kMaxSettingsFileSize + 1, comment);
+  EXPECT_EQ(IniFile(path).ReadInteger("Refresh Interval", 300), 300) << "over it: defaults";
+  IniFile ini(path);
+  ASSERT_TRUE(ini.WriteInteger("SMTP Port", 25));
+  EXPECT_EQ(ReadAll(path), "[Settings]\nSMTP Port=25\n");
+}
+
+TEST(CorruptSettingsFile, BinaryAroundValidLinesKeepsTheValidKeys) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  std::string text = "\xFF\xFE\0\x01garbage\n[Settings]\r\n"s;
+  text += "Refresh Interval=0x3C\r\n";
+  text += "\0\0\0=\xC3\x28\n"s;
+  text += "SMTP Host= mail.example.org \rtrailing\n";
+  text += "[Settings\nSMTP Port=2x5\n";
+  text += std::string(3000, '\x80') + "\n";
+  std::ofstream(path, std::ios::binary) << text;
+  const IniFile ini(path);
+  EXPECT_EQ(ini.ReadInteger("Refresh Interval", 300), 60);
+  EXPECT_EQ(ini.ReadString("SMTP Host", ""), "mail.example.org \rtrailing");
+  EXPECT_EQ(ini.ReadInteger("SMTP Port", 25), 25);
+  EXPECT_EQ(ini.ReadBool("S.M.A.R.T. Monitoring", true), true);
+}
+
+// Runs `work` in a child; true when it ended with status 0 within `limit`.
+template <typename Work>
+bool EndsWithin(std::chrono::milliseconds limit, Work work) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(work() ? 0 : 1);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return false;
+    }
+    ::usleep(1000);
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(CorruptSettingsFile, PipeOrFolderInItsPlaceReadsAsDefaultsWithoutWaiting) {
+  TempFolder folder;
+  const fs::path pipe = folder.Path() / "pipe.ini";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // Nobody writes to the pipe: opening it to read would wait for ever.
+  EXPECT_TRUE(EndsWithin(std::chrono::seconds(5), [&] {
+    const IniFile ini(pipe);
+    return ini.ReadInteger("Refresh Interval", 300) == 300 &&
+           ini.ReadString("SMTP Host", "none") == "none";
+  }));
+  const fs::path folderInItsPlace = folder.Path() / "folder.ini";
+  fs::create_directory(folderInItsPlace);
+  EXPECT_EQ(IniFile(folderInItsPlace).ReadInteger("Refresh Interval", 300), 300);
+  EXPECT_FALSE(IniFile(folderInItsPlace).WriteInteger("Refresh Interval", 60));
+  EXPECT_TRUE(fs::is_directory(folderInItsPlace));
+}
+
+}  // namespace
+}  // namespace dv
