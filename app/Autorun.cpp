@@ -45,8 +45,7 @@ void SaveAutorun(AutorunStore& store, std::string_view programPath, bool ticked)
 std::filesystem::path DefaultAutostartFolder() {
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
     return std::filesystem::path(config) / "autostart";
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home ? home : "") / ".config" / "autostart";
+  return UserHomeFolder() / ".config" / "autostart";
 }
 
 // Exec values go through two layers: the entry's string escapes (a backslash doubled) and, inside a
