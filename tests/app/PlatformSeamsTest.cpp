@@ -201,6 +201,30 @@ class PlatformSeamsTest : public QObject {
       QCOMPARE(dv::PowerActionFor(code, 5), PowerAction::None);
   }
 
+  // The power window's handling of one message, fed synthetic messages.
+  void powerMessagesBecomeSuspendAndResume() {
+    dv::PowerEventSource source;
+    QSignalSpy suspending(&source, &dv::PowerEventSource::suspending);
+    QSignalSpy resuming(&source, &dv::PowerEventSource::resuming);
+    QVERIFY(!dv::HandlePowerMessage(source, 0x0010, 4, 10));  // WM_CLOSE: not ours
+    QVERIFY(!dv::HandlePowerMessage(source, 0x0219, 4, 10));  // a neighbouring message
+    QCOMPARE(suspending.count() + resuming.count(), 0);
+
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 4, 10));
+    QCOMPARE(suspending.count(), 1);
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 7, 10));  // resume by the user
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 6, 10));  // critical: not on 6+
+    QCOMPARE(resuming.count(), 0);
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 18, 10));
+    QCOMPARE(resuming.count(), 1);
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 6, 5));
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 18, 5));
+    QCOMPARE(resuming.count(), 3);
+    // A code wider than 32 bits whose low half looks like a suspend is no suspend.
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, (uintptr_t{1} << 32) | 4u, 10));
+    QCOMPARE(suspending.count(), 1);
+  }
+
   void withoutABusNothingHappens() {
     std::unique_ptr<dv::LogindPowerEvents> source;
     const auto took = Timed([&] {
