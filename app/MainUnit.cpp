@@ -111,6 +111,7 @@ TMainForm::~TMainForm() {
     context_.icons->onClick = nullptr;
     context_.icons->onMinimizeToTray = nullptr;
     context_.icons->SetPopupMenu(nullptr);
+    context_.icons->SetOwner(nullptr);
   }
 }
 
@@ -303,6 +304,8 @@ void TMainForm::ConnectHandlers() {
     context_.icons->SetPopupMenu(PopupMenu);
     context_.icons->onClick = [this](int index) { HDDIClick(index); };
     context_.icons->onMinimizeToTray = [this](int index) { HDDIMinimizeToTray(index); };
+    // Minimizing to the tray is the icons' work: they watch this window.
+    context_.icons->SetOwner(this);
   }
   if (context_.power != nullptr) {
     connect(context_.power, &PowerEventSource::suspending, this, [this] { SuspendSteps(); });

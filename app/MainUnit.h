@@ -240,7 +240,6 @@ class TMainForm : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -273,6 +272,10 @@ class TMainForm : public QWidget {
   std::unique_ptr<TSMARTForm> smartForm_;
   std::unique_ptr<TMBRForm> mbrForm_;
   bool exiting_ = false;
+  // Set by the log-off/shutdown query: the close that follows ends the window without the close
+  // steps (no save, no wait for mail). Exit clears it, for a session end that was called off.
+  bool sessionEnding_ = false;
+  bool closeEventSeen_ = false;  // whether the last close() reached closeEvent
   bool iconsListedOnce_ = false;
 
   // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.

@@ -3,11 +3,18 @@
 // suspend and resume.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtTest/QtTest>
+#include <future>
+#include <thread>
 
+#include "app/DriveIcons.h"
+#include "tray/FakeNotificationArea.h"
 #include "ui/ColorSwatch.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -60,6 +67,7 @@ class MainFormTest : public QObject {
   void lastVisibleIconCannotBeHidden();
   void colourChoiceChangesOnlyItsRowsIcon();
   void suspendStopsAndResumeRestartsTheTimers();
+  void minimizingGoesToTheTrayThroughTheIcons();
 };
 
 void MainFormTest::closeBoxHidesAndExitSaves() {
@@ -87,13 +95,46 @@ void MainFormTest::closeBoxHidesAndExitSaves() {
 
 void MainFormTest::sessionEndExitsWithoutSaving() {
   WindowTestKit kit(DemoDrives());
-  auto form = kit.Start();
-  form->QueryEndSession();
-  QVERIFY(form->Exiting());
-  // The secondary windows now really close instead of hiding.
-  form->SMARTForm()->show();
-  QVERIFY(form->SMARTForm()->close());
+  MainFormContext context = kit.Context();
+  context.mailIdleTimeout = std::chrono::seconds(5);
+  TMainForm form(context);
+  QCOMPARE(form.FormCreate(), StartupResult::Running);
+  form.CreateMBRForm();
+  form.AutoRunCB->setChecked(true);
+
+  // A report mail is on its way when the session ends.
+  std::promise<void> held;
+  std::promise<void> release;
+  std::thread mail([&, done = release.get_future()] {
+    const auto lock = kit.mailLock.Hold();
+    held.set_value();
+    done.wait();
+  });
+  held.get_future().wait();
+
+  form.show();
+  form.QueryEndSession();
+  QVERIFY(form.Exiting());
+  QElapsedTimer clock;
+  clock.start();
+  QVERIFY(form.close());  // the session's close of a visible window
+  const qint64 closeTook = clock.elapsed();
+  release.set_value();
+  mail.join();
+  QVERIFY2(closeTook < 2000, "no wait for the mail");
   QVERIFY(!QFile::exists(kit.SettingsFile()));
+  QVERIFY(!kit.autorun.command.has_value());
+  QCOMPARE(kit.dialogs.messages.size(), size_t{0});
+  // The secondary windows now really close instead of hiding.
+  form.SMARTForm()->show();
+  QVERIFY(form.SMARTForm()->close());
+  QVERIFY(!QFile::exists(kit.SettingsFile()));
+
+  // A session end that was called off leaves Exit as it was: it saves.
+  form.Exit1Click();
+  QCOMPARE(kit.quits, 1);
+  QVERIFY(QFile::exists(kit.SettingsFile()));
+  QCOMPARE(kit.autorun.command.value(), std::string("\"/opt/diskvigil/bin/diskvigil\""));
 }
 
 void MainFormTest::monitoringSwitchStartsAndStopsTheTimer() {
@@ -328,6 +369,39 @@ void MainFormTest::suspendStopsAndResumeRestartsTheTimers() {
   emit kit.power.suspending();
   QVERIFY(clock.elapsed() < 5000);
   QVERIFY(!form->SMARTT->isActive());
+}
+
+// Minimizing is turned into hiding by the tray icons alone (the window hands itself to them), with
+// the real icons: hidden, no longer minimized, and an icon click brings it back as it was.
+void MainFormTest::minimizingGoesToTheTrayThroughTheIcons() {
+  WindowTestKit kit(DemoDrives());
+  FakeNotificationArea area;
+  DriveIcons icons(area);
+  MainFormContext context = kit.Context();
+  context.icons = &icons;
+  TMainForm form(context);
+  QCOMPARE(form.FormCreate(), StartupResult::Running);
+  form.CreateMBRForm();
+  QVERIFY(icons.Icon(0)->Owner() == &form);
+  QVERIFY(area.IsShown(icons.Icon(0)->Id()));
+
+  form.Restore1Click();
+  QVERIFY(form.isVisible());
+  form.Minimize1Click();
+  QTRY_VERIFY(!form.isVisible());
+  QVERIFY(!form.isMinimized());
+
+  form.show();
+  form.setWindowState(Qt::WindowMinimized);  // the title bar's button
+  QTRY_VERIFY(!form.isVisible());
+  QVERIFY(!form.isMinimized());
+
+  // A click on an icon: down, up, and the double-click time without a second click.
+  area.Deliver(icons.Icon(1)->Id(), kWmLButtonDown);
+  area.Deliver(icons.Icon(1)->Id(), kWmLButtonUp);
+  QTRY_VERIFY(form.isVisible());
+  QVERIFY(!form.isMinimized());
+  QVERIFY(kit.icons.owner == nullptr);  // the kit's fake was not used here
 }
 
 QTEST_MAIN(MainFormTest)
