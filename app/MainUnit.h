@@ -129,6 +129,7 @@ class TMainForm : public QWidget {
   void StartMailReport();
   void HomeLClick();
   void MailLClick();
+  void DonateIClick();
   void TempTrayFIClick(int position);
   void TempTrayBIClick(int position);
   void TempTrayCBClick(int position);
@@ -231,6 +232,7 @@ class TMainForm : public QWidget {
   QLabel* OSL;
   QLabel* HomeL;
   QLabel* MailL;
+  QLabel* DonateI = nullptr;  // picture link to the donation page
   QStatusBar* StatusSB;
   QTimer* SMARTT;
   QTimer* SMTPReportsTimer;

@@ -27,6 +27,16 @@ using namespace dv::testing;
 
 namespace {
 
+// Takes the addresses the About links hand to the desktop.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url); }
+
+ public:
+  std::vector<QUrl> opened;
+};
+
 constexpr uint32_t kGreen = 0x0000FF00;
 constexpr uint32_t kRed = 0x000000FF;
 constexpr uint32_t kBlue = 0x00FF0000;
@@ -68,6 +78,7 @@ class MainFormTest : public QObject {
   void colourChoiceChangesOnlyItsRowsIcon();
   void suspendStopsAndResumeRestartsTheTimers();
   void minimizingGoesToTheTrayThroughTheIcons();
+  void donationPictureLinksToTheDonationPage();
 };
 
 void MainFormTest::closeBoxHidesAndExitSaves() {
@@ -402,6 +413,34 @@ void MainFormTest::minimizingGoesToTheTrayThroughTheIcons() {
   QTRY_VERIFY(form.isVisible());
   QVERIFY(!form.isMinimized());
   QVERIFY(kit.icons.owner == nullptr);  // the kit's fake was not used here
+}
+
+void MainFormTest::donationPictureLinksToTheDonationPage() {
+  WindowTestKit kit(DemoDrives());
+  auto form = kit.Start();
+  QLabel* donate = form->DonateI;
+  QVERIFY(donate != nullptr);
+  QCOMPARE(donate->parentWidget(), form->AboutGB);
+  QVERIFY(!donate->pixmap().isNull());
+  QVERIFY(donate->pixmap().toImage().hasAlphaChannel());
+  QVERIFY(!donate->toolTip().isEmpty());
+  QCOMPARE(donate->cursor().shape(), Qt::PointingHandCursor);
+  // The group's own controls keep their places, and the picture covers none of them.
+  QCOMPARE(form->HomeL->pos(), QPoint(10, 42));
+  QCOMPARE(form->MailL->pos(), QPoint(190, 42));
+  QCOMPARE(form->AboutGB->geometry(), QRect(4, 298, 483, 70));
+  for (QLabel* label : {form->ProgNameL, form->VersionL, form->OSL, form->HomeL, form->MailL}) {
+    QVERIFY2(!label->geometry().intersects(donate->geometry()), qPrintable(label->text()));
+  }
+  QVERIFY(form->AboutGB->contentsRect().contains(donate->geometry()));
+
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+  form->show();
+  QTest::mouseClick(donate, Qt::LeftButton);
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  QCOMPARE(catcher.opened.size(), size_t{1});
+  QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("https://diskvigil.invalid/donate")));
 }
 
 QTEST_MAIN(MainFormTest)
