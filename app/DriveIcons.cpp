@@ -1,7 +1,6 @@
 #include "app/DriveIcons.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QStatusBar>
 #include <QString>
 #include <QWidget>
