@@ -11,9 +11,16 @@ namespace dv {
 namespace {
 
 constexpr std::string_view kDesktopEntryFile = "Diskvigil.desktop";
-constexpr std::string_view kExecPrefix = "Exec=";
+constexpr std::string_view kMainGroup = "[Desktop Entry]";
 // Characters that need a backslash inside a quoted Exec argument.
 constexpr std::string_view kQuotedReserved = "\"`$\\";
+
+std::string_view TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 }  // namespace
 
@@ -38,8 +45,7 @@ void SaveAutorun(AutorunStore& store, std::string_view programPath, bool ticked)
 std::filesystem::path DefaultAutostartFolder() {
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
     return std::filesystem::path(config) / "autostart";
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home ? home : "") / ".config" / "autostart";
+  return UserHomeFolder() / ".config" / "autostart";
 }
 
 // Exec values go through two layers: the entry's string escapes (a backslash doubled) and, inside a
@@ -114,12 +120,29 @@ std::filesystem::path DesktopEntryAutorunStore::EntryPath() const {
 std::optional<std::string> DesktopEntryAutorunStore::ReadCommand() const {
   std::ifstream in(EntryPath(), std::ios::binary);
   if (!in) return std::nullopt;
+  // Only the main group counts. Desktop settings switch an entry off with Hidden=true or
+  // X-GNOME-Autostart-enabled=false; such an entry runs nothing, so it holds no command.
+  std::optional<std::string> command;
+  bool switchedOff = false;
+  bool inMainGroup = false;
   std::string line;
   while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.starts_with(kExecPrefix)) return DecodeDesktopExec(line.substr(kExecPrefix.size()));
+    const std::string_view text = TrimBlanks(line);
+    if (text.starts_with('[')) {
+      inMainGroup = text == kMainGroup;
+      continue;
+    }
+    const auto equals = text.find('=');
+    if (!inMainGroup || equals == std::string_view::npos) continue;
+    const std::string_view key = TrimBlanks(text.substr(0, equals));
+    const std::string_view value = TrimBlanks(text.substr(equals + 1));
+    if (key == "Exec" && !command) command = DecodeDesktopExec(value);
+    if ((key == "Hidden" && value == "true") ||
+        (key == "X-GNOME-Autostart-enabled" && value == "false"))
+      switchedOff = true;
   }
-  return std::nullopt;
+  if (switchedOff) return std::nullopt;
+  return command;
 }
 
 bool DesktopEntryAutorunStore::WriteCommand(std::string_view command) {

@@ -1,11 +1,11 @@
 #include "app/DriveIcons.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QStatusBar>
 #include <QString>
-#include <QSystemTrayIcon>
 #include <QWidget>
+
+#include "tray/NotificationArea.h"
 
 namespace dv {
 
@@ -40,15 +40,45 @@ class MinimizeKeepsWindow : public QObject {
 
 }  // namespace
 
-bool KeepReachableWithoutTray(QWidget& mainWindow, QStatusBar& status) {
-  // The offscreen platform has no tray either, but nobody could look at the window there.
-  if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return false;
-  if (QSystemTrayIcon::isSystemTrayAvailable()) return false;
-  // Installed after the icons' filters, so it sees the minimize first.
-  mainWindow.installEventFilter(new MinimizeKeepsWindow(&mainWindow));
-  status.showMessage(QString::fromLatin1(kNoTrayMessage));
-  mainWindow.show();
+TrayFallback::TrayFallback(QWidget& mainWindow, QStatusBar& status, NotificationArea& area)
+    : mainWindow_(mainWindow), status_(status), area_(area) {
+  area_.onTrayAvailabilityChanged = [this](bool available) { TrayAvailabilityChanged(available); };
+}
+
+TrayFallback::~TrayFallback() { area_.onTrayAvailabilityChanged = nullptr; }
+
+bool TrayFallback::Start() {
+  if (area_.TrayAvailable()) return false;
+  Apply();
   return true;
+}
+
+void TrayFallback::TrayAvailabilityChanged(bool available) {
+  if (available) {
+    Undo();
+  } else {
+    Apply();
+  }
+}
+
+void TrayFallback::Apply() {
+  if (Active()) return;
+  // Installed after the icons' filters, so it sees the minimize first.
+  filter_ = new MinimizeKeepsWindow(&mainWindow_);
+  mainWindow_.installEventFilter(filter_);
+  status_.showMessage(QString::fromLatin1(kNoTrayMessage));
+  mainWindow_.setWindowState(mainWindow_.windowState() & ~Qt::WindowMinimized);
+  mainWindow_.show();
+}
+
+void TrayFallback::Undo() {
+  if (!Active()) return;
+  delete filter_;  // leaves the window's filter list as well
+  filter_ = nullptr;
+  if (status_.currentMessage() == QString::fromLatin1(kNoTrayMessage)) status_.clearMessage();
+  // As at a normal start: only the icons show.
+  mainWindow_.setWindowState(mainWindow_.windowState() & ~Qt::WindowMinimized);
+  mainWindow_.hide();
 }
 
 DriveIcons::DriveIcons(NotificationArea& area, QWidget* owner) {

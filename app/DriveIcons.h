@@ -22,7 +22,7 @@ class DriveIcons final : public TemperatureIcons {
   ~DriveIcons() override;
 
   // The main window, once it exists: its minimizing becomes hiding.
-  void SetOwner(QWidget* owner);
+  void SetOwner(QWidget* owner) override;
 
   void SetText(int index, const std::string& text) override;
   void SetFontColor(int index, uint32_t color) override;
@@ -41,10 +41,33 @@ class DriveIcons final : public TemperatureIcons {
   std::array<std::unique_ptr<TTextTrayIcon>, kTemperatureIconCount> icons;
 };
 
-// With no notification area at all (on a real display) the icons cannot be shown and a hidden
-// main window could never be reached: show it, keep minimizing from hiding it, and say why in the
-// status bar. Returns whether that was needed.
-bool KeepReachableWithoutTray(QWidget& mainWindow, QStatusBar& status);
+// Keeps the main window within reach while there is no tray to show the icons in: the window is
+// shown, minimizing it keeps it on the task bar instead of hiding it, and the status bar says why.
+// When a tray appears later (a panel that starts after the program) that is undone: the message
+// goes, the window hides as at a normal start and minimizing sends it to the tray again. When the
+// tray goes away it is applied again.
+class TrayFallback {
+ public:
+  // Watches the area's availability from now on.
+  TrayFallback(QWidget& mainWindow, QStatusBar& status, NotificationArea& area);
+  ~TrayFallback();
+  TrayFallback(const TrayFallback&) = delete;
+  TrayFallback& operator=(const TrayFallback&) = delete;
+
+  // The decision at start: applies the fallback when there is no tray. Returns whether it did.
+  bool Start();
+  void TrayAvailabilityChanged(bool available);
+  bool Active() const { return filter_ != nullptr; }
+
+ private:
+  void Apply();
+  void Undo();
+
+  QWidget& mainWindow_;
+  QStatusBar& status_;
+  NotificationArea& area_;
+  QObject* filter_ = nullptr;  // owned by the main window while installed
+};
 
 inline constexpr char kNoTrayMessage[] = "No system tray found, so this window stays open";
 

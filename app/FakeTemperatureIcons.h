@@ -2,6 +2,9 @@
 // every balloon asked for.
 #pragma once
 
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
 #include <array>
 #include <vector>
 
@@ -48,6 +51,14 @@ class FakeTemperatureIcons final : public TemperatureIcons {
     icons.at(static_cast<size_t>(index)).visible = visible;
   }
   void SetPopupMenu(QMenu* menu) override { popupMenu = menu; }
+  // The owner hook, reduced to what the window relies on: its minimizing is reported as the
+  // icon created last would report it (index 5), once the state change is through; the window
+  // itself only reacts to the report.
+  void SetOwner(QWidget* window) override {
+    if (owner != nullptr) owner->removeEventFilter(&watch_);
+    owner = window;
+    if (owner != nullptr) owner->installEventFilter(&watch_);
+  }
   bool ShowBalloon(int index, const std::string& title, const std::string& text, BalloonKind kind,
                    int seconds) override {
     balloons.push_back({index, title, text, kind, seconds});
@@ -57,6 +68,31 @@ class FakeTemperatureIcons final : public TemperatureIcons {
   std::array<Icon, kTemperatureIconCount> icons{};
   std::vector<Balloon> balloons;
   QMenu* popupMenu = nullptr;
+  QWidget* owner = nullptr;
+  int minimizeReports = 0;
+
+ private:
+  class OwnerWatch : public QObject {
+   public:
+    explicit OwnerWatch(FakeTemperatureIcons& icons) : icons_(icons) {}
+
+   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (watched != icons_.owner || event->type() != QEvent::WindowStateChange ||
+          !icons_.owner->isMinimized())
+        return false;
+      QTimer::singleShot(0, this, [this] {
+        if (icons_.owner == nullptr || !icons_.owner->isMinimized()) return;
+        ++icons_.minimizeReports;
+        if (icons_.onMinimizeToTray) icons_.onMinimizeToTray(kTemperatureIconCount - 1);
+      });
+      return true;
+    }
+
+   private:
+    FakeTemperatureIcons& icons_;
+  };
+  OwnerWatch watch_{*this};
 };
 
 }  // namespace dv

@@ -111,8 +111,7 @@ std::filesystem::path SettingsFilePath() {
     return std::filesystem::path(appData) / kSettingsFileName;
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
     return std::filesystem::path(config) / kSettingsFileName;
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home ? home : "") / ".config" / kSettingsFileName;
+  return UserHomeFolder() / ".config" / kSettingsFileName;
 }
 
 std::optional<int32_t> ParseProfileInteger(std::string_view text) {

@@ -25,6 +25,10 @@ inline constexpr std::uintmax_t kMaxSettingsFileSize = 1024 * 1024;
 // "/Diskvigil.ini".
 std::filesystem::path SettingsFilePath();
 
+// The user's home folder: $HOME when set, else the account's home from the system's user database
+// (Linux) or %USERPROFILE% (Windows). Empty when none is known.
+std::filesystem::path UserHomeFolder();
+
 // Integer text as the settings file stores it: optional leading blanks, an optional sign, then
 // decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X". Anything else: no value.
 std::optional<int32_t> ParseProfileInteger(std::string_view text);

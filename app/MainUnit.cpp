@@ -111,6 +111,7 @@ TMainForm::~TMainForm() {
     context_.icons->onClick = nullptr;
     context_.icons->onMinimizeToTray = nullptr;
     context_.icons->SetPopupMenu(nullptr);
+    context_.icons->SetOwner(nullptr);
   }
 }
 
@@ -247,6 +248,16 @@ void TMainForm::BuildAboutGroup() {
     link->setCursor(Qt::PointingHandCursor);
     link->installEventFilter(this);
   }
+  // In the free room between the two link labels, so none of them moves.
+  DonateI = new QLabel(AboutGB);
+  DonateI->setObjectName(QStringLiteral("DonateI"));
+  DonateI->setAttribute(Qt::WA_TranslucentBackground);
+  DonateI->setPixmap(DonationPicture());
+  DonateI->setGeometry(160, 40, 20, 18);
+  DonateI->setToolTip(QString::fromLatin1(kDonationHint));
+  DonateI->setAccessibleName(QString::fromLatin1(kDonationHint));
+  DonateI->setCursor(Qt::PointingHandCursor);
+  DonateI->installEventFilter(this);
   StatusSB = new QStatusBar(this);
   StatusSB->setSizeGripEnabled(false);
   StatusSB->setGeometry(0, kClientHeight - 22, kClientWidth, 22);
@@ -303,6 +314,8 @@ void TMainForm::ConnectHandlers() {
     context_.icons->SetPopupMenu(PopupMenu);
     context_.icons->onClick = [this](int index) { HDDIClick(index); };
     context_.icons->onMinimizeToTray = [this](int index) { HDDIMinimizeToTray(index); };
+    // Minimizing to the tray is the icons' work: they watch this window.
+    context_.icons->SetOwner(this);
   }
   if (context_.power != nullptr) {
     connect(context_.power, &PowerEventSource::suspending, this, [this] { SuspendSteps(); });
@@ -351,6 +364,8 @@ void TMainForm::HomeLClick() { OpenAboutLink(HomePageUrl(QApplication::applicati
 
 void TMainForm::MailLClick() { OpenAboutLink(SupportMailUrl()); }
 
+void TMainForm::DonateIClick() { OpenAboutLink(DonationPageUrl()); }
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   auto* link = qobject_cast<QLabel*>(watched);
   if (link != nullptr && (link == HomeL || link == MailL)) {
@@ -371,6 +386,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       default:
         break;
     }
+  }
+  if (watched == DonateI && event->type() == QEvent::MouseButtonRelease) {
+    DonateIClick();
+    return true;
   }
   return QWidget::eventFilter(watched, event);
 }

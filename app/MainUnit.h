@@ -129,6 +129,7 @@ class TMainForm : public QWidget {
   void StartMailReport();
   void HomeLClick();
   void MailLClick();
+  void DonateIClick();
   void TempTrayFIClick(int position);
   void TempTrayBIClick(int position);
   void TempTrayCBClick(int position);
@@ -231,6 +232,7 @@ class TMainForm : public QWidget {
   QLabel* OSL;
   QLabel* HomeL;
   QLabel* MailL;
+  QLabel* DonateI = nullptr;  // picture link to the donation page
   QStatusBar* StatusSB;
   QTimer* SMARTT;
   QTimer* SMTPReportsTimer;
@@ -240,7 +242,6 @@ class TMainForm : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -273,6 +274,10 @@ class TMainForm : public QWidget {
   std::unique_ptr<TSMARTForm> smartForm_;
   std::unique_ptr<TMBRForm> mbrForm_;
   bool exiting_ = false;
+  // Set by the log-off/shutdown query: the close that follows ends the window without the close
+  // steps (no save, no wait for mail). Exit clears it, for a session end that was called off.
+  bool sessionEnding_ = false;
+  bool closeEventSeen_ = false;  // whether the last close() reached closeEvent
   bool iconsListedOnce_ = false;
 
   // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.

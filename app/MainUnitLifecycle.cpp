@@ -83,10 +83,16 @@ void TMainForm::CreateMBRForm() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  closeEventSeen_ = true;
   if (!exiting_) {
     // The close box only sends the program to the tray.
     event->ignore();
     Minimize1Click();
+    return;
+  }
+  if (sessionEnding_) {
+    // The session ends the process: nothing is saved and no mail is waited for.
+    event->accept();
     return;
   }
   if (!FormCloseSteps()) {
@@ -119,7 +125,15 @@ void TMainForm::WaitForMailIdle() {
 
 void TMainForm::Exit1Click() {
   exiting_ = true;
+  sessionEnding_ = false;
+  closeEventSeen_ = false;
   close();
+  // A window the session already closed (a log-off that was then called off) hears no close
+  // event any more; Exit runs the close steps all the same.
+  if (!closeEventSeen_) {
+    QCloseEvent event;
+    closeEvent(&event);
+  }
 }
 
 void TMainForm::Restore1Click() {
@@ -138,18 +152,10 @@ void TMainForm::HDDIMinimizeToTray(int) {
   QApplication::processEvents();
 }
 
-void TMainForm::changeEvent(QEvent* event) {
-  QWidget::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
-  // Minimizing sends the window to the tray; the state change has to finish before hiding.
-  QTimer::singleShot(0, this, [this] {
-    if (isMinimized()) HDDIMinimizeToTray(0);
-  });
-}
-
 void TMainForm::QueryEndSession() {
-  // The session ends the process; nothing is saved.
+  // The session ends the process; nothing is saved, also when the window is closed first.
   exiting_ = true;
+  sessionEnding_ = true;
 }
 
 void TMainForm::SuspendSteps() {

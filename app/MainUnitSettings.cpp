@@ -89,7 +89,12 @@ bool TMainForm::SaveSettings() {
                               static_cast<int32_t>(drive.TrayBackColor));
     });
   }
-  const auto text = [](const QLineEdit* edit) { return edit->text().toStdString(); };
+  // A settings value is one line: a line break pasted into a field is left out.
+  const auto text = [](const QLineEdit* edit) {
+    std::string value = edit->text().toStdString();
+    std::erase_if(value, [](char c) { return c == '\r' || c == '\n'; });
+    return value;
+  };
   writes.insert(
       writes.end(),
       {[&] { return ini.WriteString(kSmtpHostKey, text(smtp.SMTPHostE)); },

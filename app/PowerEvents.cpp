@@ -1,5 +1,7 @@
 #include "app/PowerEvents.h"
 
+#include <QCoreApplication>
+
 namespace dv {
 
 PowerAction PowerActionFor(unsigned eventCode, unsigned majorVersion) {
@@ -16,6 +18,28 @@ PowerAction PowerActionFor(unsigned eventCode, unsigned majorVersion) {
     default:
       return PowerAction::None;
   }
+}
+
+bool HandlePowerMessage(PowerEventSource& source, unsigned message, uintptr_t wParam,
+                        unsigned majorVersion) {
+  if (message != kWmPowerBroadcast) return false;
+  // Event codes are small numbers; anything wider is no code of the table.
+  const unsigned eventCode = wParam <= 0xFFFFFFFFu ? static_cast<unsigned>(wParam) : 0u;
+  switch (PowerActionFor(eventCode, majorVersion)) {
+    case PowerAction::Suspend:
+      emit source.suspending();
+      break;
+    case PowerAction::Resume:
+      emit source.resuming();
+      break;
+    case PowerAction::ResumeAndProcessMessages:
+      emit source.resuming();
+      QCoreApplication::processEvents();
+      break;
+    case PowerAction::None:
+      break;
+  }
+  return true;
 }
 
 LogindPowerEvents::LogindPowerEvents(QDBusConnection bus, QObject* parent)

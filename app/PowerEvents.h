@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QtDBus/QDBusConnection>
+#include <cstdint>
 #include <memory>
 
 namespace dv {
@@ -24,6 +25,15 @@ inline constexpr unsigned kPbtApmSuspend = 4;
 inline constexpr unsigned kPbtApmResumeCritical = 6;
 inline constexpr unsigned kPbtApmResumeAutomatic = 18;
 PowerAction PowerActionFor(unsigned eventCode, unsigned majorVersion);
+
+// One window message as the program's own power window receives it: for WM_POWERBROADCAST the
+// action of its event code is carried out on `source` (suspending() or resuming(), the latter
+// followed by processing the pending events where the table says so); any other message is left
+// alone. Returns whether the message was WM_POWERBROADCAST. It always goes on to the default
+// handling, so the program never refuses a suspend.
+inline constexpr unsigned kWmPowerBroadcast = 0x0218;
+bool HandlePowerMessage(PowerEventSource& source, unsigned message, uintptr_t wParam,
+                        unsigned majorVersion);
 
 // logind's PrepareForSleep(bool) on the given bus: true -> suspending(), false -> resuming().
 // Without a bus nothing is subscribed and nothing blocks; Subscribed() tells.

@@ -21,8 +21,15 @@ class InstanceLock {
 // the result counts as acquired: an instance is refused only when another one is known to run.
 std::unique_ptr<InstanceLock> AcquireInstanceLock(std::string_view name = kSingleInstanceName);
 
-// Linux: $XDG_RUNTIME_DIR/<name>.lock, else /tmp/<name>-<uid>.lock.
+// Linux: $XDG_RUNTIME_DIR/<name>.lock, else <name>.lock in the user's own folder
+// /tmp/diskvigil-<uid>. Empty when that folder is not safely the user's (see UsePrivateFolder):
+// the lock is then not set up, and the program runs.
 std::filesystem::path InstanceLockPath(std::string_view name);
+
+// Linux: makes `folder` (mode 0700) unless it exists, and accepts it only when it is a real folder,
+// not a link, owned by `owner` and closed to group and others. Another user who makes the folder
+// first can then neither hold the lock nor keep the program from starting.
+bool UsePrivateFolder(const std::filesystem::path& folder, unsigned owner);
 
 // For tests.
 class FakeInstanceLock : public InstanceLock {

@@ -8,6 +8,7 @@
 #include <string>
 
 class QMenu;
+class QWidget;
 
 namespace dv {
 
@@ -28,6 +29,9 @@ class TemperatureIcons {
   virtual void SetVisible(int index, bool visible) = 0;
   // The one menu shared by all six icons; the caller keeps it alive.
   virtual void SetPopupMenu(QMenu* menu) = 0;
+  // The main window (null: none). The icons watch it and turn its minimizing into
+  // onMinimizeToTray and hiding; the window itself does nothing of the kind.
+  virtual void SetOwner(QWidget* owner) = 0;
   // False when the platform refuses the balloon (for example while the icon is hidden).
   virtual bool ShowBalloon(int index, const std::string& title, const std::string& text,
                            BalloonKind kind, int seconds) = 0;
@@ -48,6 +52,7 @@ class NullTemperatureIcons final : public TemperatureIcons {
   void SetHint(int, const std::string&) override {}
   void SetVisible(int, bool) override {}
   void SetPopupMenu(QMenu*) override {}
+  void SetOwner(QWidget*) override {}
   bool ShowBalloon(int, const std::string&, const std::string&, BalloonKind, int) override {
     return false;
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -171,7 +172,6 @@ int main(int argc, char** argv) {
   context.version = dv::ProgramVersion();
 
   dv::TMainForm mainForm(std::move(context));
-  icons.SetOwner(&mainForm);
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
                    [&mainForm](QSessionManager&) { mainForm.QueryEndSession(); });
   switch (mainForm.FormCreate()) {
@@ -193,6 +193,11 @@ int main(int argc, char** argv) {
   }
   // The first monitoring pass ran at the end of the start-up.
   if (options.exitAfterFirstPass) return 0;
-  dv::KeepReachableWithoutTray(mainForm, *mainForm.StatusSB);
+  // The offscreen platform has no tray either, but nobody could look at the window there.
+  std::optional<dv::TrayFallback> trayFallback;
+  if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+    trayFallback.emplace(mainForm, *mainForm.StatusSB, trayArea);
+    trayFallback->Start();
+  }
   return QApplication::exec();
 }

@@ -14,14 +14,8 @@ using CommandFn = std::function<int(CliContext&)>;
 
 const std::map<std::string, CommandFn>& Commands() {
   static const std::map<std::string, CommandFn> commands{
-      {"list", RunList},
-      {"smart", RunSmart},
-      {"report", RunReport},
-      {"monitor", RunMonitor},
-      {"aam", RunAam},
-      {"apm", RunApm},
-      {"mbr", RunMbr},
-      {"mail-report", RunMailReport},
+      {"list", RunList}, {"smart", RunSmart}, {"report", RunReport}, {"monitor", RunMonitor},
+      {"aam", RunAam},   {"apm", RunApm},     {"mbr", RunMbr},       {"mail-report", RunMailReport},
   };
   return commands;
 }
@@ -34,7 +28,7 @@ bool TakeJsonFlag(std::vector<std::string>& args) {
 }
 
 int Dispatch(DriveSystem& system, std::vector<std::string> args, bool json, std::ostream& out,
-             std::ostream& err) {
+             std::ostream& err, bool outIsTerminal) {
   if (args.empty()) {
     err << UsageText();
     return kExitUsage;
@@ -45,6 +39,7 @@ int Dispatch(DriveSystem& system, std::vector<std::string> args, bool json, std:
     return kExitUsage;
   }
   CliContext ctx{system, json, std::vector<std::string>(args.begin() + 1, args.end()), out, err};
+  ctx.outIsTerminal = outIsTerminal;
   return it->second(ctx);
 }
 
@@ -72,7 +67,8 @@ std::string UsageText() {
          "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n";
 }
 
-int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           bool outIsTerminal) {
   std::vector<std::string> args{"diskvigil-cli"};
   args.insert(args.end(), argv.begin(), argv.end());
   if (std::find(args.begin(), args.end(), "--help") != args.end() ||
@@ -93,14 +89,14 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   }
   args.erase(args.begin());
   const bool json = TakeJsonFlag(args);
-  return Dispatch(*system, std::move(args), json, out, err);
+  return Dispatch(*system, std::move(args), json, out, err, outIsTerminal);
 }
 
 int RunCliOn(DriveSystem& system, const std::vector<std::string>& argv, std::ostream& out,
-             std::ostream& err) {
+             std::ostream& err, bool outIsTerminal) {
   std::vector<std::string> args = argv;
   const bool json = TakeJsonFlag(args);
-  return Dispatch(system, std::move(args), json, out, err);
+  return Dispatch(system, std::move(args), json, out, err, outIsTerminal);
 }
 
 }  // namespace dv::cli

@@ -27,13 +27,16 @@ struct CliContext {
   std::ostream& out;
   std::ostream& err;
   SmtpLimits mailLimits = {};  // tests shorten the reply limits
+  bool outIsTerminal = false;  // `out` is a terminal: drive texts lose their control bytes
 };
 
 // Runs the whole command line (argv without the program name) and returns the exit status.
-int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+// outIsTerminal: `out` is shown on a terminal (main passes isatty of standard output).
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           bool outIsTerminal = false);
 // Same, on a drive system the caller provides (the simulation options are then ignored).
 int RunCliOn(DriveSystem& system, const std::vector<std::string>& argv, std::ostream& out,
-             std::ostream& err);
+             std::ostream& err, bool outIsTerminal = false);
 
 std::string UsageText();
 

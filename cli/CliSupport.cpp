@@ -54,6 +54,17 @@ std::string PrintableText(std::string_view text) {
   return out;
 }
 
+std::string PrintableLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool lineEnd = c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+    out += lineEnd ? c : PrintableText(std::string_view(&text[i], 1))[0];
+  }
+  return out;
+}
+
 std::string YesNo(bool value) { return value ? "yes" : "no"; }
 
 std::string FormatTextTable(const std::vector<TextColumn>& columns,
@@ -81,6 +92,17 @@ std::string FormatTextTable(const std::vector<TextColumn>& columns,
     text += formatLine([&](size_t i) { return i < row.size() ? row[i] : std::string(); });
   }
   return text;
+}
+
+bool IsPositionNumber(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool RefuseNonNumericPosition(CliContext& ctx, std::string_view text) {
+  if (IsPositionNumber(text)) return false;
+  ctx.err << "Not a drive position: " << PrintableText(text) << "\n" << UsageText();
+  return true;
 }
 
 std::optional<int> ParsePosition(std::string_view text) {

@@ -32,6 +32,8 @@ std::string DumpJson(const nlohmann::json& value);
 // Drive texts for a terminal: every byte outside printable ASCII becomes '?', so a drive cannot
 // send control sequences to the user's screen.
 std::string PrintableText(std::string_view text);
+// A whole text for a terminal: PrintableText, except that line ends ("\n" and "\r\n") stay.
+std::string PrintableLines(std::string_view text);
 // "yes" / "no".
 std::string YesNo(bool value);
 
@@ -44,6 +46,11 @@ struct TextColumn {
 std::string FormatTextTable(const std::vector<TextColumn>& columns,
                             const std::vector<std::vector<std::string>>& rows);
 
+// Whether a position argument is written as a number at all (decimal digits only). A word that is
+// not is a usage error; a number that names no listed drive is not.
+bool IsPositionNumber(std::string_view text);
+// The usage error for a position word that is not a number, on ctx.err; false when it is one.
+bool RefuseNonNumericPosition(CliContext& ctx, std::string_view text);
 // A position argument "1".."6" (decimal digits only); nullopt for anything else.
 std::optional<int> ParsePosition(std::string_view text);
 // The same, and the position must be listed in the table; otherwise an error line on ctx.err.

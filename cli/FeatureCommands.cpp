@@ -60,6 +60,7 @@ std::optional<FeatureArguments> ParseFeatureArguments(CliContext& ctx) {
     ctx.err << "A drive position is needed\n" << UsageText();
     return std::nullopt;
   }
+  if (RefuseNonNumericPosition(ctx, parsed.position)) return std::nullopt;
   return parsed;
 }
 

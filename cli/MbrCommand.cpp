@@ -94,6 +94,7 @@ int RunMbr(CliContext& ctx) {
     ctx.err << "A drive position is needed\n" << UsageText();
     return kExitUsage;
   }
+  if (RefuseNonNumericPosition(ctx, *positionText)) return kExitUsage;
   DriveTable table;
   if (!ProbeOrComplain(ctx, table)) return kExitFailure;
   const auto position = ParseListedPosition(ctx, table, *positionText);

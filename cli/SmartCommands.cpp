@@ -53,6 +53,7 @@ std::optional<DriveArguments> ParseDriveArguments(CliContext& ctx, bool allowOut
     ctx.err << "A drive position is needed\n" << UsageText();
     return std::nullopt;
   }
+  if (RefuseNonNumericPosition(ctx, parsed.position)) return std::nullopt;
   return parsed;
 }
 
@@ -305,7 +306,8 @@ int RunReport(CliContext& ctx) {
       {drive.ModelNumber, drive.FirmwareRevision, drive.SerialNumber},
       FreshRows(reading, arguments->presentation), ReportLocalTime(std::time(nullptr)));
   if (!arguments->outputPath) {
-    ctx.out << text;
+    // A terminal gets no control bytes from a drive's texts; a file or pipe gets the report as is.
+    ctx.out << (ctx.outIsTerminal ? PrintableLines(text) : text);
     return kExitOk;
   }
   if (const auto error = WriteReportFile(*arguments->outputPath, text)) {

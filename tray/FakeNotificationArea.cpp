@@ -53,6 +53,17 @@ void FakeNotificationArea::RestartTray() {
   for (TrayMessageSink* sink : listeners) sink->TrayCreated();
 }
 
+void FakeNotificationArea::SetAvailable(bool value) {
+  if (value == available) return;
+  available = value;
+  if (value) {
+    RestartTray();
+  } else {
+    shown.clear();
+  }
+  if (onTrayAvailabilityChanged) onTrayAvailabilityChanged(value);
+}
+
 const NotifyIconData* FakeNotificationArea::Shown(uintptr_t id) const {
   auto it = shown.find(id);
   return it == shown.end() ? nullptr : &it->second;

@@ -28,11 +28,15 @@ class FakeNotificationArea : public NotificationArea {
   uint32_t KeyboardShift() const override { return shift; }
   int DoubleClickTime() const override { return doubleClickTime; }
   void PopupMenu(QMenu& menu, QPoint at) override { popups.push_back({&menu, at}); }
+  bool TrayAvailable() const override { return available; }
 
   // Delivers a message as the platform would; false when no icon has that id.
   bool Deliver(uintptr_t id, uint32_t message);
   // The tray host restarted: every attached icon hears of it, and the tray is empty again.
   void RestartTray();
+  // A tray host appears (the icons hear of it as of a restart) or goes away (its icons with it);
+  // onTrayAvailabilityChanged is told either way.
+  void SetAvailable(bool value);
 
   bool IsShown(uintptr_t id) const { return shown.contains(id); }
   const NotifyIconData* Shown(uintptr_t id) const;

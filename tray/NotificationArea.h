@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QMenu;
@@ -92,6 +93,12 @@ class NotificationArea {
   virtual uint32_t KeyboardShift() const = 0;  // kShiftShift | kShiftAlt | kShiftCtrl
   virtual int DoubleClickTime() const = 0;     // milliseconds
   virtual void PopupMenu(QMenu& menu, QPoint at) = 0;
+  // Whether a tray host is there to show icons now. A platform that always has one says yes.
+  virtual bool TrayAvailable() const { return true; }
+
+  // Called when a tray host appears (after the icons were told to add themselves again) or goes
+  // away, with the new state.
+  std::function<void(bool available)> onTrayAvailabilityChanged;
 };
 
 }  // namespace dv

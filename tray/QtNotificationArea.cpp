@@ -154,16 +154,20 @@ void QtNotificationArea::Activated(uintptr_t id, QSystemTrayIcon::ActivationReas
   }
 }
 
+bool QtNotificationArea::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
 void QtNotificationArea::PollTray() {
   const bool available = QSystemTrayIcon::isSystemTrayAvailable();
-  const bool cameBack = available && !trayWasAvailable;
+  if (available == trayWasAvailable) return;
   trayWasAvailable = available;
-  if (!cameBack) return;
-  std::vector<TrayMessageSink*> sinks;
-  for (const auto& [id, entry] : entries) {
-    if (entry.sink != nullptr) sinks.push_back(entry.sink);
+  if (available) {
+    std::vector<TrayMessageSink*> sinks;
+    for (const auto& [id, entry] : entries) {
+      if (entry.sink != nullptr) sinks.push_back(entry.sink);
+    }
+    for (TrayMessageSink* sink : sinks) sink->TrayCreated();
   }
-  for (TrayMessageSink* sink : sinks) sink->TrayCreated();
+  if (onTrayAvailabilityChanged) onTrayAvailabilityChanged(available);
 }
 
 }  // namespace dv

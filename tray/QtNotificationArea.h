@@ -27,6 +27,7 @@ class QtNotificationArea : public QObject, public NotificationArea {
   uint32_t KeyboardShift() const override;
   int DoubleClickTime() const override;
   void PopupMenu(QMenu& menu, QPoint at) override;
+  bool TrayAvailable() const override;
 
   // What an icon's activation becomes: the mouse messages a click of that kind would send.
   void Activated(uintptr_t id, QSystemTrayIcon::ActivationReason reason);

@@ -1,10 +1,14 @@
-// Atomic file replacement on POSIX: mkstemp beside the target, write, fsync, rename.
+// Atomic file replacement on POSIX: mkstemp beside the target, write, fsync, rename. The home
+// folder from the user database.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/IniFile.h"
 
@@ -66,6 +70,24 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
     return false;
   }
   return true;
+}
+
+std::filesystem::path UserHomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  // Started without HOME (some service managers and `env -i`): the account's own entry.
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 4096);
+  passwd entry{};
+  passwd* found = nullptr;
+  int error = 0;
+  while ((error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found)) ==
+             ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0')
+    return {};
+  return found->pw_dir;
 }
 
 }  // namespace dv

@@ -2,8 +2,10 @@
 // kernel drops the lock when the process ends, however it ends.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -17,8 +19,11 @@ class FlockInstanceLock : public InstanceLock {
  public:
   explicit FlockInstanceLock(const std::filesystem::path& path)
       : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
-    // A lock file we cannot open proves nothing about another instance: run.
-    acquired_ = fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    // A lock file we cannot open, or one that is not ours, proves nothing about another instance
+    // of ours: run.
+    struct stat status {};
+    const bool ours = fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_uid == ::getuid();
+    acquired_ = !ours || ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
   }
   ~FlockInstanceLock() override {
     if (fd_ >= 0) ::close(fd_);
@@ -35,11 +40,23 @@ class FlockInstanceLock : public InstanceLock {
 
 }  // namespace
 
+bool UsePrivateFolder(const std::filesystem::path& folder, unsigned owner) {
+  if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) return false;
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) != 0) return false;
+  return S_ISDIR(status.st_mode) && status.st_uid == owner &&
+         (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
 std::filesystem::path InstanceLockPath(std::string_view name) {
+  const std::string file = std::string(name) + ".lock";
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-    return std::filesystem::path(runtime) / (std::string(name) + ".lock");
-  return std::filesystem::path("/tmp") /
-         (std::string(name) + "-" + std::to_string(::getuid()) + ".lock");
+    return std::filesystem::path(runtime) / file;
+  const uid_t uid = ::getuid();
+  const std::filesystem::path folder =
+      std::filesystem::path("/tmp") / ("diskvigil-" + std::to_string(uid));
+  if (!UsePrivateFolder(folder, uid)) return {};
+  return folder / file;
 }
 
 std::unique_ptr<InstanceLock> AcquireInstanceLock(std::string_view name) {

@@ -2,6 +2,8 @@
 // Files under %APPDATA% inherit the profile's owner-only access list.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "app/IniFile.h"
 
 namespace dv {
@@ -45,6 +47,13 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
     return false;
   }
   return true;
+}
+
+std::filesystem::path UserHomeFolder() {
+  for (const char* name : {"HOME", "USERPROFILE"}) {
+    if (const char* home = std::getenv(name); home && *home) return home;
+  }
+  return {};
 }
 
 }  // namespace dv

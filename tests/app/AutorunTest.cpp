@@ -103,6 +103,44 @@ class AutorunTest : public QObject {
     QVERIFY(!dv::AutorunPresent(*store, kProgram));
   }
 
+  // Desktop settings switch an entry off without removing it; such an entry does not run the
+  // program, so the box reads clear, and ticking it writes an entry that runs.
+  void aSwitchedOffEntryIsNotAutorun_data() {
+    QTest::addColumn<QString>("extra");
+    QTest::newRow("hidden") << "Hidden=true\n";
+    QTest::newRow("gnome disabled") << "X-GNOME-Autostart-enabled=false\n";
+    QTest::newRow("blanks around") << "Hidden = true\n";
+  }
+  void aSwitchedOffEntryIsNotAutorun() {
+    QFETCH(QString, extra);
+    dv::DesktopEntryAutorunStore store(Folder() / "switched-off");
+    std::filesystem::create_directories(Folder() / "switched-off");
+    std::ofstream(store.EntryPath()) << "[Desktop Entry]\nType=Application\nName=Diskvigil\n"
+                                     << "Exec=\"/opt/Disk Vigil/bin/diskvigil\"\n"
+                                     << extra.toStdString();
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+
+    dv::SaveAutorun(store, kProgram, true);
+    QVERIFY(dv::AutorunPresent(store, kProgram));
+    const auto text = ReadText(store.EntryPath());
+    QVERIFY(text.find("Hidden") == std::string::npos);
+    QVERIFY(text.find("X-GNOME-Autostart-enabled=false") == std::string::npos);
+  }
+
+  void onlyTheMainGroupCounts() {
+    dv::DesktopEntryAutorunStore store(Folder() / "groups");
+    std::filesystem::create_directories(Folder() / "groups");
+    // Switches in another group, and explicit "on" values, leave the entry running.
+    std::ofstream(store.EntryPath())
+        << "[Desktop Entry]\nExec=\"/opt/Disk Vigil/bin/diskvigil\"\nHidden=false\n"
+        << "X-GNOME-Autostart-enabled=true\n[Desktop Action Off]\nHidden=true\nExec=other\n";
+    QVERIFY(dv::AutorunPresent(store, kProgram));
+    std::ofstream(store.EntryPath())
+        << "[Desktop Action Run]\nExec=\"/opt/Disk Vigil/bin/diskvigil\"\n"
+        << "[Desktop Entry]\nExec=/usr/bin/other\n";
+    QVERIFY(!dv::AutorunPresent(store, kProgram));
+  }
+
   void reservedCharactersSurviveTheEntry_data() {
     QTest::addColumn<QString>("path");
     QTest::newRow("percent") << "/home/a/100%/diskvigil";

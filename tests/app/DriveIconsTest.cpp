@@ -1,6 +1,7 @@
 // The six temperature icons behind the main window's seam: the design look, each write reaching
 // its own icon only, balloons from the given icon, clicks and the shared menu.
 #include <QMenu>
+#include <QStatusBar>
 #include <QtTest>
 
 #include "app/DriveIcons.h"
@@ -114,6 +115,70 @@ class DriveIconsTest : public QObject {
     owner.setWindowState(Qt::WindowMinimized);
     QTRY_VERIFY(!owner.isVisible());
     QCOMPARE(minimized, std::vector<int>{5});  // the icon created last takes it
+  }
+
+  // At log-in the program may start before the panel: the window stays in reach until a tray
+  // appears, then everything is as at a normal start; when the tray goes, the fallback is back.
+  void aTrayThatComesLaterUndoesTheFallback() {
+    QWidget window;
+    QStatusBar status(&window);
+    FakeNotificationArea area;
+    area.available = false;
+    DriveIcons icons(area);
+    icons.SetOwner(&window);
+    std::vector<int> minimized;
+    icons.onMinimizeToTray = [&](int index) { minimized.push_back(index); };
+    icons.SetVisible(0, true);
+    QVERIFY(!area.IsShown(icons.Icon(0)->Id()));
+
+    TrayFallback fallback(window, status, area);
+    QVERIFY(fallback.Start());
+    const auto minimizeKeepsTheWindow = [&] {
+      window.setWindowState(Qt::WindowMinimized);
+      QTest::qWait(20);
+      QVERIFY(window.isVisible());
+      QVERIFY(minimized.empty());
+      window.setWindowState(Qt::WindowNoState);
+    };
+    QVERIFY(window.isVisible());
+    QCOMPARE(status.currentMessage(), QString(kNoTrayMessage));
+    minimizeKeepsTheWindow();
+
+    area.SetAvailable(true);
+    QVERIFY(!fallback.Active());
+    QVERIFY(area.IsShown(icons.Icon(0)->Id()));
+    QVERIFY(!window.isVisible());
+    QVERIFY(status.currentMessage().isEmpty());
+    window.show();
+    window.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!window.isVisible());
+    QCOMPARE(minimized, std::vector<int>{5});
+    QVERIFY(!window.isMinimized());
+
+    minimized.clear();
+    area.SetAvailable(false);
+    QVERIFY(fallback.Active());
+    QVERIFY(window.isVisible());
+    QCOMPARE(status.currentMessage(), QString(kNoTrayMessage));
+    minimizeKeepsTheWindow();
+
+    // Told twice, still one filter: a single appearance undoes it all.
+    fallback.TrayAvailabilityChanged(false);
+    area.SetAvailable(true);
+    QVERIFY(!window.isVisible());
+    window.show();
+    window.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!window.isVisible());
+  }
+
+  void aTrayThereAtStartNeedsNoFallback() {
+    QWidget window;
+    QStatusBar status(&window);
+    FakeNotificationArea area;
+    TrayFallback fallback(window, status, area);
+    QVERIFY(!fallback.Start());
+    QVERIFY(!window.isVisible());
+    QVERIFY(status.currentMessage().isEmpty());
   }
 };
 

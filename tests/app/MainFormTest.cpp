@@ -3,11 +3,18 @@
 // suspend and resume.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtTest/QtTest>
+#include <future>
+#include <thread>
 
+#include "app/DriveIcons.h"
+#include "tray/FakeNotificationArea.h"
 #include "ui/ColorSwatch.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -19,6 +26,16 @@ using namespace dv;
 using namespace dv::testing;
 
 namespace {
+
+// Takes the addresses the About links hand to the desktop.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url); }
+
+ public:
+  std::vector<QUrl> opened;
+};
 
 constexpr uint32_t kGreen = 0x0000FF00;
 constexpr uint32_t kRed = 0x000000FF;
@@ -60,6 +77,8 @@ class MainFormTest : public QObject {
   void lastVisibleIconCannotBeHidden();
   void colourChoiceChangesOnlyItsRowsIcon();
   void suspendStopsAndResumeRestartsTheTimers();
+  void minimizingGoesToTheTrayThroughTheIcons();
+  void donationPictureLinksToTheDonationPage();
 };
 
 void MainFormTest::closeBoxHidesAndExitSaves() {
@@ -87,13 +106,46 @@ void MainFormTest::closeBoxHidesAndExitSaves() {
 
 void MainFormTest::sessionEndExitsWithoutSaving() {
   WindowTestKit kit(DemoDrives());
-  auto form = kit.Start();
-  form->QueryEndSession();
-  QVERIFY(form->Exiting());
-  // The secondary windows now really close instead of hiding.
-  form->SMARTForm()->show();
-  QVERIFY(form->SMARTForm()->close());
+  MainFormContext context = kit.Context();
+  context.mailIdleTimeout = std::chrono::seconds(5);
+  TMainForm form(context);
+  QCOMPARE(form.FormCreate(), StartupResult::Running);
+  form.CreateMBRForm();
+  form.AutoRunCB->setChecked(true);
+
+  // A report mail is on its way when the session ends.
+  std::promise<void> held;
+  std::promise<void> release;
+  std::thread mail([&, done = release.get_future()] {
+    const auto lock = kit.mailLock.Hold();
+    held.set_value();
+    done.wait();
+  });
+  held.get_future().wait();
+
+  form.show();
+  form.QueryEndSession();
+  QVERIFY(form.Exiting());
+  QElapsedTimer clock;
+  clock.start();
+  QVERIFY(form.close());  // the session's close of a visible window
+  const qint64 closeTook = clock.elapsed();
+  release.set_value();
+  mail.join();
+  QVERIFY2(closeTook < 2000, "no wait for the mail");
   QVERIFY(!QFile::exists(kit.SettingsFile()));
+  QVERIFY(!kit.autorun.command.has_value());
+  QCOMPARE(kit.dialogs.messages.size(), size_t{0});
+  // The secondary windows now really close instead of hiding.
+  form.SMARTForm()->show();
+  QVERIFY(form.SMARTForm()->close());
+  QVERIFY(!QFile::exists(kit.SettingsFile()));
+
+  // A session end that was called off leaves Exit as it was: it saves.
+  form.Exit1Click();
+  QCOMPARE(kit.quits, 1);
+  QVERIFY(QFile::exists(kit.SettingsFile()));
+  QCOMPARE(kit.autorun.command.value(), std::string("\"/opt/diskvigil/bin/diskvigil\""));
 }
 
 void MainFormTest::monitoringSwitchStartsAndStopsTheTimer() {
@@ -328,6 +380,67 @@ void MainFormTest::suspendStopsAndResumeRestartsTheTimers() {
   emit kit.power.suspending();
   QVERIFY(clock.elapsed() < 5000);
   QVERIFY(!form->SMARTT->isActive());
+}
+
+// Minimizing is turned into hiding by the tray icons alone (the window hands itself to them), with
+// the real icons: hidden, no longer minimized, and an icon click brings it back as it was.
+void MainFormTest::minimizingGoesToTheTrayThroughTheIcons() {
+  WindowTestKit kit(DemoDrives());
+  FakeNotificationArea area;
+  DriveIcons icons(area);
+  MainFormContext context = kit.Context();
+  context.icons = &icons;
+  TMainForm form(context);
+  QCOMPARE(form.FormCreate(), StartupResult::Running);
+  form.CreateMBRForm();
+  QVERIFY(icons.Icon(0)->Owner() == &form);
+  QVERIFY(area.IsShown(icons.Icon(0)->Id()));
+
+  form.Restore1Click();
+  QVERIFY(form.isVisible());
+  form.Minimize1Click();
+  QTRY_VERIFY(!form.isVisible());
+  QVERIFY(!form.isMinimized());
+
+  form.show();
+  form.setWindowState(Qt::WindowMinimized);  // the title bar's button
+  QTRY_VERIFY(!form.isVisible());
+  QVERIFY(!form.isMinimized());
+
+  // A click on an icon: down, up, and the double-click time without a second click.
+  area.Deliver(icons.Icon(1)->Id(), kWmLButtonDown);
+  area.Deliver(icons.Icon(1)->Id(), kWmLButtonUp);
+  QTRY_VERIFY(form.isVisible());
+  QVERIFY(!form.isMinimized());
+  QVERIFY(kit.icons.owner == nullptr);  // the kit's fake was not used here
+}
+
+void MainFormTest::donationPictureLinksToTheDonationPage() {
+  WindowTestKit kit(DemoDrives());
+  auto form = kit.Start();
+  QLabel* donate = form->DonateI;
+  QVERIFY(donate != nullptr);
+  QCOMPARE(donate->parentWidget(), form->AboutGB);
+  QVERIFY(!donate->pixmap().isNull());
+  QVERIFY(donate->pixmap().toImage().hasAlphaChannel());
+  QVERIFY(!donate->toolTip().isEmpty());
+  QCOMPARE(donate->cursor().shape(), Qt::PointingHandCursor);
+  // The group's own controls keep their places, and the picture covers none of them.
+  QCOMPARE(form->HomeL->pos(), QPoint(10, 42));
+  QCOMPARE(form->MailL->pos(), QPoint(190, 42));
+  QCOMPARE(form->AboutGB->geometry(), QRect(4, 298, 483, 70));
+  for (QLabel* label : {form->ProgNameL, form->VersionL, form->OSL, form->HomeL, form->MailL}) {
+    QVERIFY2(!label->geometry().intersects(donate->geometry()), qPrintable(label->text()));
+  }
+  QVERIFY(form->AboutGB->contentsRect().contains(donate->geometry()));
+
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+  form->show();
+  QTest::mouseClick(donate, Qt::LeftButton);
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  QCOMPARE(catcher.opened.size(), size_t{1});
+  QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("https://diskvigil.invalid/donate")));
 }
 
 QTEST_MAIN(MainFormTest)

@@ -1,5 +1,7 @@
 // The smaller platform seams: single instance, OS labels, the power table and logind signals, the
 // alert sound's samples, the bounded wait for mail idle, the logos and the About links.
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,11 +13,14 @@
 #include <QtTest>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "app/AboutLinks.h"
 #include "app/AlertSound.h"
+#include "app/Autorun.h"
+#include "app/IniFile.h"
 #include "app/MailLock.h"
 #include "app/OsVersion.h"
 #include "app/PowerEvents.h"
@@ -70,11 +75,66 @@ class PlatformSeamsTest : public QObject {
     QVERIFY(dv::AcquireInstanceLock(name)->Acquired());
   }
 
+  // Without a runtime folder the lock lives in a folder of the user's own, never under a name in
+  // /tmp that another user could take first.
   void theLockFileIsPerUserWithoutARuntimeFolder() {
     qunsetenv("XDG_RUNTIME_DIR");
-    QCOMPARE(dv::InstanceLockPath("SMARTMutex").string(),
-             "/tmp/SMARTMutex-" + std::to_string(::getuid()) + ".lock");
+    const auto path = dv::InstanceLockPath("SMARTMutex");
     qputenv("XDG_RUNTIME_DIR", dir_.path().toUtf8());
+    const std::string folder = "/tmp/diskvigil-" + std::to_string(::getuid());
+    QCOMPARE(path.string(), folder + "/SMARTMutex.lock");
+    struct stat status {};
+    QCOMPARE(::lstat(folder.c_str(), &status), 0);
+    QVERIFY(S_ISDIR(status.st_mode));
+    QCOMPARE(status.st_uid, ::getuid());
+    QCOMPARE(status.st_mode & 0777, 0700u);
+  }
+
+  void aFolderThatIsNotTheUsersIsRefused() {
+    const std::filesystem::path base = dir_.path().toStdString();
+    const unsigned me = ::getuid();
+    const auto mine = base / "mine";
+    QVERIFY(dv::UsePrivateFolder(mine, me));
+    QVERIFY(dv::UsePrivateFolder(mine, me));       // again, now that it exists
+    QVERIFY(!dv::UsePrivateFolder(mine, me + 1));  // made by someone else
+
+    const auto open = base / "open";
+    std::filesystem::create_directory(open);
+    ::chmod(open.c_str(), 0777);
+    QVERIFY(!dv::UsePrivateFolder(open, me));
+
+    const auto link = base / "link";
+    std::filesystem::create_directory_symlink(mine, link);
+    QVERIFY(!dv::UsePrivateFolder(link, me));
+
+    const auto file = base / "file";
+    std::ofstream(file) << "x";
+    QVERIFY(!dv::UsePrivateFolder(file, me));
+    QVERIFY(!dv::UsePrivateFolder(base / "missing" / "below", me));
+  }
+
+  // Started without HOME: the settings and the autostart entry still go to the account's home,
+  // not below the working folder.
+  void withoutHomeTheAccountsHomeIsUsed() {
+    const QByteArray saved[] = {qgetenv("HOME"), qgetenv("XDG_CONFIG_HOME"), qgetenv("APPDATA")};
+    qunsetenv("HOME");
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("APPDATA");
+    const std::filesystem::path home = dv::UserHomeFolder();
+    const auto settings = dv::SettingsFilePath();
+    const auto autostart = dv::DefaultAutostartFolder();
+    qputenv("HOME", saved[0]);
+    qputenv("XDG_CONFIG_HOME", saved[1]);
+    qputenv("APPDATA", saved[2]);
+    if (saved[1].isEmpty()) qunsetenv("XDG_CONFIG_HOME");
+    if (saved[2].isEmpty()) qunsetenv("APPDATA");
+
+    const passwd* account = ::getpwuid(::getuid());
+    QVERIFY(account != nullptr);
+    QCOMPARE(home.string(), std::string(account->pw_dir));
+    QVERIFY(settings.is_absolute());
+    QCOMPARE(settings, home / ".config" / "Diskvigil.ini");
+    QCOMPARE(autostart, home / ".config" / "autostart");
   }
 
   void namesTheWindowsVersions_data() {
@@ -139,6 +199,30 @@ class PlatformSeamsTest : public QObject {
     }
     for (unsigned code : {0u, 2u, 7u, 10u, 0x8013u})
       QCOMPARE(dv::PowerActionFor(code, 5), PowerAction::None);
+  }
+
+  // The power window's handling of one message, fed synthetic messages.
+  void powerMessagesBecomeSuspendAndResume() {
+    dv::PowerEventSource source;
+    QSignalSpy suspending(&source, &dv::PowerEventSource::suspending);
+    QSignalSpy resuming(&source, &dv::PowerEventSource::resuming);
+    QVERIFY(!dv::HandlePowerMessage(source, 0x0010, 4, 10));  // WM_CLOSE: not ours
+    QVERIFY(!dv::HandlePowerMessage(source, 0x0219, 4, 10));  // a neighbouring message
+    QCOMPARE(suspending.count() + resuming.count(), 0);
+
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 4, 10));
+    QCOMPARE(suspending.count(), 1);
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 7, 10));  // resume by the user
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 6, 10));  // critical: not on 6+
+    QCOMPARE(resuming.count(), 0);
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 18, 10));
+    QCOMPARE(resuming.count(), 1);
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 6, 5));
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, 18, 5));
+    QCOMPARE(resuming.count(), 3);
+    // A code wider than 32 bits whose low half looks like a suspend is no suspend.
+    QVERIFY(dv::HandlePowerMessage(source, dv::kWmPowerBroadcast, (uintptr_t{1} << 32) | 4u, 10));
+    QCOMPARE(suspending.count(), 1);
   }
 
   void withoutABusNothingHappens() {

@@ -40,6 +40,7 @@ class SettingsTest : public QObject {
   void autorunFollowsTheBoxWithOneEntry();
   void unwritableFolderStopsTheSaveAndTheExit();
   void passwordAndStringsRoundTrip();
+  void lineBreaksPastedIntoMailFieldsAreDropped();
 };
 
 void SettingsTest::firstStartHasTheDefaultsAndWritesNothing() {
@@ -200,6 +201,33 @@ void SettingsTest::passwordAndStringsRoundTrip() {
   QCOMPARE(again->SMTPForm()->SMTPDelayUD->Position(), 35);
   QCOMPARE(again->SMTPReportsTimer->interval(), 35 * 60000);
   QVERIFY(again->SMTPForm()->AuthenticationCB->isChecked());
+}
+
+// A settings value is one line: a pasted line break is left out of what is saved, instead of
+// making every save (and so Exit) fail.
+void SettingsTest::lineBreaksPastedIntoMailFieldsAreDropped() {
+  WindowTestKit kit(TwoDrives());
+  {
+    auto form = kit.Start();
+    TSMTPForm& smtp = *form->SMTPForm();
+    smtp.SMTPHostE->setText("mail.example.org\r\n");
+    smtp.SMTPLoginE->setText("\nuser");
+    smtp.SMTPFromE->setText("from@\rexample.org");
+    smtp.SMTPMailE->setText("a@example.org,\nb@example.org");
+    smtp.SMTPPortE->setText("25\n");
+    smtp.SMTPPswE->setText("pass\r\nword");
+    form->Exit1Click();
+    QCOMPARE(kit.dialogs.messages.size(), size_t{0});
+    QCOMPARE(kit.quits, 1);
+  }
+  auto again = kit.Start();
+  const TSMTPForm& smtp = *again->SMTPForm();
+  QCOMPARE(smtp.SMTPHostE->text(), QString("mail.example.org"));
+  QCOMPARE(smtp.SMTPLoginE->text(), QString("user"));
+  QCOMPARE(smtp.SMTPFromE->text(), QString("from@example.org"));
+  QCOMPARE(smtp.SMTPMailE->text(), QString("a@example.org,b@example.org"));
+  QCOMPARE(smtp.SMTPPortE->text(), QString("25"));
+  QCOMPARE(smtp.SMTPPswE->text(), QString("password"));
 }
 
 QTEST_MAIN(SettingsTest)

@@ -88,6 +88,7 @@ void StartupTest::goodStartStaysHiddenAndMonitors() {
     QVERIFY(form->HDDTempTrayCB[index]->isEnabled());
   }
   QCOMPARE(kit.icons.popupMenu, form->PopupMenu);
+  QVERIFY(kit.icons.owner == form.get());  // the icons watch the window's minimizing
   const QStringList menu = [&] {
     QStringList texts;
     for (QAction* action : form->PopupMenu->actions()) {

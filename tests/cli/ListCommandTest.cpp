@@ -176,6 +176,17 @@ TEST(ListCommand, HostileModelBytesAreMadeSafe) {
   EXPECT_EQ(list[0]["model"], "A\x1b[2J\xEF\xBF\xBD \xEF\xBF\xBD(");
 }
 
+TEST(ListCommand, HelpGoesToStandardOutputAndEndsWithALineBreak) {
+  for (const std::string flag : {"--help", "-h"}) {
+    const CliRun run = RunArgs({"list", flag});
+    EXPECT_EQ(run.status, kExitOk);
+    ASSERT_FALSE(run.out.empty());
+    EXPECT_EQ(run.out.back(), '\n');
+    EXPECT_EQ(run.out.rfind("Usage: ", 0), 0u);
+    EXPECT_EQ(run.err, "");
+  }
+}
+
 TEST(CliSupport, PositionsAreOneToSixInDecimal) {
   EXPECT_EQ(ParsePosition("1"), 1);
   EXPECT_EQ(ParsePosition("6"), 6);

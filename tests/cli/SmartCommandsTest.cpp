@@ -125,6 +125,23 @@ TEST(SmartCommand, PositionsAndArguments) {
   EXPECT_EQ(none.err, "S.M.A.R.T. HDD(s) not found!\n");
 }
 
+// A position that is not written as a number is a usage error for every command that takes one;
+// a number that names no listed drive stays "no such drive".
+TEST(PositionArgument, WordsAreUsageErrorsNumbersOutOfRangeAreNot) {
+  for (const std::string verb : {"smart", "report", "aam", "apm", "mbr"}) {
+    for (const std::string word : {"abc", "1x", "x1", "1.5", "+1", " 1", "\x1b[2J"}) {
+      const CliRun run = RunOn(kDemoDir, {verb, word});
+      EXPECT_EQ(run.exitCode, kExitUsage) << verb << " '" << word << "'";
+      EXPECT_NE(run.err.find("Usage:"), std::string::npos) << verb << " " << word;
+      EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << "the word is echoed safely";
+      EXPECT_EQ(run.out, "");
+    }
+    for (const std::string number : {"0", "7", "99", "01"}) {
+      EXPECT_EQ(RunOn(kDemoDir, {verb, number}).exitCode, kExitFailure) << verb << " " << number;
+    }
+  }
+}
+
 class ReportCommand : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -157,6 +174,36 @@ TEST_F(ReportCommand, WritesTheReportToStandardOutputOrAFile) {
   const std::string written = Read(file);
   EXPECT_NE(written.find("Serial Number: WD-WCC6Y3KR7N1Z\r\n"), std::string::npos);
   EXPECT_NE(written.find("(05h) Reallocated Sector Count"), std::string::npos);
+}
+
+// The first demo drive with control bytes (clear screen, bell, a stray high byte) in its model.
+std::string HostileModelDrive() {
+  std::ifstream in(kDemoDir + "/1-healthy-seagate-hdd.json");
+  json drive = json::parse(in);
+  drive["model"] = "ST\x1b[2J\x07X";
+  return drive.dump();
+}
+
+TEST_F(ReportCommand, TerminalGetsPrintableTextWhileFilesAndPipesKeepTheBytes) {
+  std::string error;
+  auto system = SimulatedDriveSystem::FromJsonText(HostileModelDrive(), kDemoDir, "hostile", error);
+  ASSERT_TRUE(system) << error;
+
+  std::ostringstream terminal, err;
+  ASSERT_EQ(RunCliOn(*system, {"report", "1"}, terminal, err, true), kExitOk) << err.str();
+  EXPECT_EQ(terminal.str().find('\x1b'), std::string::npos);
+  EXPECT_EQ(terminal.str().find('\x07'), std::string::npos);
+  EXPECT_NE(terminal.str().find("\r\nModel Number: ST?[2J?X\r\n"), std::string::npos)
+      << "line ends survive the filter";
+
+  const CliRun piped = RunOn(*system, {"report", "1"});
+  ASSERT_EQ(piped.exitCode, kExitOk);
+  EXPECT_NE(piped.out.find("Model Number: ST\x1b[2J\x07X\r\n"), std::string::npos);
+  EXPECT_EQ(piped.out.size(), terminal.str().size()) << "only bytes replaced, none dropped";
+
+  const fs::path file = folder_ / "hostile.log";
+  ASSERT_EQ(RunCliOn(*system, {"report", "1", "-o", file.string()}, terminal, err, true), kExitOk);
+  EXPECT_NE(Read(file).find("Model Number: ST\x1b[2J\x07X\r\n"), std::string::npos);
 }
 
 TEST_F(ReportCommand, UnwritableFileIsReportedAndNothingIsReplaced) {

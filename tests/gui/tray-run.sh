@@ -115,6 +115,21 @@ no_tray_run() {
   local pid=$!
   wait_until 15 main_window_visible || fail "with no system tray the main window is not shown"
   echo "ok: with no system tray the main window is shown"
+
+  # A panel that starts after the program (autostart at log-in): the icons arrive and the window
+  # hides as at a normal start; when the panel goes, the window is back.
+  trayer --edge top --align right --widthtype request --height 24 >"$work/late-tray.log" 2>&1 &
+  local tray_pid=$!
+  "$harness/tray-icon" wait "${#expected_icons[@]}" 30 ||
+    fail "a tray that came later got fewer than ${#expected_icons[@]} icons"
+  wait_until 10 eval '! main_window_visible' ||
+    fail "the main window stays up after a tray appeared"
+  echo "ok: a tray that comes later gets the icons and the window hides"
+  kill "$tray_pid"
+  wait "$tray_pid" 2>/dev/null
+  wait_until 15 main_window_visible || fail "the main window is not shown after the tray went"
+  echo "ok: when the tray goes the main window is shown again"
+
   kill "$pid"
   wait "$pid" 2>/dev/null
   return 0
