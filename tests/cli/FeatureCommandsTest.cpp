@@ -5,35 +5,15 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/CliTestKit.h"
 #include "core/SimulatedDrives.h"
 
 namespace dv::cli {
 namespace {
 
+using namespace dv::cli::clitest;
+
 using nlohmann::json;
-
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  CliRun run;
-  run.exitCode = RunCliOn(system, args, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
-
-std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& text) {
-  std::string error;
-  auto system = SimulatedDriveSystem::FromJsonText(text, "", "test.json", error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
 
 constexpr const char* kDrives = R"({"drives": [
     {"model": "Both features", "driveNumber": 0,

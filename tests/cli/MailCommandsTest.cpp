@@ -6,44 +6,20 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/CliTestKit.h"
 #include "core/SimulatedDrives.h"
 #include "mail/MailSink.h"
 
 namespace dv::cli {
 namespace {
 
+using namespace dv::cli::clitest;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-const std::string kDemoDir = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
 const std::string kHealthyDrive =
     std::string(DISKVIGIL_TEST_DATA_DIR) + "/real-drives/SAMSUNG_HD501LJ--CR100-12.json";
-
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunCommand(DriveSystem& system, const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  CliRun run;
-  run.exitCode = RunCliOn(system, args, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
-
-CliRun RunCommand(const std::string& drives, const std::vector<std::string>& args) {
-  std::string error;
-  auto system = SimulatedDriveSystem::Load(drives, error);
-  if (!system) {
-    ADD_FAILURE() << error;
-    return {};
-  }
-  return RunCommand(*system, args);
-}
 
 // A settings file of its own for every test.
 class MailCommand : public ::testing::Test {
@@ -72,7 +48,7 @@ TEST_F(MailCommand, ReportWithEachDrivesOwnVerdict) {
   test::MailSink sink;
   ASSERT_TRUE(sink.Running());
   WriteSettings(sink.Port(), false);
-  const CliRun run = RunCommand(kDemoDir, {"mail-report", "--settings", Settings()});
+  const CliRun run = RunOn(kDemoDir, {"mail-report", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(run.out, "Report sending O.K.\n");
   const auto mails = sink.Mails();
@@ -87,12 +63,12 @@ TEST_F(MailCommand, ReportWithEachDrivesOwnVerdict) {
 
 TEST_F(MailCommand, FailureSaysWhyInTextAndJson) {
   WriteSettings(1, false);  // nothing listens on port 1
-  CliRun run = RunCommand(kHealthyDrive, {"mail-report", "--settings", Settings()});
+  CliRun run = RunOn(kHealthyDrive, {"mail-report", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("Report sending failed: ", 0), 0u) << run.err;
 
-  run = RunCommand(kHealthyDrive, {"mail-report", "--json", "--settings", Settings()});
+  run = RunOn(kHealthyDrive, {"mail-report", "--json", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitFailure);
   const json j = json::parse(run.out);
   EXPECT_EQ(j["sent"], false);
@@ -103,10 +79,10 @@ TEST_F(MailCommand, FailureSaysWhyInTextAndJson) {
 TEST_F(MailCommand, NoDrivesNothingSentAndBadArguments) {
   WriteSettings(1, false);
   SimulatedDriveSystem empty({});
-  const CliRun none = RunCommand(empty, {"mail-report", "--settings", Settings()});
+  const CliRun none = RunOn(empty, {"mail-report", "--settings", Settings()});
   EXPECT_EQ(none.exitCode, kExitFailure);
   EXPECT_EQ(none.err, "S.M.A.R.T. HDD(s) not found!\n");
-  EXPECT_EQ(RunCommand(kDemoDir, {"mail-report", "extra"}).exitCode, kExitUsage);
+  EXPECT_EQ(RunOn(kDemoDir, {"mail-report", "extra"}).exitCode, kExitUsage);
 }
 
 TEST_F(MailCommand, MonitorWarnsByMailAfterABadPassOnly) {
@@ -115,17 +91,17 @@ TEST_F(MailCommand, MonitorWarnsByMailAfterABadPassOnly) {
   ASSERT_TRUE(sink.Running());
 
   WriteSettings(sink.Port(), true);
-  CliRun run = RunCommand(kDemoDir, {"monitor", "--count", "1", "--settings", Settings()});
+  CliRun run = RunOn(kDemoDir, {"monitor", "--count", "1", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitUnhealthy);
   EXPECT_EQ(run.err, "Report sending O.K.\n");
   ASSERT_EQ(sink.Mails().size(), 1u);
   EXPECT_NE(sink.Mails()[0].raw.find("\r\nS.M.A.R.T.: ERROR\r\n"), std::string::npos);
 
   // A good pass sends nothing, and neither does a bad one with warnings off.
-  run = RunCommand(kHealthyDrive, {"monitor", "--count", "1", "--settings", Settings()});
+  run = RunOn(kHealthyDrive, {"monitor", "--count", "1", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitOk);
   WriteSettings(sink.Port(), false);
-  run = RunCommand(kDemoDir, {"monitor", "--count", "1", "--settings", Settings()});
+  run = RunOn(kDemoDir, {"monitor", "--count", "1", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitUnhealthy);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(sink.Mails().size(), 1u);
@@ -133,7 +109,7 @@ TEST_F(MailCommand, MonitorWarnsByMailAfterABadPassOnly) {
 
 TEST_F(MailCommand, MonitorMailFailureKeepsThePassStatus) {
   WriteSettings(1, true);
-  const CliRun run = RunCommand(kDemoDir, {"monitor", "--count", "1", "--settings", Settings()});
+  const CliRun run = RunOn(kDemoDir, {"monitor", "--count", "1", "--settings", Settings()});
   EXPECT_EQ(run.exitCode, kExitUnhealthy);
   EXPECT_EQ(run.err.rfind("Report sending failed: ", 0), 0u) << run.err;
 }

@@ -5,44 +5,15 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/CliTestKit.h"
 #include "core/SimulatedDrives.h"
 
 namespace dv::cli {
 namespace {
 
+using namespace dv::cli::clitest;
+
 using nlohmann::json;
-
-const std::string kDemoDir = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
-
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  CliRun run;
-  run.exitCode = RunCliOn(system, args, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
-
-std::unique_ptr<SimulatedDriveSystem> Load(const std::string& path) {
-  std::string error;
-  auto system = SimulatedDriveSystem::Load(path, error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
-
-std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& text) {
-  std::string error;
-  auto system = SimulatedDriveSystem::FromJsonText(text, "", "test.json", error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
 
 // Keys in the order printed.
 std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
@@ -52,7 +23,7 @@ std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
 }
 
 TEST(MbrCommand, JsonOfTheDemoDiskWithFourKindsOfPartition) {
-  auto system = Load(kDemoDir);
+  auto system = LoadSystem(kDemoDir);
   const CliRun run = RunOn(*system, {"--json", "mbr", "1"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   const json j = json::parse(run.out);
@@ -96,7 +67,7 @@ TEST(MbrCommand, JsonOfTheDemoDiskWithFourKindsOfPartition) {
 }
 
 TEST(MbrCommand, TextFormShowsTheSame) {
-  auto system = Load(kDemoDir);
+  auto system = LoadSystem(kDemoDir);
   const CliRun run = RunOn(*system, {"mbr", "1"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   for (const char* text :
@@ -137,7 +108,7 @@ TEST(MbrCommand, LabelBytesThatAreNotUtf8StillGiveValidJson) {
 }
 
 TEST(MbrCommand, UsageErrors) {
-  auto system = Load(kDemoDir);
+  auto system = LoadSystem(kDemoDir);
   EXPECT_EQ(RunOn(*system, {"mbr"}).exitCode, kExitUsage);
   EXPECT_EQ(RunOn(*system, {"mbr", "1", "2"}).exitCode, kExitUsage);
   EXPECT_EQ(RunOn(*system, {"mbr", "--dec", "1"}).exitCode, kExitUsage);

@@ -10,47 +10,19 @@
 #include <thread>
 
 #include "cli/Cli.h"
+#include "cli/CliTestKit.h"
 #include "core/SimulatedDrives.h"
 
 namespace dv::cli {
 namespace {
 
+using namespace dv::cli::clitest;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-const std::string kDemoDir = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
-
 std::string RealDrive(const std::string& name) {
   return std::string(DISKVIGIL_TEST_DATA_DIR) + "/real-drives/" + name + ".json";
-}
-
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::unique_ptr<SimulatedDriveSystem> LoadSystem(const std::string& path) {
-  std::string error;
-  auto system = SimulatedDriveSystem::Load(path, error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
-
-CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  CliRun run;
-  run.exitCode = RunCliOn(system, args, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
-
-CliRun RunOn(const std::string& path, const std::vector<std::string>& args) {
-  auto system = LoadSystem(path);
-  if (!system) return {};
-  return RunOn(*system, args);
 }
 
 TEST(SmartCommand, JsonOfAHealthyDrive) {

@@ -1,0 +1,56 @@
+// Running diskvigil-cli in-process on simulated drives, as the command-line tests do.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "core/SimulatedDrives.h"
+
+namespace dv::cli::clitest {
+
+inline const std::string kDemoDir = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+inline CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  CliRun run;
+  run.exitCode = RunCliOn(system, args, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// A simulation file or folder; a test failure when it does not load.
+inline std::unique_ptr<SimulatedDriveSystem> LoadSystem(const std::string& path) {
+  std::string error;
+  auto system = SimulatedDriveSystem::Load(path, error);
+  EXPECT_TRUE(system) << error;
+  return system;
+}
+
+// Simulation JSON given as text.
+inline std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& text) {
+  std::string error;
+  auto system = SimulatedDriveSystem::FromJsonText(text, "", "test.json", error);
+  EXPECT_TRUE(system) << error;
+  return system;
+}
+
+inline CliRun RunOn(const std::string& path, const std::vector<std::string>& args) {
+  auto system = LoadSystem(path);
+  if (!system) return {};
+  return RunOn(*system, args);
+}
+
+}  // namespace dv::cli::clitest
