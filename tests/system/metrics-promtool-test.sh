@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `diskvigil-cli monitor --textfile` output as Prometheus reads it: `promtool check metrics` must
 # accept the file for the demo drives, for recorded real drives, and for drives whose model and
-# serial hold characters the format has to escape.
+# serial hold characters the format has to escape; and the README's alert rules fire as they should.
 #   metrics-promtool-test.sh DISKVIGIL_CLI SOURCE_DIR
 # Exit 77 (skipped) without promtool (Debian package prometheus, scripts/install-deps.sh test).
 set -euo pipefail
@@ -61,4 +61,18 @@ PY
 check "$work/odd" "$work/odd.prom"
 grep -qF 'model="Odd \"quoted\" \\ model",serial="SER\\IAL\"1"' "$work/odd.prom" ||
   fail "the odd labels are not escaped: $(grep -m1 smart_enabled "$work/odd.prom")"
-echo "all metrics files pass promtool"
+
+# The alerts the README gives, taken from it as they stand, fire as metrics-alerts-test.yml says.
+python3 - "$source_dir/README.md" "$work/rules.yml" <<'PY'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+section = text[text.index("## Prometheus"):]
+rules = re.search(r"```yaml\n(.*?)```", section, re.S)
+if not rules:
+    sys.exit("no yaml block in the README's Prometheus section")
+open(sys.argv[2], "w", encoding="utf-8").write(rules.group(1))
+PY
+promtool check rules "$work/rules.yml" || fail "promtool rejects the README's alert rules"
+cp "$(dirname "$0")/metrics-alerts-test.yml" "$work/"
+promtool test rules "$work/metrics-alerts-test.yml" || fail "the README's alerts do not fire as expected"
+echo "all metrics files and the README's alerts pass promtool"
