@@ -12,6 +12,7 @@
 #include "app/IniFile.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
+#include "cli/Metrics.h"
 #include "core/AttributeRows.h"
 #include "core/Monitor.h"
 #include "core/SmartData.h"
@@ -181,6 +182,7 @@ class StopSignals {
 struct MonitorArguments {
   double intervalSeconds = kDefaultIntervalSeconds;
   std::optional<long> count;
+  std::optional<std::string> textfile;
 };
 
 std::optional<double> ParseSeconds(const std::string& text) {
@@ -216,6 +218,8 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
         ctx.err << "--count needs a whole number of passes, 1 or more\n";
         return std::nullopt;
       }
+    } else if (arg == "--textfile" && hasValue && !parsed.textfile) {
+      parsed.textfile = ctx.args[++i];
     } else {
       ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
       return std::nullopt;
@@ -343,11 +347,26 @@ int RunMonitor(CliContext& ctx) {
   SmartSectors sectors;
   Monitor monitor(ctx.system, table, sectors);
   PassPrinter printer(table);
+  std::optional<MetricsTextfile> textfile;
+  if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
-    lastGood = monitor.CheckHDDs(0, printer.Observer()).good;
+    const auto print = printer.Observer();
+    lastGood = monitor
+                   .CheckHDDs(0,
+                              [&](const PositionReading& reading, const SmartSectors& sectors) {
+                                print(reading, sectors);
+                                if (textfile) textfile->Take(reading, sectors);
+                              })
+                   .good;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
+    // A file that cannot be written at the first pass is a mistake in the command; later it may
+    // be passing trouble, so the monitor says so and goes on.
+    if (const auto error = textfile ? textfile->WritePass(std::time(nullptr)) : std::nullopt) {
+      ctx.err << *error << "\n" << std::flush;
+      if (pass == 1) return kExitFailure;
+    }
     if (!lastGood && WarningMailsOn(settingsPath)) {
       SendWarningMail(ctx, settingsPath, table, printer.Readings());
     }

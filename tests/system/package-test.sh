@@ -85,7 +85,7 @@ build_package() {
     /usr/share/icons/hicolor/48x48/apps/$app_id.png \
     /usr/share/man/man1/diskvigil.1.gz /usr/share/man/man1/diskvigil-cli.1.gz \
     /usr/share/doc/diskvigil/copyright /usr/share/doc/diskvigil/changelog.Debian.gz \
-    /usr/share/doc/diskvigil/README.Debian; do
+    /usr/share/doc/diskvigil/README.Debian /usr/lib/systemd/system/diskvigil-monitor.service; do
     grep -qx "$path" "$work/files" || fail "the package lacks $path"
   done
   if grep -v '^/usr' "$work/files" | grep -vx '/' | grep -q .; then
