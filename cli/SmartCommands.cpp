@@ -257,7 +257,7 @@ std::string NowText() {
 // One output line per pass, as text or as one JSON object.
 class PassPrinter {
  public:
-  explicit PassPrinter(const DriveTable& table) : table_(table) {}
+  PassPrinter(const DriveTable& table, bool noWake) : table_(table), noWake_(noWake) {}
 
   Monitor::Observer Observer() {
     return [this](const PositionReading& reading, const SmartSectors&) {
@@ -279,6 +279,7 @@ class PassPrinter {
                         {"statusOK", r.result.statusOK},
                         {"readOK", r.result.sectorsRead},
                         {"temperature", r.result.sectorsRead ? drive.Temperature : 0}};
+      if (noWake_ && r.monitored) entry["powerMode"] = PowerModeName(r.powerMode);
       if (r.asleep) {
         // The last reading stands: its verdict and temperature, and how old it is.
         entry["asleep"] = true;
@@ -307,6 +308,7 @@ class PassPrinter {
   }
 
   const DriveTable& table_;
+  bool noWake_;
   std::vector<PositionReading> readings_;
 };
 
@@ -361,7 +363,12 @@ static void SendWarningMail(CliContext& ctx, const std::filesystem::path& settin
   for (int position = 1; position <= table.DriveCount; ++position) {
     ReadSmartResult result;
     for (const PositionReading& reading : readings) {
-      if (reading.position == position) result = reading.result;
+      if (reading.position != position) continue;
+      result = reading.result;
+      if (reading.asleep && reading.readingAge) {
+        // Left asleep: the mail gives the last reading, as the pass line does.
+        result = {true, table.At(position).SMARTStatusOK, true};
+      }
     }
     drives.push_back(MailReportDrive(table.At(position), result));
   }
@@ -380,7 +387,7 @@ int RunMonitor(CliContext& ctx) {
   SmartSectors sectors;
   Monitor monitor(ctx.system, table, sectors);
   monitor.SetSkipSleepingDrives(arguments->noWake);
-  PassPrinter printer(table);
+  PassPrinter printer(table, arguments->noWake);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();

@@ -21,7 +21,8 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
     reading.shown = position == selectedPosition;
     if (reading.monitored && skipSleeping_) {
       const Drive& drive = drives_.At(position);
-      reading.asleep = ReadPowerMode(system_, drive.DriveNumber) == PowerMode::Standby;
+      reading.powerMode = ReadPowerMode(system_, drive.DriveNumber);
+      reading.asleep = reading.powerMode == PowerMode::Standby;
     }
     if (reading.asleep) {
       if (const LastReading* last = LastReadingOf(position)) {

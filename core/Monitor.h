@@ -12,6 +12,7 @@
 
 #include "core/Drive.h"
 #include "core/DriveSystem.h"
+#include "core/PowerMode.h"
 #include "core/SmartData.h"
 
 namespace dv {
@@ -26,6 +27,7 @@ struct PositionReading {
   // In standby and left asleep (only when sleeping drives are skipped): nothing was read, the
   // sectors do not hold this drive's data and the Drive record keeps its last reading.
   bool asleep = false;
+  PowerMode powerMode = PowerMode::Unknown;        // asked only when sleeping drives are skipped
   std::optional<std::chrono::seconds> readingAge;  // of the last reading, when asleep
 };
 

@@ -25,6 +25,20 @@ PowerMode PowerModeFromSectorCount(uint8_t sectorCount) {
   }
 }
 
+const char* PowerModeName(PowerMode mode) {
+  switch (mode) {
+    case PowerMode::Standby:
+      return "standby";
+    case PowerMode::Idle:
+      return "idle";
+    case PowerMode::Active:
+      return "active";
+    case PowerMode::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
 PowerMode ReadPowerMode(DriveSystem& system, int driveNumber) {
   const DriveHandlePtr handle = OpenDrive(system, driveNumber);
   if (!handle) return PowerMode::Unknown;

@@ -22,6 +22,9 @@ enum class PowerMode {
 // variants 01h, 40h) standby, 80h to 83h idle, FFh active or idle; anything else is Unknown.
 PowerMode PowerModeFromSectorCount(uint8_t sectorCount);
 
+// "unknown", "standby", "idle", "active".
+const char* PowerModeName(PowerMode mode);
+
 // Opens drive N, sends CHECK POWER MODE and closes it.
 PowerMode ReadPowerMode(DriveSystem& system, int driveNumber);
 

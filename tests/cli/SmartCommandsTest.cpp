@@ -381,6 +381,7 @@ TEST(MonitorCommand, NoWakePassesLeaveAStandbyDriveAsleep) {
     ++passes;
     const auto drive = nlohmann::json::parse(line)["drives"][0];
     EXPECT_EQ(drive["asleep"], true);
+    EXPECT_EQ(drive["powerMode"], "standby");
     EXPECT_TRUE(drive["readingAge"].is_null()) << "never read by this monitor";
   }
   EXPECT_EQ(passes, 2);

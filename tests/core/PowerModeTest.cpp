@@ -79,6 +79,8 @@ TEST(PowerModeValues, SectorCountMapping) {
   EXPECT_EQ(PowerModeFromSectorCount(0xFF), PowerMode::Active);
   EXPECT_EQ(PowerModeFromSectorCount(0x41), PowerMode::Active);
   EXPECT_EQ(PowerModeFromSectorCount(0x7F), PowerMode::Unknown);
+  EXPECT_STREQ(PowerModeName(PowerMode::Unknown), "unknown");
+  EXPECT_STREQ(PowerModeName(PowerMode::Idle), "idle");
 }
 
 TEST(PowerModeValues, AsleepTextGivesTheReadingsAge) {
