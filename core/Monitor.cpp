@@ -43,10 +43,6 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
   return outcome;
 }
 
-}  // namespace dv
-
-namespace dv {
-
 std::chrono::steady_clock::time_point Monitor::Now() const {
   return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
