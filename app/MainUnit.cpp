@@ -205,6 +205,14 @@ void TMainForm::BuildSettingsGroup() {
   BallHCB->setGeometry(8, 84, 160, 18);
   AutoRunCB = new QCheckBox("AutoRun", g);
   AutoRunCB->setGeometry(8, 104, 100, 18);
+  // In the free room below AutoRun and left of the two buttons, which is narrow: a face two
+  // pixels smaller lets the caption fit.
+  SkipSleepCB = new QCheckBox("Skip Sleeping Drives", g);
+  QFont narrow = SkipSleepCB->font();
+  narrow.setPixelSize(9);
+  SkipSleepCB->setFont(narrow);
+  SkipSleepCB->setGeometry(7, 124, 118, 18);
+  SkipSleepCB->setToolTip("Leave drives in standby asleep: their last reading stands");
   SMTPSB = MakeSpeedButton(g, QStyle::SP_MessageBoxInformation, "SMTP Reports & Warnings",
                            QRect(126, 116, 23, 22));
   SaveSettingsSB =
@@ -296,6 +304,8 @@ void TMainForm::ConnectHandlers() {
   connect(MBRReadSB, &QToolButton::clicked, this, [this] { MBRReadSBClick(); });
   connect(SMARTReadSB, &QToolButton::clicked, this, [this] { SMARTReadSBClick(); });
   connect(SMARTMonCB, &QCheckBox::toggled, this, [this] { SMARTMonCBClick(); });
+  connect(SkipSleepCB, &QCheckBox::toggled, this,
+          [this](bool on) { monitor_->SetSkipSleepingDrives(on); });
   connect(HDDRefreshIntUD, &UpDown::clicked, this, [this] { HDDRefreshIntUDClick(); });
   connect(SaveSettingsSB, &QToolButton::clicked, this, [this] { SaveSettingsSBClick(); });
   connect(SMTPSB, &QToolButton::clicked, this, [this] { SMTPSBClick(); });

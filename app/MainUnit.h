@@ -43,6 +43,7 @@ class Dialogs;
 class DriveSystem;
 class InstanceLock;
 class Monitor;
+struct PositionReading;
 class PowerEventSource;
 class TemperatureIcons;
 class TMBRForm;
@@ -218,6 +219,7 @@ class TMainForm : public QWidget {
   QCheckBox* AlertCB;
   QCheckBox* BallHCB;
   QCheckBox* AutoRunCB;
+  QCheckBox* SkipSleepCB;  // "Skip Sleeping Drives": leave drives in standby unread
   QToolButton* SMTPSB;
   QToolButton* SaveSettingsSB;
   QGroupBox* IconsGB;
@@ -258,6 +260,7 @@ class TMainForm : public QWidget {
   void ApplyAtLeastOneIconRule();
   void ShowReading(const ReadSmartResult& result);
   void UpdateTrayIcon(int position);
+  void ShowSleepState(const PositionReading& reading);
   void RaiseWarnings();
   bool FormCloseSteps();
   void WaitForMailIdle();
@@ -279,6 +282,9 @@ class TMainForm : public QWidget {
   bool sessionEnding_ = false;
   bool closeEventSeen_ = false;  // whether the last close() reached closeEvent
   bool iconsListedOnce_ = false;
+  // Positions whose tray hint says "asleep", and whether the status bar does for the selected one.
+  std::array<bool, kMaxDrives> asleepHint_{};
+  bool asleepStatusShown_ = false;
 
   // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.
   struct VerdictNote {

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPixmap>
+#include <QStatusBar>
 #include <QTimer>
 #include <ctime>
 
@@ -18,6 +19,7 @@
 #include "core/Enumerate.h"
 #include "core/Identify.h"
 #include "core/Monitor.h"
+#include "core/PowerMode.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
 #include "ui/Dialogs.h"
@@ -151,13 +153,37 @@ void TMainForm::CheckHDDs() {
   const PassOutcome outcome = monitor_->CheckHDDs(
       SelectedPosition(), [this](const PositionReading& reading, const SmartSectors&) {
         NoteVerdict(reading.position, reading.result);
-        if (reading.shown && reading.monitored) ShowReading(reading.result);
+        if (reading.shown && reading.monitored && !reading.asleep) ShowReading(reading.result);
         UpdateTrayIcon(reading.position);
+        ShowSleepState(reading);
       });
   SMARTRunL->setText(QString::fromUtf8(outcome.activityMark.data(),
                                        static_cast<qsizetype>(outcome.activityMark.size())));
   if (!outcome.good) RaiseWarnings();
   if (timerWasActive) SMARTT->start();
+}
+
+// A drive left asleep keeps its last reading; its icon's hint, and the status bar while it is the
+// selected one, say so and how old that reading is. Both go back once it is read again.
+void TMainForm::ShowSleepState(const PositionReading& reading) {
+  const size_t index = static_cast<size_t>(reading.position - 1);
+  const Drive& drive = drives_.At(reading.position);
+  const std::string asleep = reading.asleep ? AsleepText(reading.readingAge) : std::string();
+  if (reading.asleep) {
+    context_.icons->SetHint(static_cast<int>(index), drive.ModelNumber + " - " + asleep);
+    asleepHint_[index] = true;
+  } else if (asleepHint_[index]) {
+    context_.icons->SetHint(static_cast<int>(index), drive.ModelNumber);
+    asleepHint_[index] = false;
+  }
+  if (!reading.shown) return;
+  if (reading.asleep) {
+    StatusSB->showMessage(QString("HDD%1: %2").arg(reading.position).arg(asleep.c_str()));
+    asleepStatusShown_ = true;
+  } else if (asleepStatusShown_) {
+    StatusSB->clearMessage();
+    asleepStatusShown_ = false;
+  }
 }
 
 void TMainForm::RaiseWarnings() {

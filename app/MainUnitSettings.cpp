@@ -65,6 +65,7 @@ void TMainForm::LoadSettings() {
 
   LoadCheckBox(ini, kAlertSoundKey, AlertCB);
   LoadCheckBox(ini, kBalloonHintsKey, BallHCB);
+  LoadCheckBox(ini, kSkipSleepingDrivesKey, SkipSleepCB);
 }
 
 bool TMainForm::SaveSettings() {
@@ -109,7 +110,8 @@ bool TMainForm::SaveSettings() {
        [&] { return ini.WriteInteger(kSmtpDelayKey, smtp.SMTPDelayUD->Position()); },
        [&] { return ini.WriteBool(kAlertSoundKey, AlertCB->isChecked()); },
        [&] { return ini.WriteBool(kBalloonHintsKey, BallHCB->isChecked()); },
-       [&] { return ini.WriteInteger(kSmtpSecurityKey, smtp.Security()); }});
+       [&] { return ini.WriteInteger(kSmtpSecurityKey, smtp.Security()); },
+       [&] { return ini.WriteBool(kSkipSleepingDrivesKey, SkipSleepCB->isChecked()); }});
   for (const auto& write : writes) {
     if (!write()) {
       context_.dialogs->Message(

@@ -30,6 +30,7 @@ inline constexpr std::string_view kSmtpDelayKey = "SMTP Delay";
 inline constexpr std::string_view kSmtpSecurityKey = "SMTP Security";
 inline constexpr std::string_view kAlertSoundKey = "Alert Sound";
 inline constexpr std::string_view kBalloonHintsKey = "Balloon Hints";
+inline constexpr std::string_view kSkipSleepingDrivesKey = "Skip Sleeping Drives";
 
 // Per-position keys: "HDD" + k (1..6, no leading zeros) + one of these endings.
 inline constexpr std::string_view kTrayIconKeyEnding = " Temperature Icon";
@@ -56,7 +57,7 @@ inline constexpr std::array<SettingKey, 3> kPositionKeyEndings{{
 
 // The fixed keys in load order; the per-position keys come after "Refresh Interval" (for k = 1..6
 // on loading, k = 1..DriveCount on saving, where "RAW Values" precedes them).
-inline constexpr std::array<SettingKey, 15> kFixedSettingKeys{{
+inline constexpr std::array<SettingKey, 16> kFixedSettingKeys{{
     {kSmartMonitoringKey, SettingKind::Boolean},
     {kRefreshIntervalKey, SettingKind::Integer},
     {kRawValuesKey, SettingKind::Integer},
@@ -72,6 +73,7 @@ inline constexpr std::array<SettingKey, 15> kFixedSettingKeys{{
     {kSmtpDelayKey, SettingKind::Integer},
     {kAlertSoundKey, SettingKind::Boolean},
     {kBalloonHintsKey, SettingKind::Boolean},
+    {kSkipSleepingDrivesKey, SettingKind::Boolean},
 }};
 
 }  // namespace dv

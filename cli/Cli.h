@@ -19,6 +19,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // nothing found, no such position, unwritable file
 inline constexpr int kExitUsage = 2;    // bad arguments or a bad simulation file
 inline constexpr int kExitUnhealthy = 3;
+inline constexpr int kExitAsleep = 4;  // smart --no-wake: the drive is in standby, nothing read
 
 struct CliContext {
   DriveSystem& system;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <ctime>
 #include <ostream>
+#include <set>
 #include <thread>
 
 #include "app/IniFile.h"
@@ -15,6 +16,7 @@
 #include "cli/Metrics.h"
 #include "core/AttributeRows.h"
 #include "core/Monitor.h"
+#include "core/PowerMode.h"
 #include "core/SmartData.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
@@ -31,6 +33,7 @@ struct DriveArguments {
   std::string position;
   RawPresentation presentation = RawPresentation::Hex;
   std::optional<std::string> outputPath;
+  bool noWake = false;  // smart only
 };
 
 std::optional<DriveArguments> ParseDriveArguments(CliContext& ctx, bool allowOutput) {
@@ -42,6 +45,8 @@ std::optional<DriveArguments> ParseDriveArguments(CliContext& ctx, bool allowOut
       parsed.presentation = RawPresentation::Dec;
     } else if (allowOutput && arg == "-o" && i + 1 < ctx.args.size() && !parsed.outputPath) {
       parsed.outputPath = ctx.args[++i];
+    } else if (!allowOutput && arg == "--no-wake") {
+      parsed.noWake = true;
     } else if (!havePosition && !arg.starts_with("-")) {
       parsed.position = arg;
       havePosition = true;
@@ -66,13 +71,28 @@ struct DriveReading {
   ReadSmartResult result;
 };
 
-// Exit status when the drive cannot be read at all (no drives, no such position), else nothing.
+// The drive numbers in standby. Asked before the enumeration, whose IDENTIFY may spin a drive up.
+std::set<int> DrivesInStandby(DriveSystem& system) {
+  std::set<int> asleep;
+  for (int driveNumber = 0; driveNumber <= kMaxDriveNumber; ++driveNumber) {
+    if (ReadPowerMode(system, driveNumber) == PowerMode::Standby) asleep.insert(driveNumber);
+  }
+  return asleep;
+}
+
+// Exit status when the drive cannot be read at all (no drives, no such position, or with
+// `noWake` a drive that was in standby), else nothing.
 std::optional<int> ReadDriveAt(CliContext& ctx, const std::string& positionText,
-                               DriveReading& reading) {
+                               DriveReading& reading, bool noWake = false) {
+  const std::set<int> asleep = noWake ? DrivesInStandby(ctx.system) : std::set<int>{};
   if (!ProbeOrComplain(ctx, reading.table)) return kExitFailure;
   const auto position = ParseListedPosition(ctx, reading.table, positionText);
   if (!position) return kExitFailure;
   reading.position = *position;
+  if (asleep.count(reading.table.At(*position).DriveNumber) != 0) {
+    ctx.err << "Drive " << *position << " is asleep (standby): nothing read\n";
+    return kExitAsleep;
+  }
   reading.result = ReadSMART(ctx.system, reading.table, *position, reading.sectors);
   return std::nullopt;
 }
@@ -183,6 +203,7 @@ struct MonitorArguments {
   double intervalSeconds = kDefaultIntervalSeconds;
   std::optional<long> count;
   std::optional<std::string> textfile;
+  bool noWake = false;
 };
 
 std::optional<double> ParseSeconds(const std::string& text) {
@@ -212,6 +233,8 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
         return std::nullopt;
       }
       parsed.intervalSeconds = *seconds;
+    } else if (arg == "--no-wake") {
+      parsed.noWake = true;
     } else if (arg == "--count" && hasValue) {
       parsed.count = ParseCount(ctx.args[++i]);
       if (!parsed.count) {
@@ -238,7 +261,7 @@ std::string NowText() {
 // One output line per pass, as text or as one JSON object.
 class PassPrinter {
  public:
-  explicit PassPrinter(const DriveTable& table) : table_(table) {}
+  PassPrinter(const DriveTable& table, bool noWake) : table_(table), noWake_(noWake) {}
 
   Monitor::Observer Observer() {
     return [this](const PositionReading& reading, const SmartSectors&) {
@@ -255,11 +278,20 @@ class PassPrinter {
     OrderedJson drives = OrderedJson::array();
     for (const PositionReading& r : readings_) {
       const Drive& drive = table_.At(r.position);
-      drives.push_back({{"position", r.position},
+      OrderedJson entry{{"position", r.position},
                         {"model", drive.ModelNumber},
                         {"statusOK", r.result.statusOK},
                         {"readOK", r.result.sectorsRead},
-                        {"temperature", r.result.sectorsRead ? drive.Temperature : 0}});
+                        {"temperature", r.result.sectorsRead ? drive.Temperature : 0}};
+      if (noWake_ && r.monitored) entry["powerMode"] = PowerModeName(r.powerMode);
+      if (r.asleep) {
+        // The last reading stands: its verdict and temperature, and how old it is.
+        entry["asleep"] = true;
+        entry["statusOK"] = drive.SMARTStatusOK;
+        entry["temperature"] = drive.Temperature;
+        entry["readingAge"] = r.readingAge ? OrderedJson(r.readingAge->count()) : OrderedJson();
+      }
+      drives.push_back(entry);
     }
     return DumpOrdered({{"time", NowText()}, {"good", good}, {"drives", drives}}, -1);
   }
@@ -268,14 +300,19 @@ class PassPrinter {
     std::string line = NowText();
     for (const PositionReading& r : readings_) {
       const Drive& drive = table_.At(r.position);
-      line += "  [" + std::to_string(r.position) + "] " + PrintableText(drive.ModelNumber) + ": " +
-              VerdictText(drive, r.result);
+      line += "  [" + std::to_string(r.position) + "] " + PrintableText(drive.ModelNumber) + ": ";
+      if (r.asleep) {
+        line += AsleepText(r.readingAge);
+        continue;
+      }
+      line += VerdictText(drive, r.result);
       if (r.result.sectorsRead) line += " " + std::to_string(drive.Temperature) + " C";
     }
     return line + (good ? "  pass: good\n" : "  pass: BAD\n");
   }
 
   const DriveTable& table_;
+  bool noWake_;
   std::vector<PositionReading> readings_;
 };
 
@@ -285,7 +322,9 @@ int RunSmart(CliContext& ctx) {
   const auto arguments = ParseDriveArguments(ctx, false);
   if (!arguments) return kExitUsage;
   DriveReading reading;
-  if (const auto exitCode = ReadDriveAt(ctx, arguments->position, reading)) return *exitCode;
+  if (const auto exitCode = ReadDriveAt(ctx, arguments->position, reading, arguments->noWake)) {
+    return *exitCode;
+  }
 
   const auto rows = FreshRows(reading, arguments->presentation);
   ctx.out << (ctx.json ? DumpOrdered(SmartJson(reading, rows), 2) : SmartText(reading, rows));
@@ -328,7 +367,12 @@ static void SendWarningMail(CliContext& ctx, const std::filesystem::path& settin
   for (int position = 1; position <= table.DriveCount; ++position) {
     ReadSmartResult result;
     for (const PositionReading& reading : readings) {
-      if (reading.position == position) result = reading.result;
+      if (reading.position != position) continue;
+      result = reading.result;
+      if (reading.asleep && reading.readingAge) {
+        // Left asleep: the mail gives the last reading, as the pass line does.
+        result = {true, table.At(position).SMARTStatusOK, true};
+      }
     }
     drives.push_back(MailReportDrive(table.At(position), result));
   }
@@ -346,7 +390,8 @@ int RunMonitor(CliContext& ctx) {
 
   SmartSectors sectors;
   Monitor monitor(ctx.system, table, sectors);
-  PassPrinter printer(table);
+  monitor.SetSkipSleepingDrives(arguments->noWake);
+  PassPrinter printer(table, arguments->noWake);
   std::optional<MetricsTextfile> textfile;
   if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
   bool lastGood = true;

@@ -13,6 +13,7 @@ constexpr uint8_t kCmdReadNativeMaxExt = 0x27;
 constexpr uint8_t kCmdSetFeatures = 0xEF;
 constexpr uint8_t kCmdReadSectors = 0x20;
 constexpr uint8_t kCmdReadSectorsExt = 0x24;
+constexpr uint8_t kCmdCheckPowerMode = 0xE5;
 
 constexpr uint8_t kSmartLbaMid = 0x4F;
 constexpr uint8_t kSmartLbaHigh = 0xC2;
@@ -38,10 +39,10 @@ constexpr std::array<SmartSubcommand, 6> kSmartSubcommands{{
 // SET FEATURES subcommands the program may send: AAM and APM enable/disable.
 constexpr std::array<uint8_t, 4> kSetFeaturesSubcommands{0x42, 0xC2, 0x05, 0x85};
 
-constexpr std::array<const char*, 11> kCommandNames{
+constexpr std::array<const char*, 12> kCommandNames{
     "SMART_ENABLE",       "IDENTIFY",       "READ_NATIVE_MAX_EXT", "SMART_READ_DATA",
     "SMART_AUTO_OFFLINE", "SMART_AUTOSAVE", "SMART_RETURN_STATUS", "SMART_READ_THRESHOLDS",
-    "SET_FEATURES",       "READ_SECTORS",   "READ_SECTORS_EXT",
+    "SET_FEATURES",       "READ_SECTORS",   "READ_SECTORS_EXT",    "CHECK_POWER_MODE",
 };
 
 bool IsDeviceHead(uint8_t device, uint8_t base) { return (device & ~0x10) == base; }
@@ -147,6 +148,11 @@ AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber) {
       r.current.device = LbaDeviceHeadFor(driveNumber);
       r.current.command = kCmdReadNativeMaxExt;
       return r;
+    case AtaCommand::CheckPowerMode:
+      r.ataFlags = kAtaFlagsDrdyRequired;
+      r.current.device = DeviceHeadFor(driveNumber);
+      r.current.command = kCmdCheckPowerMode;
+      return r;
     case AtaCommand::SetFeatures:
     case AtaCommand::ReadSectors:
     case AtaCommand::ReadSectorsExt:
@@ -224,6 +230,12 @@ std::optional<AtaCommand> ClassifyAtaCommand(uint16_t ataFlags, const TaskFile& 
       if (plain && IsZero(previous) && IsDeviceHead(current.device, 0x40) &&
           ataFlags == (kAtaFlagsDrdyRequired | kAtaFlags48BitCommand) && noData) {
         return AtaCommand::ReadNativeMaxExt;
+      }
+      return std::nullopt;
+    case kCmdCheckPowerMode:
+      if (plain && IsZero(previous) && IsDeviceHead(current.device, 0xA0) &&
+          ataFlags == kAtaFlagsDrdyRequired && noData) {
+        return AtaCommand::CheckPowerMode;
       }
       return std::nullopt;
     case kCmdSetFeatures: {

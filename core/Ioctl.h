@@ -95,6 +95,7 @@ enum class AtaCommand {
   SetFeatures,
   ReadSectors,
   ReadSectorsExt,
+  CheckPowerMode,  // reads the power state from the returned Sector Count; never spins up
 };
 // Upper-case names, as the simulation files spell them ("SMART_ENABLE", "IDENTIFY", ...).
 const char* AtaCommandName(AtaCommand command);
@@ -111,6 +112,11 @@ struct AtaCommandRequest {
 // Device/Head values: 0xA0 or 0x40 with bit 4 set to the lowest bit of the drive number.
 uint8_t DeviceHeadFor(int driveNumber);
 uint8_t LbaDeviceHeadFor(int driveNumber);
+
+// Sector Count returned by CHECK POWER MODE.
+inline constexpr uint8_t kPowerModeStandby = 0x00;
+inline constexpr uint8_t kPowerModeIdle = 0x80;
+inline constexpr uint8_t kPowerModeActiveOrIdle = 0xFF;
 
 // The fixed catalogue commands (everything except SET FEATURES and the sector reads).
 AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber);

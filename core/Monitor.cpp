@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "core/PowerMode.h"
+
 namespace dv {
 
 std::string_view ActivityMark(int phase) {
@@ -17,15 +19,41 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
     reading.position = position;
     reading.monitored = drives_.At(position).SMARTEnabled;
     reading.shown = position == selectedPosition;
-    if (reading.monitored) {
+    if (reading.monitored && skipSleeping_) {
+      const Drive& drive = drives_.At(position);
+      reading.powerMode = ReadPowerMode(system_, drive.DriveNumber);
+      reading.asleep = reading.powerMode == PowerMode::Standby;
+    }
+    if (reading.asleep) {
+      if (const LastReading* last = LastReadingOf(position)) {
+        reading.readingAge = std::chrono::duration_cast<std::chrono::seconds>(Now() - last->at);
+        if (!last->passed) outcome.good = false;
+      }
+    } else if (reading.monitored) {
       reading.result = ReadSMART(system_, drives_, position, sectors_);
       if (!reading.result.Passed()) outcome.good = false;
+      const Drive& drive = drives_.At(position);
+      lastReadings_[static_cast<size_t>(position - 1)] =
+          LastReading{drive.DriveNumber, drive.SerialNumber, Now(), reading.result.Passed()};
     }
     if (observer) observer(reading, sectors_);
   }
   outcome.activityMark = ActivityMark(activityPhase_);
   activityPhase_ = (activityPhase_ + 1) % kActivityPhaseCount;
   return outcome;
+}
+
+std::chrono::steady_clock::time_point Monitor::Now() const {
+  return clock_ ? clock_() : std::chrono::steady_clock::now();
+}
+
+const Monitor::LastReading* Monitor::LastReadingOf(int position) const {
+  const auto& last = lastReadings_[static_cast<size_t>(position - 1)];
+  const Drive& drive = drives_.At(position);
+  if (!last || last->driveNumber != drive.DriveNumber || last->serialNumber != drive.SerialNumber) {
+    return nullptr;
+  }
+  return &*last;
 }
 
 }  // namespace dv

@@ -35,11 +35,12 @@ constexpr uint8_t kAscInvalidFieldInCdb = 0x24;
 constexpr uint8_t kCmdSmart = 0xB0;
 constexpr uint8_t kSmartReturnStatus = 0xDA;
 constexpr uint8_t kCmdReadNativeMaxExt = 0x27;
+constexpr uint8_t kCmdCheckPowerMode = 0xE5;
 
 // The non-data commands whose answer is in the returned registers.
 bool AnswerIsInRegisters(const TaskFile& tf) {
   return (tf.command == kCmdSmart && tf.features == kSmartReturnStatus) ||
-         tf.command == kCmdReadNativeMaxExt;
+         tf.command == kCmdReadNativeMaxExt || tf.command == kCmdCheckPowerMode;
 }
 
 bool IsDescriptorSense(uint8_t responseCode) { return responseCode == kSenseDescriptorCurrent; }

@@ -184,6 +184,39 @@ Reply CopyOut(const Sector& sector, const AtaRequestHeader& header, std::span<ui
   return Completed(header);
 }
 
+Reply CheckPowerMode(const SimulatedDrive& drive, const AtaRequestHeader& header) {
+  Reply reply = Completed(header);
+  switch (drive.powerMode) {
+    case SimulatedPowerMode::Standby:
+      reply.current.sectorCount = kPowerModeStandby;
+      break;
+    case SimulatedPowerMode::Idle:
+      reply.current.sectorCount = kPowerModeIdle;
+      break;
+    case SimulatedPowerMode::Active:
+      reply.current.sectorCount = kPowerModeActiveOrIdle;
+      break;
+  }
+  return reply;
+}
+
+// Whether a command has to reach the medium, which spins a sleeping drive up. The S.M.A.R.T.
+// switches and SET FEATURES are taken to be answered by the electronics alone, as is READ NATIVE
+// MAX ADDRESS; CHECK POWER MODE exists precisely so that it never wakes the drive.
+bool TouchesMedium(AtaCommand command) {
+  switch (command) {
+    case AtaCommand::Identify:
+    case AtaCommand::SmartReadData:
+    case AtaCommand::SmartReadThresholds:
+    case AtaCommand::SmartReturnStatus:
+    case AtaCommand::ReadSectors:
+    case AtaCommand::ReadSectorsExt:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The drive's answer to one catalogue command; `data` is the request's 512-byte data area (empty
 // for commands without data).
 Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& header,
@@ -215,6 +248,8 @@ Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& 
       return ReadSector(drive, header, false, data);
     case AtaCommand::ReadSectorsExt:
       return ReadSector(drive, header, true, data);
+    case AtaCommand::CheckPowerMode:
+      return CheckPowerMode(drive, header);
   }
   return Aborted(header);
 }
@@ -325,6 +360,7 @@ bool SimulatedDriveSystem::Execute(int driveNumber, std::span<uint8_t> request) 
   if (!command || drive->errorBitFailures.count(*command) != 0) {
     reply = Aborted(*header);
   } else {
+    if (TouchesMedium(*command)) drive->powerMode = SimulatedPowerMode::Active;
     std::span<uint8_t> data = request.subspan(kRequestHeaderSize);
     reply = Answer(*drive, *command, *header, data);
   }

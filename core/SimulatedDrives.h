@@ -28,6 +28,14 @@ enum class SimulatedSmartStatus {
   Error,              // the command is aborted (ERR set)
 };
 
+// The power state CHECK POWER MODE reports. Any access to the medium (IDENTIFY, S.M.A.R.T. reads,
+// sector reads) spins the drive up to Active.
+enum class SimulatedPowerMode {
+  Standby,  // Sector Count 00h
+  Idle,     // 80h
+  Active,   // FFh
+};
+
 // One simulated drive. Every field may be changed between two commands; the next command sees it.
 struct SimulatedDrive {
   int driveNumber = 0;
@@ -35,6 +43,7 @@ struct SimulatedDrive {
   Sector smartData{};
   Sector smartThresholds{};
   SimulatedSmartStatus smartStatus = SimulatedSmartStatus::Ok;
+  SimulatedPowerMode powerMode = SimulatedPowerMode::Active;
   uint64_t nativeMaxAddress = 0;  // answer of READ NATIVE MAX ADDRESS EXT
   bool failOpen = false;
   std::set<AtaCommand> ioctlFailures;     // the platform call itself fails

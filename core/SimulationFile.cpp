@@ -255,6 +255,14 @@ SimulatedSmartFields ReadSmartFields(const Json* smart, const std::string& at,
   return f;
 }
 
+SimulatedPowerMode ReadPowerMode(const Json& v, const std::string& field) {
+  const std::string text = ReadText(v, field, 40);
+  if (text == "standby") return SimulatedPowerMode::Standby;
+  if (text == "idle") return SimulatedPowerMode::Idle;
+  if (text == "active") return SimulatedPowerMode::Active;
+  Fail(field, "must be \"standby\", \"idle\" or \"active\"");
+}
+
 void ReadSectorOverrides(const Json& v, const std::string& field, SimulatedDrive& drive) {
   ReadObject(v, field);
   if (v.size() > kMaxSectorOverrides) {
@@ -348,6 +356,7 @@ SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber
   if (auto* m = Member(d, "latencyMs")) {
     drive.latencyMs = static_cast<int>(ReadUnsigned(*m, at + "latencyMs", 0, kMaxLatencyMs));
   }
+  if (auto* m = Member(d, "powerMode")) drive.powerMode = ReadPowerMode(*m, at + "powerMode");
   return drive;
 }
 

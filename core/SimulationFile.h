@@ -4,8 +4,8 @@
 // A drive object holds "model" and, all optional: "driveNumber", "serial", "firmware", "sectors",
 // "lba48", "smartEnabled", "securityEnabled", "hpaEnabled", "nativeMaxAddress", "aam", "apm",
 // "smart", "identifyHex", "smartDataHex", "smartThresholdsHex", "image", "sectorsHex", "volumes",
-// "failures", "latencyMs". Unknown keys are ignored; anything malformed is refused with one message
-// of the form "<file>: <field>: <problem>".
+// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"). Unknown keys are ignored;
+// anything malformed is refused with one message of the form "<file>: <field>: <problem>".
 #pragma once
 
 #include <array>

@@ -271,5 +271,105 @@ TEST(MonitorCommand, EndsCleanlyOnSigterm) {
   EXPECT_NE(out.str().find("pass: good"), std::string::npos);
 }
 
+int CommandCount(const SimulatedDriveSystem& system, int driveNumber, const std::string& name) {
+  int count = 0;
+  for (const auto& logged : system.CommandLog()) {
+    count += logged.driveNumber == driveNumber && logged.name == name;
+  }
+  return count;
+}
+
+TEST(SmartCommand, NoWakeLeavesAStandbyDriveUnread) {
+  auto system = LoadSystem(RealDrive("SAMSUNG_HD501LJ--CR100-12"));
+  ASSERT_TRUE(system);
+  const int driveNumber = system->Drives().front().driveNumber;
+  system->FindDrive(driveNumber)->powerMode = SimulatedPowerMode::Standby;
+  const CliRun asleep = RunOn(*system, {"--json", "smart", "1", "--no-wake"});
+  EXPECT_EQ(asleep.exitCode, kExitAsleep);
+  EXPECT_EQ(asleep.out, "") << "nothing read, nothing printed";
+  EXPECT_NE(asleep.err.find("Drive 1 is asleep"), std::string::npos) << asleep.err;
+  EXPECT_EQ(CommandCount(*system, driveNumber, "SMART_RETURN_STATUS"), 0);
+  EXPECT_EQ(CommandCount(*system, driveNumber, "SMART_READ_THRESHOLDS"), 0);
+
+  // Awake, or without the option, the drive is read as always.
+  const CliRun awake = RunOn(*system, {"smart", "1", "--no-wake"});
+  EXPECT_EQ(awake.exitCode, kExitOk) << awake.err;
+  system->FindDrive(driveNumber)->powerMode = SimulatedPowerMode::Standby;
+  system->ClearLog();
+  EXPECT_EQ(RunOn(*system, {"smart", "1"}).exitCode, kExitOk);
+  EXPECT_EQ(CommandCount(*system, driveNumber, "CHECK_POWER_MODE"), 0);
+  EXPECT_EQ(RunOn(*system, {"report", "1", "--no-wake"}).exitCode, kExitUsage);
+}
+
+// A drive that has dozed off again by the time each pass asks for its power mode.
+class DozingSystem : public DriveSystem {
+ public:
+  DozingSystem(SimulatedDriveSystem& inner, int sleeper) : inner_(inner), sleeper_(sleeper) {}
+  DriveHandlePtr Open(int driveNumber) override {
+    auto handle = inner_.Open(driveNumber);
+    if (!handle || driveNumber != sleeper_) return handle;
+    return std::make_unique<Handle>(std::move(handle), *inner_.FindDrive(driveNumber));
+  }
+  std::optional<std::string> VolumeName(int driveNumber, int partition) override {
+    return inner_.VolumeName(driveNumber, partition);
+  }
+  std::string DescribeDrive(int driveNumber) const override {
+    return inner_.DescribeDrive(driveNumber);
+  }
+
+ private:
+  class Handle : public DriveHandle {
+   public:
+    Handle(DriveHandlePtr inner, SimulatedDrive& drive) : inner_(std::move(inner)), drive_(drive) {}
+    bool PassThrough(std::span<uint8_t> request) override {
+      if (request.size() > kOffsetCurrentTaskFile + 6 &&
+          request[kOffsetCurrentTaskFile + 6] == 0xE5) {
+        drive_.powerMode = SimulatedPowerMode::Standby;
+      }
+      return inner_->PassThrough(request);
+    }
+
+   private:
+    DriveHandlePtr inner_;
+    SimulatedDrive& drive_;
+  };
+  SimulatedDriveSystem& inner_;
+  int sleeper_;
+};
+
+TEST(MonitorCommand, NoWakePassesLeaveAStandbyDriveAsleep) {
+  auto simulated = LoadSystem(RealDrive("SAMSUNG_HD501LJ--CR100-12"));
+  ASSERT_TRUE(simulated);
+  const int driveNumber = simulated->Drives().front().driveNumber;
+  DozingSystem system(*simulated, driveNumber);
+
+  const CliRun json =
+      RunOn(system, {"--json", "monitor", "--count", "2", "--interval", "0", "--no-wake"});
+  EXPECT_EQ(json.exitCode, kExitOk) << json.err;
+  std::istringstream lines(json.out);
+  std::string line;
+  int passes = 0;
+  while (std::getline(lines, line)) {
+    ++passes;
+    const auto drive = nlohmann::json::parse(line)["drives"][0];
+    EXPECT_EQ(drive["asleep"], true);
+    EXPECT_EQ(drive["powerMode"], "standby");
+    EXPECT_TRUE(drive["readingAge"].is_null()) << "never read by this monitor";
+  }
+  EXPECT_EQ(passes, 2);
+  EXPECT_EQ(simulated->FindDrive(driveNumber)->powerMode, SimulatedPowerMode::Standby);
+  EXPECT_EQ(CommandCount(*simulated, driveNumber, "SMART_RETURN_STATUS"), 0);
+
+  const CliRun text = RunOn(system, {"monitor", "--count", "1", "--no-wake"});
+  EXPECT_NE(text.out.find("[1] SAMSUNG HD501LJ: asleep, no reading yet"), std::string::npos)
+      << text.out;
+
+  // Without the option the pass never asks and wakes the drive with its reads.
+  simulated->ClearLog();
+  EXPECT_EQ(RunOn(system, {"monitor", "--count", "1"}).exitCode, kExitOk);
+  EXPECT_EQ(CommandCount(*simulated, driveNumber, "CHECK_POWER_MODE"), 0);
+  EXPECT_EQ(simulated->FindDrive(driveNumber)->powerMode, SimulatedPowerMode::Active);
+}
+
 }  // namespace
 }  // namespace dv::cli

@@ -196,7 +196,7 @@ TEST(DrivePathTest, NamesFollowTheDriveNumber) {
 }
 
 TEST(CommandNameTest, NamesRoundTrip) {
-  for (int i = 0; i <= static_cast<int>(AtaCommand::ReadSectorsExt); ++i) {
+  for (int i = 0; i <= static_cast<int>(AtaCommand::CheckPowerMode); ++i) {
     const auto c = static_cast<AtaCommand>(i);
     EXPECT_EQ(AtaCommandFromName(AtaCommandName(c)), c);
   }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,113 @@ TEST_F(MonitorPass, ActivityMarkTurnsTwiceInEightPasses) {
   EXPECT_EQ(marks, "|/-\\|/-\\|");
   EXPECT_EQ(monitor_.ActivityPhase(), 1);
   EXPECT_EQ(ActivityMark(7), "\\");
+}
+
+// The same three drives with a clock the test turns, for passes that leave sleeping drives alone.
+class SleepingDrivesPass : public MonitorPass {
+ protected:
+  SleepingDrivesPass() { sleepy_.SetSkipSleepingDrives(true); }
+
+  PassOutcome SleepyPass(int selected = 0) {
+    readings_.clear();
+    return sleepy_.CheckHDDs(selected, [this](const PositionReading& reading, const SmartSectors&) {
+      readings_.push_back(reading);
+    });
+  }
+  void Standby(int driveNumber) {
+    system_.FindDrive(driveNumber)->powerMode = SimulatedPowerMode::Standby;
+  }
+  SimulatedPowerMode ModeOf(int driveNumber) { return system_.FindDrive(driveNumber)->powerMode; }
+  std::vector<std::string> CommandNamesFor(int driveNumber) const {
+    std::vector<std::string> names;
+    for (const auto& logged : system_.CommandLog()) {
+      if (logged.driveNumber == driveNumber) names.push_back(logged.name);
+    }
+    return names;
+  }
+
+  std::chrono::steady_clock::time_point now_{};
+  Monitor sleepy_{system_, drives_, sectors_, [this] { return now_; }};
+};
+
+TEST_F(SleepingDrivesPass, OffByDefaultAPassWakesAStandbyDrive) {
+  EXPECT_FALSE(monitor_.SkipSleepingDrives());
+  Standby(3);
+  EXPECT_TRUE(Pass(0).good);
+  EXPECT_EQ(ModeOf(3), SimulatedPowerMode::Active);
+  EXPECT_FALSE(readings_[1].asleep);
+  for (const auto& name : CommandNamesFor(3)) EXPECT_NE(name, "CHECK_POWER_MODE");
+}
+
+TEST_F(SleepingDrivesPass, StandbyDriveStaysAsleepAndKeepsItsLastReading) {
+  SleepyPass();  // all awake: read, and the readings' times noted
+  EXPECT_EQ(drives_.At(2).Temperature, 40);
+  Standby(3);
+  system_.FindDrive(3)->smartData[0] ^= 0xFF;  // a read now would be noticed
+  system_.ClearLog();
+  now_ += std::chrono::minutes(5);
+
+  for (int pass = 0; pass < 3; ++pass) {
+    EXPECT_TRUE(SleepyPass(2).good);
+    ASSERT_EQ(readings_.size(), 3u);
+    EXPECT_TRUE(readings_[1].asleep);
+    EXPECT_TRUE(readings_[1].shown);
+    EXPECT_FALSE(readings_[1].result.verdictReached) << "nothing read";
+    EXPECT_EQ(readings_[1].readingAge, std::chrono::seconds(300));
+    EXPECT_FALSE(readings_[0].asleep);
+    EXPECT_TRUE(readings_[2].result.Passed());
+  }
+  EXPECT_EQ(ModeOf(3), SimulatedPowerMode::Standby);
+  EXPECT_EQ(CommandNamesFor(3), std::vector<std::string>(3, "CHECK_POWER_MODE"));
+  EXPECT_EQ(drives_.At(2).Temperature, 40);
+  EXPECT_TRUE(drives_.At(2).SMARTStatusOK);
+  EXPECT_EQ(system_.OpenHandleCount(), 0);
+
+  // Awake again (someone else spun it up): read as usual, the reading is fresh.
+  system_.FindDrive(3)->powerMode = SimulatedPowerMode::Idle;
+  SleepyPass();
+  EXPECT_FALSE(readings_[1].asleep);
+  EXPECT_TRUE(readings_[1].result.verdictReached);
+  EXPECT_FALSE(readings_[1].readingAge);
+}
+
+TEST_F(SleepingDrivesPass, AsleepDriveKeepsItsFailingVerdict) {
+  system_.FindDrive(4)->smartStatus = SimulatedSmartStatus::ThresholdExceeded;
+  EXPECT_FALSE(SleepyPass().good);
+  Standby(4);
+  EXPECT_FALSE(SleepyPass().good) << "the last reading failed, the warning goes on";
+  EXPECT_TRUE(readings_[2].asleep);
+  EXPECT_FALSE(drives_.At(3).SMARTStatusOK);
+}
+
+TEST_F(SleepingDrivesPass, DrivesThatCannotAnswerOrNeverWereReadOrAreOff) {
+  // No answer to the power question: read as before.
+  Standby(0);
+  system_.FindDrive(0)->errorBitFailures = {AtaCommand::CheckPowerMode};
+  // Asleep from the start: no reading to keep, nothing known against it.
+  Standby(3);
+  // S.M.A.R.T. off: not monitored, not even asked.
+  drives_.At(3).SMARTEnabled = false;
+  Standby(4);
+
+  EXPECT_TRUE(SleepyPass().good);
+  EXPECT_FALSE(readings_[0].asleep);
+  EXPECT_TRUE(readings_[0].result.Passed());
+  EXPECT_EQ(ModeOf(0), SimulatedPowerMode::Active);
+  EXPECT_TRUE(readings_[1].asleep);
+  EXPECT_FALSE(readings_[1].readingAge);
+  EXPECT_FALSE(readings_[2].asleep);
+  EXPECT_TRUE(CommandNamesFor(4).empty());
+  EXPECT_EQ(ModeOf(4), SimulatedPowerMode::Standby);
+}
+
+TEST_F(SleepingDrivesPass, AReadingIsNotLentToAnotherDriveAtThePosition) {
+  SleepyPass();
+  Standby(3);
+  drives_.At(2).SerialNumber = "another drive";  // a new enumeration put another disk here
+  SleepyPass();
+  EXPECT_TRUE(readings_[1].asleep);
+  EXPECT_FALSE(readings_[1].readingAge);
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#include "core/PowerMode.h"
+
+#include <algorithm>
+
+#include "core/Ioctl.h"
+
+namespace dv {
+
+PowerMode PowerModeFromSectorCount(uint8_t sectorCount) {
+  switch (sectorCount) {
+    case kPowerModeStandby:
+    case 0x01:  // standby, entered through the power-up-in-standby path
+    case 0x40:  // NV cache power mode, spindle spun down
+      return PowerMode::Standby;
+    case kPowerModeIdle:
+    case 0x81:
+    case 0x82:
+    case 0x83:
+      return PowerMode::Idle;
+    case 0x41:  // NV cache power mode, spindle spun up
+    case kPowerModeActiveOrIdle:
+      return PowerMode::Active;
+    default:
+      return PowerMode::Unknown;
+  }
+}
+
+const char* PowerModeName(PowerMode mode) {
+  switch (mode) {
+    case PowerMode::Standby:
+      return "standby";
+    case PowerMode::Idle:
+      return "idle";
+    case PowerMode::Active:
+      return "active";
+    case PowerMode::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+PowerMode ReadPowerMode(DriveSystem& system, int driveNumber) {
+  const DriveHandlePtr handle = OpenDrive(system, driveNumber);
+  if (!handle) return PowerMode::Unknown;
+  const ATACommandResult result =
+      SendATACommand(*handle, MakeAtaCommand(AtaCommand::CheckPowerMode, driveNumber));
+  if (!result.success) return PowerMode::Unknown;
+  return PowerModeFromSectorCount(result.current.sectorCount);
+}
+
+std::string AsleepText(std::optional<std::chrono::seconds> readingAge) {
+  if (!readingAge) return "asleep, no reading yet";
+  const long long seconds = std::max<long long>(0, readingAge->count());
+  std::string age;
+  if (seconds < 60) {
+    age = std::to_string(seconds) + " s";
+  } else if (seconds < 3600) {
+    age = std::to_string(seconds / 60) + " min";
+  } else {
+    age = std::to_string(seconds / 3600) + " h";
+    if (seconds % 3600 >= 60) age += " " + std::to_string(seconds % 3600 / 60) + " min";
+  }
+  return "asleep, reading " + age + " old";
+}
+
+}  // namespace dv
