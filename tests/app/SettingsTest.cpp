@@ -21,14 +21,6 @@ std::unique_ptr<SimulatedDriveSystem> TwoDrives() {
   return DrivesFromJson({DriveJson(0, "ST3500418AS"), DriveJson(1, "WDC WD5000AAKS")});
 }
 
-QString Value(const QByteArray& file, const QString& key) {
-  for (const QByteArray& line : file.split('\n')) {
-    const QString text = QString::fromUtf8(line).trimmed();
-    if (text.startsWith(key + "=")) return text.mid(key.size() + 1);
-  }
-  return QString();
-}
-
 }  // namespace
 
 class SettingsTest : public QObject {
@@ -77,19 +69,19 @@ void SettingsTest::saveWritesListedPositionsOnlyAndKeepsTheRest() {
   form->SMARTForm()->RAWValuesDec->setChecked(true);
   QVERIFY(form->SaveSettings());
   const QByteArray file = kit.ReadSettings();
-  QCOMPARE(Value(file, "HDD1 Temperature Icon"), QString("1"));
-  QCOMPARE(Value(file, "HDD2 Temperature Icon FColor"), QString("65535"));
-  QCOMPARE(Value(file, "HDD2 Temperature Icon BColor"), QString("0"));
+  QCOMPARE(SettingValue(file, "HDD1 Temperature Icon"), QString("1"));
+  QCOMPARE(SettingValue(file, "HDD2 Temperature Icon FColor"), QString("65535"));
+  QCOMPARE(SettingValue(file, "HDD2 Temperature Icon BColor"), QString("0"));
   // Positions above DriveCount keep what an older run stored.
-  QCOMPARE(Value(file, "HDD3 Temperature Icon"), QString("0"));
-  QCOMPARE(Value(file, "HDD3 Temperature Icon FColor"), QString("255"));
-  QCOMPARE(Value(file, "HDD5 Temperature Icon BColor"), QString("16711680"));
-  QVERIFY(Value(file, "HDD4 Temperature Icon").isNull());
-  QCOMPARE(Value(file, "Refresh Interval"), QString("30"));
-  QCOMPARE(Value(file, "RAW Values"), QString("1"));
-  QCOMPARE(Value(file, "Alert Sound"), QString("1"));
-  QCOMPARE(Value(file, "SMTP Port"), QString("25"));
-  QCOMPARE(Value(file, "SMTP Delay"), QString("20"));
+  QCOMPARE(SettingValue(file, "HDD3 Temperature Icon"), QString("0"));
+  QCOMPARE(SettingValue(file, "HDD3 Temperature Icon FColor"), QString("255"));
+  QCOMPARE(SettingValue(file, "HDD5 Temperature Icon BColor"), QString("16711680"));
+  QVERIFY(SettingValue(file, "HDD4 Temperature Icon").isNull());
+  QCOMPARE(SettingValue(file, "Refresh Interval"), QString("30"));
+  QCOMPARE(SettingValue(file, "RAW Values"), QString("1"));
+  QCOMPARE(SettingValue(file, "Alert Sound"), QString("1"));
+  QCOMPARE(SettingValue(file, "SMTP Port"), QString("25"));
+  QCOMPARE(SettingValue(file, "SMTP Delay"), QString("20"));
   QVERIFY(file.contains("[Other]\nkept=yes"));
   // The colours of hidden rows were loaded all the same, and a later start still sees them.
   QCOMPARE(form->Drives().At(3).TrayFontColor, 255u);

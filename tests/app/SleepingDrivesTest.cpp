@@ -16,14 +16,6 @@ std::unique_ptr<SimulatedDriveSystem> TwoDrives() {
   return DrivesFromJson({DriveJson(0, "ST3500418AS", "ok", 35), DriveJson(1, "WDC WD5000AAKS")});
 }
 
-QString Value(const QByteArray& file, const QString& key) {
-  for (const QByteArray& line : file.split('\n')) {
-    const QString text = QString::fromUtf8(line).trimmed();
-    if (text.startsWith(key + "=")) return text.mid(key.size() + 1);
-  }
-  return QString();
-}
-
 }  // namespace
 
 class SleepingDrivesTest : public QObject {
@@ -61,13 +53,13 @@ void SleepingDrivesTest::settingIsLoadedAndSaved() {
     QVERIFY(form->SkipSleepCB->isChecked());
     form->SkipSleepCB->setChecked(false);
     QVERIFY(form->SaveSettings());
-    QCOMPARE(Value(kit.ReadSettings(), "Skip Sleeping Drives"), QString("0"));
+    QCOMPARE(SettingValue(kit.ReadSettings(), "Skip Sleeping Drives"), QString("0"));
   }
   WindowTestKit kit(TwoDrives());
   auto form = kit.Start();
   form->SkipSleepCB->setChecked(true);
   QVERIFY(form->SaveSettings());
-  QCOMPARE(Value(kit.ReadSettings(), "Skip Sleeping Drives"), QString("1"));
+  QCOMPARE(SettingValue(kit.ReadSettings(), "Skip Sleeping Drives"), QString("1"));
 }
 
 void SleepingDrivesTest::passOnLeavesAStandbyDriveAsleepAndSaysSo() {

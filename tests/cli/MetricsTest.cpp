@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "TestFolder.h"
 #include "cli/Metrics.h"
 
 namespace dv::cli {
@@ -235,13 +236,7 @@ TEST(MetricsDriveFromReading, TakesOnlyWhatThisReadGave) {
 
 class MetricsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("dv-metrics-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
+  void SetUp() override { folder_ = dv::test::MakeTestFolder("dv-metrics"); }
   void TearDown() override { fs::remove_all(folder_); }
 
   static std::string Read(const fs::path& path) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "TestFolder.h"
 #include "cli/Cli.h"
 #include "core/SimulatedDrives.h"
 
@@ -49,11 +50,7 @@ class PeekingSystem : public DriveSystem {
 class MonitorTextfile : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("dv-textfile-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    folder_ = dv::test::MakeTestFolder("dv-textfile");
     std::string error;
     simulated_ = SimulatedDriveSystem::Load(kDemoDir, error);
     ASSERT_TRUE(simulated_) << error;

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "TestFolder.h"
 #include "cli/Cli.h"
 #include "cli/CliTestKit.h"
 #include "core/SimulatedDrives.h"
@@ -116,13 +117,7 @@ TEST(PositionArgument, WordsAreUsageErrorsNumbersOutOfRangeAreNot) {
 
 class ReportCommand : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("dv-cli-report-" +
-               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
+  void SetUp() override { folder_ = dv::test::MakeTestFolder("dv-cli-report"); }
   void TearDown() override { fs::remove_all(folder_); }
   static std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestFolder.h"
 #include "core/DriveSystemFactory.h"
 #include "core/Ioctl.h"
 #include "core/SimulatedDrives.h"
@@ -135,10 +136,7 @@ TEST_F(DriveSystemOptions, BadSimulationFileGivesNoSystem) {
 class DemoDataLookup : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("dv-demo-lookup-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    root_ = dv::test::MakeTestFolder("dv-demo-lookup");
     fs::create_directories(root_ / "bin");
   }
   void TearDown() override { fs::remove_all(root_); }

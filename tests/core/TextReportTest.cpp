@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "TestFolder.h"
 #include "core/SmartSectorBuilder.h"
 #include "core/TextReport.h"
 
@@ -90,13 +91,7 @@ TEST_F(TextReport, ColumnsOfFortyAndSevenWithLongCellsWrittenWhole) {
 
 class ReportFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("dv-report-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
+  void SetUp() override { folder_ = dv::test::MakeTestFolder("dv-report"); }
   void TearDown() override { fs::remove_all(folder_); }
 
   static std::string Read(const fs::path& path) {

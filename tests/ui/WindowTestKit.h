@@ -74,6 +74,15 @@ inline std::string DriveJson(int driveNumber, const std::string& model,
          std::to_string(temperature) + "}]}}";
 }
 
+// The value of `key` in a settings file's text; empty when the key is missing.
+inline QString SettingValue(const QByteArray& file, const QString& key) {
+  for (const QByteArray& line : file.split('\n')) {
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (text.startsWith(key + "=")) return text.mid(key.size() + 1);
+  }
+  return QString();
+}
+
 inline std::unique_ptr<SimulatedDriveSystem> DrivesFromJson(
     const std::vector<std::string>& drives) {
   std::string text = "{\"drives\":[";
