@@ -1,0 +1,124 @@
+// NVMe drives: the three admin commands the program sends, their guard, and the decoders of the
+// identify data and the SMART / Health Information log (log page 02h). Decoders are pure
+// functions over the bytes the controller returned.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/AttributeRows.h"
+
+namespace dv {
+
+inline constexpr size_t kNvmeIdentifySize = 4096;
+inline constexpr size_t kNvmeHealthLogSize = 512;
+inline constexpr uint8_t kNvmeOpcodeGetLogPage = 0x02;
+inline constexpr uint8_t kNvmeOpcodeIdentify = 0x06;
+inline constexpr uint8_t kNvmeHealthLogId = 0x02;
+inline constexpr uint32_t kNvmeAllNamespaces = 0xFFFFFFFF;
+
+// The NVMe catalogue: everything the program ever sends to an NVMe controller. All three read.
+enum class NvmeAdminCommand {
+  IdentifyController,  // 06h, CNS 01h, 4096 bytes
+  IdentifyNamespace,   // 06h, CNS 00h, namespace 1, 4096 bytes
+  HealthLog,           // 02h, log 02h, namespace FFFFFFFFh, 512 bytes
+};
+
+// One admin command as the back ends pass it on (data always flows from the controller).
+struct NvmeAdminRequest {
+  uint8_t opcode = 0;
+  uint32_t namespaceId = 0;
+  uint32_t cdw10 = 0;
+  uint32_t cdw11 = 0;
+  uint32_t dataLength = 0;
+  bool dataIn = true;  // false would be a write direction, which the guard refuses
+};
+
+NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command);
+// The guard: which catalogue command a request is, or nullopt for anything else (another opcode,
+// another CNS or log, a write direction, another length).
+std::optional<NvmeAdminCommand> ClassifyNvmeAdminCommand(const NvmeAdminRequest& request);
+
+// "Identify Controller", "Identify Namespace", "SMART / Health Log".
+const char* NvmeAdminCommandName(NvmeAdminCommand command);
+
+// What Identify Controller gives: the text fields trimmed of the space padding.
+struct NvmeIdentity {
+  uint16_t PciVendorId = 0;      // bytes 0-1
+  std::string SerialNumber;      // bytes 4-23
+  std::string ModelNumber;       // bytes 24-63
+  std::string FirmwareRevision;  // bytes 64-71
+};
+std::optional<NvmeIdentity> DecodeNvmeIdentifyController(std::span<const uint8_t> data);
+
+// Namespace size from Identify Namespace: NSZE (bytes 0-7) and the data size of the formatted LBA
+// format (FLBAS bits 3:0 into the LBA format list at byte 128, LBADS as a power of two).
+struct NvmeNamespaceSize {
+  uint64_t Blocks = 0;
+  uint32_t BlockSize = 0;
+  uint64_t Bytes() const;  // saturates instead of overflowing
+};
+std::optional<NvmeNamespaceSize> DecodeNvmeIdentifyNamespace(std::span<const uint8_t> data);
+
+// A 128-bit little-endian counter of the health log.
+struct NvmeCounter {
+  uint64_t Low = 0;
+  uint64_t High = 0;
+  std::string Decimal() const;  // the full value in decimal
+};
+
+// Critical-warning bits.
+inline constexpr uint8_t kNvmeWarningSpare = 0x01;
+inline constexpr uint8_t kNvmeWarningTemperature = 0x02;
+inline constexpr uint8_t kNvmeWarningReliability = 0x04;
+inline constexpr uint8_t kNvmeWarningReadOnly = 0x08;
+inline constexpr uint8_t kNvmeWarningVolatileBackup = 0x10;
+inline constexpr uint8_t kNvmeWarningPersistentMemory = 0x20;
+
+struct NvmeHealth {
+  uint8_t CriticalWarning = 0;                   // byte 0
+  uint16_t CompositeTemperatureK = 0;            // bytes 1-2, kelvin
+  uint8_t AvailableSpare = 0;                    // byte 3, percent
+  uint8_t AvailableSpareThreshold = 0;           // byte 4, percent
+  uint8_t PercentageUsed = 0;                    // byte 5 (may exceed 100)
+  NvmeCounter DataUnitsRead;                     // bytes 32-47, thousands of 512-byte units
+  NvmeCounter DataUnitsWritten;                  // bytes 48-63
+  NvmeCounter HostReadCommands;                  // bytes 64-79
+  NvmeCounter HostWriteCommands;                 // bytes 80-95
+  NvmeCounter ControllerBusyTime;                // bytes 96-111, minutes
+  NvmeCounter PowerCycles;                       // bytes 112-127
+  NvmeCounter PowerOnHours;                      // bytes 128-143
+  NvmeCounter UnsafeShutdowns;                   // bytes 144-159
+  NvmeCounter MediaErrors;                       // bytes 160-175
+  NvmeCounter ErrorLogEntries;                   // bytes 176-191
+  uint32_t WarningTemperatureMinutes = 0;        // bytes 192-195
+  uint32_t CriticalTemperatureMinutes = 0;       // bytes 196-199
+  std::array<uint16_t, 8> SensorTemperatureK{};  // bytes 200-215, 0 = not reported
+
+  bool Passed() const { return CriticalWarning == 0; }
+};
+std::optional<NvmeHealth> DecodeNvmeHealthLog(std::span<const uint8_t> data);
+
+// Kelvin to whole degrees Celsius, as both the log (K - 273) and the kernel's hwmon
+// (millidegrees from K - 273.15, rounded to the nearest degree) give the same figure.
+int NvmeCelsius(uint16_t kelvin);
+int HwmonMillidegreesToCelsius(long long millidegrees);
+
+// The names of the set critical-warning bits, in bit order ("available spare below threshold",
+// "temperature", "reliability degraded", "read-only", "volatile memory backup failed",
+// "persistent memory region read-only").
+std::vector<std::string> NvmeCriticalWarningNames(uint8_t criticalWarning);
+
+// One row per health-log field, in the same seven cells as the ATA attribute rows: the value in the
+// Raw cell (in the chosen HEX/DEC form), the Threshold cell for the available spare, the Status
+// cell where a rule exists (spare below threshold, percentage used above 100, media errors above
+// 0).
+std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
+                                              RawPresentation presentation);
+
+}  // namespace dv
