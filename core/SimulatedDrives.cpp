@@ -200,6 +200,15 @@ Reply CheckPowerMode(const SimulatedDrive& drive, const AtaRequestHeader& header
   return reply;
 }
 
+// A read of the verdict starts a pass: the drive's attributes move on to that pass's set.
+void NextSmartPass(SimulatedDrive& drive) {
+  if (drive.smartPasses.empty()) return;
+  const size_t index = std::min(drive.smartPassesServed, drive.smartPasses.size() - 1);
+  drive.smartData = drive.smartPasses[index].data;
+  drive.smartThresholds = drive.smartPasses[index].thresholds;
+  ++drive.smartPassesServed;
+}
+
 // Whether a command has to reach the medium, which spins a sleeping drive up. The S.M.A.R.T.
 // switches and SET FEATURES are taken to be answered by the electronics alone, as is READ NATIVE
 // MAX ADDRESS; CHECK POWER MODE exists precisely so that it never wakes the drive.
@@ -235,6 +244,7 @@ Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& 
     case AtaCommand::SmartReadThresholds:
       return smartOn ? CopyOut(drive.smartThresholds, header, data) : Aborted(header);
     case AtaCommand::SmartReturnStatus:
+      if (smartOn) NextSmartPass(drive);
       return smartOn ? ReturnStatus(drive, header) : Aborted(header);
     case AtaCommand::SmartAutoOffline:
       return smartOn && (drive.smartData[kOfflineCapabilityByte] & 0x02) ? Completed(header)

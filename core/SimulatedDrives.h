@@ -52,6 +52,15 @@ struct SimulatedDrive {
   std::string imagePath;                  // disk image answering sector reads; empty for none
   std::map<uint64_t, Sector> sectors;     // sectors that override the image
   std::map<int, std::string> volumes;     // primary partition (1..4) -> volume name
+  // Attribute and threshold sectors per S.M.A.R.T. read, so counters can change between passes:
+  // each RETURN STATUS puts the next pair in smartData and smartThresholds (the first one puts
+  // the first pair; after the last, the last stays). Empty: the sectors stay as they are.
+  struct SmartPass {
+    Sector data{};
+    Sector thresholds{};
+  };
+  std::vector<SmartPass> smartPasses;
+  size_t smartPassesServed = 0;
 };
 
 // Sets byte 511 so that all 512 bytes add up to 0 modulo 256 (the S.M.A.R.T. sector checksum, and

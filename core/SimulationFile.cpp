@@ -26,6 +26,7 @@ constexpr size_t kMaxFailureNames = 64;
 constexpr uint64_t kMaxLatencyMs = 10000;
 constexpr uint8_t kDefaultFeatureLevel = 0x80;
 constexpr uint16_t kSmartSectorRevision = 0x0010;
+constexpr size_t kMaxSimulatedPasses = 1000;
 
 // A problem in the file: which field, and what is wrong with it.
 struct FieldError {
@@ -247,9 +248,22 @@ SimulatedSmartFields ReadSmartFields(const Json* smart, const std::string& at,
   }
   if (auto* m = Member(*smart, "attributes")) {
     const std::string listField = field + ".attributes";
-    ReadArray(*m, listField, kMaxSimulatedAttributes);
-    for (size_t i = 0; i < m->size(); ++i) {
-      f.attributes.push_back(ReadAttribute((*m)[i], listField + "[" + std::to_string(i) + "]"));
+    const bool perPass = m->is_array() && !m->empty() && (*m)[0].is_array();
+    ReadArray(*m, listField, perPass ? kMaxSimulatedPasses : kMaxSimulatedAttributes);
+    if (perPass) {
+      for (size_t pass = 0; pass < m->size(); ++pass) {
+        const std::string setField = listField + "[" + std::to_string(pass) + "]";
+        ReadArray((*m)[pass], setField, kMaxSimulatedAttributes);
+        auto& set = f.passAttributes.emplace_back();
+        for (size_t i = 0; i < (*m)[pass].size(); ++i) {
+          set.push_back(ReadAttribute((*m)[pass][i], setField + "[" + std::to_string(i) + "]"));
+        }
+      }
+      f.attributes = f.passAttributes.front();
+    } else {
+      for (size_t i = 0; i < m->size(); ++i) {
+        f.attributes.push_back(ReadAttribute((*m)[i], listField + "[" + std::to_string(i) + "]"));
+      }
     }
   }
   return f;
@@ -339,6 +353,12 @@ SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber
   drive.identify = BuildIdentifySector(identify);
   drive.smartData = BuildSmartDataSector(smart);
   drive.smartThresholds = BuildSmartThresholdsSector(smart);
+  for (const auto& set : smart.passAttributes) {
+    SimulatedSmartFields passFields = smart;
+    passFields.attributes = set;
+    drive.smartPasses.push_back(
+        {BuildSmartDataSector(passFields), BuildSmartThresholdsSector(passFields)});
+  }
   if (auto* m = Member(d, "identifyHex")) drive.identify = ReadHexSector(*m, at + "identifyHex");
   if (auto* m = Member(d, "smartDataHex")) drive.smartData = ReadHexSector(*m, at + "smartDataHex");
   if (auto* m = Member(d, "smartThresholdsHex")) {

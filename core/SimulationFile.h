@@ -4,8 +4,10 @@
 // A drive object holds "model" and, all optional: "driveNumber", "serial", "firmware", "sectors",
 // "lba48", "smartEnabled", "securityEnabled", "hpaEnabled", "nativeMaxAddress", "aam", "apm",
 // "smart", "identifyHex", "smartDataHex", "smartThresholdsHex", "image", "sectorsHex", "volumes",
-// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"). Unknown keys are ignored;
-// anything malformed is refused with one message of the form "<file>: <field>: <problem>".
+// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"). "smart.attributes" is a
+// list of attribute objects, or a list of such lists: one set per S.M.A.R.T. read, the last one
+// staying. Unknown keys are ignored; anything malformed is refused with one message of the form
+// "<file>: <field>: <problem>".
 #pragma once
 
 #include <array>
@@ -53,6 +55,9 @@ struct SimulatedSmartFields {
   bool offlineCollection = true;  // READ DATA byte 367 bit 1
   bool attributeAutosave = true;  // READ DATA byte 368 bit 1
   std::vector<SimulatedAttribute> attributes;
+  // When "attributes" is a list of lists: one attribute set per monitoring pass, the first of them
+  // also in `attributes`.
+  std::vector<std::vector<SimulatedAttribute>> passAttributes;
 };
 
 inline constexpr int kMaxSimulatedAttributes = 30;  // entries in a S.M.A.R.T. sector
