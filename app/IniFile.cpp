@@ -114,6 +114,17 @@ std::filesystem::path SettingsFilePath() {
   return UserHomeFolder() / ".config" / kSettingsFileName;
 }
 
+std::filesystem::path CounterStateFilePath() {
+  if (const char* appData = std::getenv("APPDATA"); appData && *appData)
+    return std::filesystem::path(appData) / "Diskvigil-counters.json";
+  const std::filesystem::path folder = [] {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+      return std::filesystem::path(state);
+    return UserHomeFolder() / ".local" / "state";
+  }();
+  return folder / "diskvigil" / "counters.json";
+}
+
 std::optional<int32_t> ParseProfileInteger(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   bool negative = false;

@@ -25,6 +25,11 @@ inline constexpr std::uintmax_t kMaxSettingsFileSize = 1024 * 1024;
 // "/Diskvigil.ini".
 std::filesystem::path SettingsFilePath();
 
+// Where the watched counters' last values are kept: beside the settings file as
+// "Diskvigil-counters.json" when APPDATA is set, else $XDG_STATE_HOME (or ~/.local/state) +
+// "/diskvigil/counters.json".
+std::filesystem::path CounterStateFilePath();
+
 // The user's home folder: $HOME when set, else the account's home from the system's user database
 // (Linux) or %USERPROFILE% (Windows). Empty when none is known.
 std::filesystem::path UserHomeFolder();

@@ -171,6 +171,10 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
   Family threshold("attribute_threshold",
                    "The threshold below which a S.M.A.R.T. attribute counts as failed.");
   Family raw("attribute_raw", "The 48-bit raw value of a S.M.A.R.T. attribute.");
+  Family caution("caution",
+                 "1 when a counter that predicts failure (IDs 5, 187, 188, 197, 198, 199) rose, "
+                 "else 0. No sample when the counters are unknown.");
+  Family asleep("asleep", "1 when the drive was in standby and left unread by the pass, else 0.");
   Family lastPass("last_pass_timestamp_seconds",
                   "When the last monitoring pass ended, in seconds since the Unix epoch.");
 
@@ -184,6 +188,8 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
     if (drive.temperatureCelsius)
       temperature.Add(labels, std::to_string(*drive.temperatureCelsius));
     if (drive.airflowCelsius) airflow.Add(labels, std::to_string(*drive.airflowCelsius));
+    if (drive.caution) caution.Add(labels, *drive.caution ? "1" : "0");
+    if (drive.smartEnabled) asleep.Add(labels, drive.asleep ? "1" : "0");
     std::set<uint8_t> ids;
     for (const MetricsAttribute& attribute : drive.attributes) {
       if (!ids.insert(attribute.id).second) continue;
@@ -198,8 +204,8 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
   lastPass.Add("", std::to_string(static_cast<long long>(passTime)));
 
   std::string out;
-  for (const Family* family :
-       {&enabled, &healthy, &temperature, &airflow, &value, &worst, &threshold, &raw, &lastPass}) {
+  for (const Family* family : {&enabled, &healthy, &temperature, &airflow, &value, &worst,
+                               &threshold, &raw, &caution, &asleep, &lastPass}) {
     family->AppendTo(out);
   }
   return out;
@@ -241,12 +247,16 @@ std::optional<std::string> WriteMetricsFile(const std::string& path, std::string
   return std::nullopt;
 }
 
-void MetricsTextfile::Take(const PositionReading& reading, const SmartSectors& sectors) {
+void MetricsTextfile::Take(const PositionReading& reading, const SmartSectors& sectors,
+                           std::optional<bool> caution) {
   if (!table_.IsListed(reading.position)) return;
   const Drive& drive = table_.At(reading.position);
-  drives_.push_back(MakeMetricsDrive(system_.DescribeDrive(drive.DriveNumber), drive,
-                                     reading.monitored ? reading.result : ReadSmartResult{},
-                                     sectors));
+  MetricsDrive entry =
+      MakeMetricsDrive(system_.DescribeDrive(drive.DriveNumber), drive,
+                       reading.monitored ? reading.result : ReadSmartResult{}, sectors);
+  entry.caution = caution;
+  entry.asleep = reading.asleep;
+  drives_.push_back(std::move(entry));
 }
 
 std::optional<std::string> MetricsTextfile::WritePass(std::time_t passTime) {

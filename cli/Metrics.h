@@ -38,6 +38,8 @@ struct MetricsDrive {
   std::optional<unsigned> temperatureCelsius;
   std::optional<unsigned> airflowCelsius;
   std::vector<MetricsAttribute> attributes;  // empty when the sectors were not read
+  std::optional<bool> caution;  // a watched counter rose; empty when the counters are unknown
+  bool asleep = false;          // left in standby by this pass, nothing read
 };
 
 // The drive's entry from one read. `sectors` are used only when `result` says they were read
@@ -64,7 +66,9 @@ class MetricsTextfile {
       : system_(system), table_(table), path_(std::move(path)) {}
 
   // For the pass's observer, while `sectors` hold this position's data.
-  void Take(const PositionReading& reading, const SmartSectors& sectors);
+  // `caution`: whether the drive's watched counters rose, when they are known.
+  void Take(const PositionReading& reading, const SmartSectors& sectors,
+            std::optional<bool> caution = std::nullopt);
   // Writes what this pass took and starts the next pass afresh; the error text on failure.
   std::optional<std::string> WritePass(std::time_t passTime);
 

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <csignal>
 #include <ctime>
+#include <map>
 #include <ostream>
 #include <set>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Metrics.h"
 #include "core/AttributeRows.h"
+#include "core/Counters.h"
 #include "core/Monitor.h"
 #include "core/PowerMode.h"
 #include "core/SmartData.h"
@@ -119,6 +121,14 @@ std::string TemperatureText(uint8_t celsius) {
   return celsius == 0 ? "..." : std::to_string(celsius) + " C";
 }
 
+// The watch over the counters that predict failure, on the state file the desktop program keeps
+// too. A file set aside is named on standard error.
+CounterWatch OpenCounterWatch(CliContext& ctx) {
+  CounterWatch watch({CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically});
+  if (const auto note = watch.Load()) ctx.err << *note << "\n";
+  return watch;
+}
+
 // Keys in the order the documentation lists them.
 using OrderedJson = nlohmann::ordered_json;
 
@@ -126,7 +136,22 @@ std::string DumpOrdered(const OrderedJson& value, int indent) {
   return value.dump(indent, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
 }
 
-OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRow>& rows) {
+OrderedJson CautionJson(const std::vector<CounterRise>& caution) {
+  OrderedJson list = OrderedJson::array();
+  for (const CounterRise& rise : caution) {
+    list.push_back({{"id", rise.id}, {"name", rise.name}, {"from", rise.from}, {"to", rise.to}});
+  }
+  return list;
+}
+
+std::string CautionText(const std::vector<CounterRise>& caution) {
+  std::string text;
+  for (const CounterRise& rise : caution) text += (text.empty() ? "" : "; ") + DescribeRise(rise);
+  return text;
+}
+
+OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRow>& rows,
+                      const std::vector<CounterRise>& caution) {
   const Temperatures t = FreshTemperatures(reading);
   OrderedJson rowsJson = OrderedJson::array();
   for (const AttributeRow& row : rows) rowsJson.push_back(row);
@@ -135,15 +160,18 @@ OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRo
           {"readOK", reading.result.sectorsRead},
           {"temperatures",
            {{"current", t.Current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
-          {"rows", rowsJson}};
+          {"rows", rowsJson},
+          {"caution", CautionJson(caution)}};
 }
 
-std::string SmartText(const DriveReading& reading, const std::vector<AttributeRow>& rows) {
+std::string SmartText(const DriveReading& reading, const std::vector<AttributeRow>& rows,
+                      const std::vector<CounterRise>& caution) {
   const Drive& drive = reading.table.At(reading.position);
   const Temperatures t = FreshTemperatures(reading);
   std::string text =
       "Drive " + std::to_string(reading.position) + ": " + PrintableText(drive.ModelNumber) + "\n";
   text += "S.M.A.R.T.: " + (drive.SMARTEnabled ? VerdictText(drive, reading.result) : "off") + "\n";
+  for (const CounterRise& rise : caution) text += "Caution: " + DescribeRise(rise) + "\n";
   if (!reading.result.sectorsRead) return text;
   text += "Temperature: " + std::to_string(t.Current) + " C (low " + TemperatureText(t.Low) +
           ", high " + TemperatureText(t.High) + ", airflow " + TemperatureText(t.Airflow) + ")\n";
@@ -268,9 +296,16 @@ class PassPrinter {
       readings_.push_back(reading);
     };
   }
+  // The rises standing for a position in this pass.
+  void NoteCaution(int position, std::vector<CounterRise> caution) {
+    cautions_[position] = std::move(caution);
+  }
 
   std::string Line(bool json, bool good) const { return json ? JsonLine(good) : TextLine(good); }
-  void Clear() { readings_.clear(); }
+  void Clear() {
+    readings_.clear();
+    cautions_.clear();
+  }
   const std::vector<PositionReading>& Readings() const { return readings_; }
 
  private:
@@ -291,6 +326,7 @@ class PassPrinter {
         entry["temperature"] = drive.Temperature;
         entry["readingAge"] = r.readingAge ? OrderedJson(r.readingAge->count()) : OrderedJson();
       }
+      if (const auto* caution = CautionOf(r.position)) entry["caution"] = CautionJson(*caution);
       drives.push_back(entry);
     }
     return DumpOrdered({{"time", NowText()}, {"good", good}, {"drives", drives}}, -1);
@@ -303,17 +339,25 @@ class PassPrinter {
       line += "  [" + std::to_string(r.position) + "] " + PrintableText(drive.ModelNumber) + ": ";
       if (r.asleep) {
         line += AsleepText(r.readingAge);
-        continue;
+      } else {
+        line += VerdictText(drive, r.result);
+        if (r.result.sectorsRead) line += " " + std::to_string(drive.Temperature) + " C";
       }
-      line += VerdictText(drive, r.result);
-      if (r.result.sectorsRead) line += " " + std::to_string(drive.Temperature) + " C";
+      if (const auto* caution = CautionOf(r.position))
+        line += ", caution: " + CautionText(*caution);
     }
     return line + (good ? "  pass: good\n" : "  pass: BAD\n");
+  }
+
+  const std::vector<CounterRise>* CautionOf(int position) const {
+    const auto found = cautions_.find(position);
+    return found == cautions_.end() || found->second.empty() ? nullptr : &found->second;
   }
 
   const DriveTable& table_;
   bool noWake_;
   std::vector<PositionReading> readings_;
+  std::map<int, std::vector<CounterRise>> cautions_;
 };
 
 }  // namespace
@@ -327,7 +371,18 @@ int RunSmart(CliContext& ctx) {
   }
 
   const auto rows = FreshRows(reading, arguments->presentation);
-  ctx.out << (ctx.json ? DumpOrdered(SmartJson(reading, rows), 2) : SmartText(reading, rows));
+  // Against the stored values, without storing: a look from here does not use up a warning.
+  std::vector<CounterRise> caution;
+  const Drive& drive = reading.table.At(reading.position);
+  if (drive.SMARTEnabled) {
+    const CounterWatch watch = OpenCounterWatch(ctx);
+    caution =
+        reading.result.sectorsRead
+            ? watch.Peek(drive.ModelNumber, drive.SerialNumber, reading.sectors.SMARTData).caution
+            : watch.Caution(drive.ModelNumber, drive.SerialNumber);
+  }
+  ctx.out << (ctx.json ? DumpOrdered(SmartJson(reading, rows, caution), 2)
+                       : SmartText(reading, rows, caution));
   return reading.result.Passed() ? kExitOk : kExitUnhealthy;
 }
 
@@ -379,6 +434,19 @@ static void SendWarningMail(CliContext& ctx, const std::filesystem::path& settin
   ctx.err << MailOutcomeLine(SendReport(ctx, settingsPath, drives)) << "\n" << std::flush;
 }
 
+// The counters of one monitored position checked (a fresh reading) or looked up (a drive left
+// asleep); nothing for a position not monitored or not read.
+static std::optional<std::vector<CounterRise>> WatchCounters(CounterWatch& counters,
+                                                             const DriveTable& table,
+                                                             const PositionReading& reading,
+                                                             const SmartSectors& sectors) {
+  if (!reading.monitored || !table.IsListed(reading.position)) return std::nullopt;
+  const Drive& drive = table.At(reading.position);
+  if (reading.asleep) return counters.Caution(drive.ModelNumber, drive.SerialNumber);
+  if (!reading.result.sectorsRead) return std::nullopt;
+  return counters.Take(drive.ModelNumber, drive.SerialNumber, sectors.SMARTData).caution;
+}
+
 int RunMonitor(CliContext& ctx) {
   const auto settingsPath = TakeSettingsOption(ctx).value_or(SettingsFilePath());
   const auto arguments = ParseMonitorArguments(ctx);
@@ -394,18 +462,27 @@ int RunMonitor(CliContext& ctx) {
   PassPrinter printer(table, arguments->noWake);
   std::optional<MetricsTextfile> textfile;
   if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
+  CounterWatch counters = OpenCounterWatch(ctx);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
     const auto print = printer.Observer();
-    lastGood = monitor
-                   .CheckHDDs(0,
-                              [&](const PositionReading& reading, const SmartSectors& sectors) {
-                                print(reading, sectors);
-                                if (textfile) textfile->Take(reading, sectors);
-                              })
-                   .good;
+    lastGood =
+        monitor
+            .CheckHDDs(0,
+                       [&](const PositionReading& reading, const SmartSectors& sectors) {
+                         print(reading, sectors);
+                         const auto caution = WatchCounters(counters, table, reading, sectors);
+                         if (caution) printer.NoteCaution(reading.position, *caution);
+                         if (textfile) {
+                           textfile->Take(
+                               reading, sectors,
+                               caution ? std::optional<bool>(!caution->empty()) : std::nullopt);
+                         }
+                       })
+            .good;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
+    if (const auto error = counters.Save()) ctx.err << *error << "\n" << std::flush;
     // A file that cannot be written at the first pass is a mistake in the command; later it may
     // be passing trouble, so the monitor says so and goes on.
     if (const auto error = textfile ? textfile->WritePass(std::time(nullptr)) : std::nullopt) {

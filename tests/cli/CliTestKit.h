@@ -2,7 +2,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -21,7 +24,23 @@ struct CliRun {
   std::string err;
 };
 
+// The monitor keeps a counter state file; a test run keeps it in a folder of its own (removed at
+// exit) instead of the user's. A test that sets XDG_STATE_HOME itself afterwards wins.
+inline void KeepCounterStateAside() {
+  struct Folder {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("dv-cli-state-" + std::to_string(getpid()));
+    Folder() { setenv("XDG_STATE_HOME", path.c_str(), 1); }
+    ~Folder() {
+      std::error_code error;
+      std::filesystem::remove_all(path, error);
+    }
+  };
+  static const Folder folder;
+}
+
 inline CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
+  KeepCounterStateAside();
   std::ostringstream out;
   std::ostringstream err;
   CliRun run;
