@@ -32,6 +32,7 @@
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
+#include "ui/TwoLineCheckBox.h"
 #include "ui/UpDown.h"
 
 namespace dv {
@@ -200,9 +201,9 @@ void TMainForm::BuildSettingsGroup() {
   HDDRefreshIntUD->setGeometry(158, 39, 15, 20);
   HDDRefreshIntUD->SetAssociate(HDDRefreshIntE);
   AlertCB = new QCheckBox("Alert Sound", g);
-  AlertCB->setGeometry(8, 64, 160, 18);
+  AlertCB->setGeometry(8, 64, 106, 18);
   BallHCB = new QCheckBox("Balloon Hints", g);
-  BallHCB->setGeometry(8, 84, 160, 18);
+  BallHCB->setGeometry(8, 84, 106, 18);
   AutoRunCB = new QCheckBox("AutoRun", g);
   AutoRunCB->setGeometry(8, 104, 100, 18);
   // In the free room below AutoRun and left of the two buttons, which is narrow: a face two
@@ -213,6 +214,14 @@ void TMainForm::BuildSettingsGroup() {
   SkipSleepCB->setFont(narrow);
   SkipSleepCB->setGeometry(7, 124, 118, 18);
   SkipSleepCB->setToolTip("Leave drives in standby asleep: their last reading stands");
+  // Beside it, right of AutoRun and above the buttons: too narrow for one line, so the caption
+  // takes two.
+  CounterWarnCB = new TwoLineCheckBox("Counter Warnings", g);
+  CounterWarnCB->setFont(narrow);
+  CounterWarnCB->setGeometry(115, 82, 59, 34);
+  CounterWarnCB->setToolTip(
+      "Warn once when a counter that predicts failure rises (reallocated, pending or "
+      "uncorrectable sectors, time-outs, CRC errors)");
   SMTPSB = MakeSpeedButton(g, QStyle::SP_MessageBoxInformation, "SMTP Reports & Warnings",
                            QRect(126, 116, 23, 22));
   SaveSettingsSB =
@@ -306,6 +315,8 @@ void TMainForm::ConnectHandlers() {
   connect(SMARTMonCB, &QCheckBox::toggled, this, [this] { SMARTMonCBClick(); });
   connect(SkipSleepCB, &QCheckBox::toggled, this,
           [this](bool on) { monitor_->SetSkipSleepingDrives(on); });
+  connect(CounterWarnCB, &QCheckBox::toggled, this,
+          [this](bool on) { CounterWarningsToggled(on); });
   connect(HDDRefreshIntUD, &UpDown::clicked, this, [this] { HDDRefreshIntUDClick(); });
   connect(SaveSettingsSB, &QToolButton::clicked, this, [this] { SaveSettingsSBClick(); });
   connect(SMTPSB, &QToolButton::clicked, this, [this] { SMTPSBClick(); });

@@ -15,6 +15,7 @@
 #include "app/OsVersion.h"
 #include "app/SendRepUnit.h"
 #include "core/AamApm.h"
+#include "core/Counters.h"
 #include "core/Drive.h"
 #include "core/Mbr.h"
 #include "core/SmartData.h"
@@ -78,6 +79,8 @@ struct MainFormContext {
   std::function<ReportText(const std::vector<ReportDrive>&, std::chrono::system_clock::time_point)>
       composeReport;
   ReportSender sendReport;
+  // The state file of the counter warnings; empty keeps the counters' last values in memory only.
+  std::filesystem::path counterStatePath;
 };
 
 // The program's version from the build.
@@ -127,7 +130,8 @@ class TMainForm : public QWidget {
   void SMTPDelayUDClick();
   void SendSMTPRepSBClick();
   // Composes a report of the listed drives and starts its worker; returns at once.
-  void StartMailReport();
+  // `notes` are added to the end of the mail's body, one line each.
+  void StartMailReport(const std::vector<std::string>& notes = {});
   void HomeLClick();
   void MailLClick();
   void DonateIClick();
@@ -153,6 +157,10 @@ class TMainForm : public QWidget {
   void APMLevelTBChange();
 
   bool Exiting() const { return exiting_; }
+  // The counter rises standing for a position in the last pass (with "Counter Warnings" on).
+  const std::vector<CounterRise>& CautionOf(int position) const {
+    return caution_.at(static_cast<size_t>(position - 1));
+  }
   const DriveTable& Drives() const { return drives_; }
   DriveTable& Drives() { return drives_; }
   TSMARTForm* SMARTForm() const { return smartForm_.get(); }
@@ -220,6 +228,9 @@ class TMainForm : public QWidget {
   QCheckBox* BallHCB;
   QCheckBox* AutoRunCB;
   QCheckBox* SkipSleepCB;  // "Skip Sleeping Drives": leave drives in standby unread
+  // "Counter Warnings": a rise of a counter that predicts failure frames the icon yellow and is
+  // told once by balloon and warning mail.
+  QCheckBox* CounterWarnCB;
   QToolButton* SMTPSB;
   QToolButton* SaveSettingsSB;
   QGroupBox* IconsGB;
@@ -261,7 +272,14 @@ class TMainForm : public QWidget {
   void ShowReading(const ReadSmartResult& result);
   void UpdateTrayIcon(int position);
   void ShowSleepState(const PositionReading& reading);
-  void RaiseWarnings();
+  void CounterWarningsToggled(bool on);
+  // Checks a position's counters after its reading; rises new in this pass are added to `told`.
+  void WatchCounters(const PositionReading& reading, const SmartSectors& sectors,
+                     std::vector<std::string>& told);
+  void WarnOfRises(const std::vector<std::string>& told);
+  void MarkCautionRows(int position);
+  // `notes`: counter rises of the same pass, for the warning mail.
+  void RaiseWarnings(const std::vector<std::string>& notes = {});
   bool FormCloseSteps();
   void WaitForMailIdle();
   void SetFeatureLabelsEnabled(const Drive& drive);
@@ -285,6 +303,8 @@ class TMainForm : public QWidget {
   // Positions whose tray hint says "asleep", and whether the status bar does for the selected one.
   std::array<bool, kMaxDrives> asleepHint_{};
   bool asleepStatusShown_ = false;
+  std::unique_ptr<CounterWatch> counters_;  // while "Counter Warnings" is on
+  std::array<std::vector<CounterRise>, kMaxDrives> caution_{};
 
   // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.
   struct VerdictNote {

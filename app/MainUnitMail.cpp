@@ -54,7 +54,7 @@ std::string TMainForm::VerdictText(int position) const {
   return note.text;
 }
 
-void TMainForm::StartMailReport() {
+void TMainForm::StartMailReport(const std::vector<std::string>& notes) {
   if (context_.mailLock == nullptr) return;
   std::vector<ReportDrive> listed;
   for (int position = 1; position <= drives_.DriveCount; ++position) {
@@ -65,6 +65,8 @@ void TMainForm::StartMailReport() {
   SendRepJob job;
   job.report =
       context_.composeReport ? context_.composeReport(listed, now) : ComposeReport(listed, now);
+  for (const std::string& note : notes) job.report.body += "\r\n" + note;
+  if (!notes.empty()) job.report.body += "\r\n";
   job.home = mailHome_.Home();
   job.lock = context_.mailLock->Share();
   job.send = context_.sendReport;

@@ -10,8 +10,10 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <ctime>
+#include <set>
 
 #include "app/AlertSound.h"
+#include "app/IniFile.h"
 #include "app/MainUnit.h"
 #include "app/TemperatureIcons.h"
 #include "app/VendorLogos.h"
@@ -35,6 +37,7 @@ namespace {
 constexpr uint32_t kBorderPassed = 0x0000FF00;
 constexpr uint32_t kBorderFailed = 0x000000FF;
 constexpr uint32_t kBorderNoSmart = 0x00FF0000;
+constexpr uint32_t kBorderCaution = 0x0000FFFF;  // yellow: a counter that predicts failure rose
 constexpr int kBalloonSeconds = 10;
 
 QString TemperatureText(uint8_t degrees) {
@@ -114,6 +117,7 @@ bool TMainForm::ReadSMARTShown(int position) {
   const ReadSmartResult result = ReadSMART(*context_.driveSystem, drives_, position, sectors_);
   NoteVerdict(position, result);
   ShowReading(result);
+  MarkCautionRows(position);
   return result.Passed();
 }
 
@@ -139,7 +143,10 @@ void TMainForm::UpdateTrayIcon(int position) {
   const int index = position - 1;
   if (drive.SMARTEnabled) {
     icons.SetText(index, std::to_string(drive.Temperature));
-    icons.SetBorderColor(index, drive.SMARTStatusOK ? kBorderPassed : kBorderFailed);
+    const bool caution = !caution_.at(static_cast<size_t>(index)).empty();
+    icons.SetBorderColor(index, !drive.SMARTStatusOK ? kBorderFailed
+                                : caution            ? kBorderCaution
+                                                     : kBorderPassed);
   } else {
     icons.SetText(index, "---");
     icons.SetBorderColor(index, kBorderNoSmart);
@@ -150,16 +157,26 @@ void TMainForm::CheckHDDs() {
   // Passes never overlap: the timer rests while one runs.
   const bool timerWasActive = SMARTT->isActive();
   SMARTT->stop();
+  std::vector<std::string> told;  // counter rises new in this pass
   const PassOutcome outcome = monitor_->CheckHDDs(
-      SelectedPosition(), [this](const PositionReading& reading, const SmartSectors&) {
+      SelectedPosition(), [&](const PositionReading& reading, const SmartSectors& sectors) {
         NoteVerdict(reading.position, reading.result);
+        if (counters_) WatchCounters(reading, sectors, told);
         if (reading.shown && reading.monitored && !reading.asleep) ShowReading(reading.result);
+        if (reading.shown) MarkCautionRows(reading.position);
         UpdateTrayIcon(reading.position);
         ShowSleepState(reading);
       });
   SMARTRunL->setText(QString::fromUtf8(outcome.activityMark.data(),
                                        static_cast<qsizetype>(outcome.activityMark.size())));
-  if (!outcome.good) RaiseWarnings();
+  if (!outcome.good) {
+    RaiseWarnings(told);
+  } else if (!told.empty()) {
+    WarnOfRises(told);
+  }
+  if (counters_) {
+    if (const auto error = counters_->Save()) StatusSB->showMessage(QString::fromStdString(*error));
+  }
   if (timerWasActive) SMARTT->start();
 }
 
@@ -186,14 +203,76 @@ void TMainForm::ShowSleepState(const PositionReading& reading) {
   }
 }
 
-void TMainForm::RaiseWarnings() {
+void TMainForm::CounterWarningsToggled(bool on) {
+  caution_ = {};
+  counters_.reset();
+  if (on) {
+    counters_ = std::make_unique<CounterWatch>(
+        CounterStateFile{context_.counterStatePath, ThisMachineIdentity(), WriteFileAtomically});
+    if (const auto note = counters_->Load()) StatusSB->showMessage(QString::fromStdString(*note));
+  }
+  // What was stored shows at once; the next pass checks the drives themselves.
+  for (int position = 1; position <= drives_.DriveCount; ++position) {
+    const Drive& drive = drives_.At(position);
+    if (counters_ && drive.SMARTEnabled) {
+      caution_.at(static_cast<size_t>(position - 1)) =
+          counters_->Caution(drive.ModelNumber, drive.SerialNumber);
+    }
+    UpdateTrayIcon(position);
+  }
+  MarkCautionRows(SelectedPosition());
+}
+
+void TMainForm::WatchCounters(const PositionReading& reading, const SmartSectors& sectors,
+                              std::vector<std::string>& told) {
+  std::vector<CounterRise>& caution = caution_.at(static_cast<size_t>(reading.position - 1));
+  const Drive& drive = drives_.At(reading.position);
+  if (!reading.monitored) {
+    caution.clear();
+    return;
+  }
+  if (reading.asleep || !reading.result.sectorsRead) {
+    caution = counters_->Caution(drive.ModelNumber, drive.SerialNumber);
+    return;
+  }
+  const CounterCheck check =
+      counters_->Take(drive.ModelNumber, drive.SerialNumber, sectors.SMARTData);
+  caution = check.caution;
+  for (const CounterRise& rise : check.newRises) {
+    told.push_back("HDD" + std::to_string(reading.position) + " " + drive.ModelNumber + ": " +
+                   DescribeRise(rise));
+  }
+}
+
+void TMainForm::WarnOfRises(const std::vector<std::string>& told) {
+  if (BallHCB->isChecked()) {
+    std::string text;
+    for (const std::string& line : told) text += (text.empty() ? "" : "\n") + line;
+    context_.icons->ShowBalloon(drives_.DriveCount - 1, "Counter Warning", text,
+                                BalloonKind::Warning, kBalloonSeconds);
+  }
+  if (smtpForm_->SMTPWarningsCB->isChecked()) StartMailReport(told);
+}
+
+void TMainForm::MarkCautionRows(int position) {
+  if (!smartForm_) return;
+  std::set<uint8_t> ids;
+  if (drives_.IsListed(position)) {
+    for (const CounterRise& rise : caution_.at(static_cast<size_t>(position - 1))) {
+      ids.insert(rise.id);
+    }
+  }
+  smartForm_->MarkCautionRows(ids);
+}
+
+void TMainForm::RaiseWarnings(const std::vector<std::string>& notes) {
   // One warning per pass, however many drives failed.
   if (AlertCB->isChecked() && context_.sound != nullptr) context_.sound->Play();
   if (BallHCB->isChecked()) {
     context_.icons->ShowBalloon(drives_.DriveCount - 1, "Error", "S.M.A.R.T. failure detected!",
                                 BalloonKind::Error, kBalloonSeconds);
   }
-  if (smtpForm_->SMTPWarningsCB->isChecked()) StartMailReport();
+  if (smtpForm_->SMTPWarningsCB->isChecked()) StartMailReport(notes);
 }
 
 void TMainForm::SaveSMARTReport() {

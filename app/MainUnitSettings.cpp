@@ -66,6 +66,7 @@ void TMainForm::LoadSettings() {
   LoadCheckBox(ini, kAlertSoundKey, AlertCB);
   LoadCheckBox(ini, kBalloonHintsKey, BallHCB);
   LoadCheckBox(ini, kSkipSleepingDrivesKey, SkipSleepCB);
+  LoadCheckBox(ini, kCounterWarningsKey, CounterWarnCB);
 }
 
 bool TMainForm::SaveSettings() {
@@ -111,7 +112,8 @@ bool TMainForm::SaveSettings() {
        [&] { return ini.WriteBool(kAlertSoundKey, AlertCB->isChecked()); },
        [&] { return ini.WriteBool(kBalloonHintsKey, BallHCB->isChecked()); },
        [&] { return ini.WriteInteger(kSmtpSecurityKey, smtp.Security()); },
-       [&] { return ini.WriteBool(kSkipSleepingDrivesKey, SkipSleepCB->isChecked()); }});
+       [&] { return ini.WriteBool(kSkipSleepingDrivesKey, SkipSleepCB->isChecked()); },
+       [&] { return ini.WriteBool(kCounterWarningsKey, CounterWarnCB->isChecked()); }});
   for (const auto& write : writes) {
     if (!write()) {
       context_.dialogs->Message(

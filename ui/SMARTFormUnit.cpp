@@ -31,6 +31,9 @@ constexpr int kWindowExtra = 80;
 constexpr int kGridFrame = 4;  // the grid's sunken frame, top and bottom
 
 const QColor kSelectedBack(135, 206, 250);
+// The frame around a row whose counter rose, the yellow of the caution icon.
+const QColor kCautionFrame(255, 255, 0);
+constexpr int kCautionFrameWidth = 2;
 const QColor kBelowThresholdBack(255, 192, 203);
 const QColor kAboveThresholdBack(144, 238, 144);
 
@@ -203,9 +206,35 @@ void TSMARTForm::SMARTSGDrawCell(QPainter& painter, int column, int row, const Q
     }
   }
   painter.fillRect(rect, back);
+  if (IsCautionRow(row)) {
+    // Top and bottom edge in every cell, the outer edges in the first and last: one frame.
+    const int w = kCautionFrameWidth;
+    painter.fillRect(rect.x(), rect.y(), rect.width(), w, kCautionFrame);
+    painter.fillRect(rect.x(), rect.bottom() - w + 1, rect.width(), w, kCautionFrame);
+    if (column == 0) painter.fillRect(rect.x(), rect.y(), w, rect.height(), kCautionFrame);
+    if (column == SMARTSG->ColumnCount() - 1) {
+      painter.fillRect(rect.right() - w + 1, rect.y(), w, rect.height(), kCautionFrame);
+    }
+  }
   painter.setPen(palette().color(QPalette::WindowText));
   painter.drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                    SMARTSG->Cell(column, row));
+}
+
+void TSMARTForm::MarkCautionRows(std::set<uint8_t> ids) {
+  if (ids == cautionRows_) return;
+  cautionRows_ = std::move(ids);
+  SMARTSG->viewport()->update();
+}
+
+// The Name cell starts with the ID in hex: "(C5h) Current Pending Sector Count".
+bool TSMARTForm::IsCautionRow(int row) const {
+  if (row == 0 || cautionRows_.empty()) return false;
+  const QString name = SMARTSG->Cell(kColumnName, row);
+  if (name.size() < 5 || name[0] != '(' || name[3] != 'h') return false;
+  bool ok = false;
+  const uint id = name.mid(1, 2).toUInt(&ok, 16);
+  return ok && cautionRows_.count(static_cast<uint8_t>(id)) != 0;
 }
 
 QImage TSMARTForm::WindowPicture() {

@@ -2,7 +2,9 @@
 // raw presentation switch, the text report and a picture of the window on the clipboard.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "core/AttributeRows.h"
@@ -31,6 +33,9 @@ class TSMARTForm : public TSecondaryForm {
   RawPresentation Presentation() const;
   // The item index of RAWValuesRG: 0 HEX, 1 DEC.
   int RawValuesIndex() const;
+  // The attribute IDs whose rows are framed as the cause of a caution; empty for none.
+  void MarkCautionRows(std::set<uint8_t> ids);
+  const std::set<uint8_t>& CautionRows() const { return cautionRows_; }
 
   // Set by the main window: the read of the selected drive, the report, and whether the program
   // is exiting (then closing really closes).
@@ -66,6 +71,9 @@ class TSMARTForm : public TSecondaryForm {
  private:
   void FitToRows();
   void CentreOnScreen();
+  bool IsCautionRow(int row) const;
+
+  std::set<uint8_t> cautionRows_;
 };
 
 }  // namespace dv
