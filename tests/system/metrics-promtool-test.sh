@@ -62,6 +62,20 @@ check "$work/odd" "$work/odd.prom"
 grep -qF 'model="Odd \"quoted\" \\ model",serial="SER\\IAL\"1"' "$work/odd.prom" ||
   fail "the odd labels are not escaped: $(grep -m1 smart_enabled "$work/odd.prom")"
 
+# The caution and asleep gauges, for a drive whose pending sectors rise between two passes.
+mkdir -p "$work/rising"
+cat >"$work/rising/rising.json" <<'JSON'
+{"model": "ST3500418AS", "serial": "5VM1", "smart": {"attributes": [
+  [{"id": 197, "value": 100, "raw": 0}, {"id": 194, "value": 35, "raw": 35}],
+  [{"id": 197, "value": 100, "raw": 2}, {"id": 194, "value": 35, "raw": 35}]]}}
+JSON
+"$cli" --simulate "$work/rising" monitor --count 2 --interval 0 --textfile "$work/rising.prom" \
+  >/dev/null || fail "monitor on the rising drive"
+promtool check metrics <"$work/rising.prom" || fail "promtool rejects the rising drive's metrics"
+grep -q '^diskvigil_caution{.*serial="5VM1"} 1$' "$work/rising.prom" || fail "no caution sample"
+grep -q '^diskvigil_asleep{.*serial="5VM1"} 0$' "$work/rising.prom" || fail "no asleep sample"
+grep -q '^# TYPE diskvigil_caution gauge$' "$work/rising.prom" || fail "no caution TYPE line"
+
 # The alerts the README gives, taken from it as they stand, fire as metrics-alerts-test.yml says.
 python3 - "$source_dir/README.md" "$work/rules.yml" <<'PY'
 import re, sys
