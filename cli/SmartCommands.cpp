@@ -463,6 +463,7 @@ int RunMonitor(CliContext& ctx) {
   std::optional<MetricsTextfile> textfile;
   if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
   CounterWatch counters = OpenCounterWatch(ctx);
+  std::optional<std::string> lastStateError;
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
@@ -482,7 +483,10 @@ int RunMonitor(CliContext& ctx) {
                        })
             .good;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
-    if (const auto error = counters.Save()) ctx.err << *error << "\n" << std::flush;
+    // A state file that cannot be written is told once, not at every pass.
+    const auto stateError = counters.Save();
+    if (stateError && stateError != lastStateError) ctx.err << *stateError << "\n" << std::flush;
+    lastStateError = stateError;
     // A file that cannot be written at the first pass is a mistake in the command; later it may
     // be passing trouble, so the monitor says so and goes on.
     if (const auto error = textfile ? textfile->WritePass(std::time(nullptr)) : std::nullopt) {

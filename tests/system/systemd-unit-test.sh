@@ -27,6 +27,8 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The monitor's counter state stays in the scratch folder.
+export XDG_STATE_HOME="$work/state"
 root="$work/root"
 mkdir -p "$root/usr/bin" "$root/usr/lib/systemd/system"
 cp -a "$units/." "$root/usr/lib/systemd/system/"
