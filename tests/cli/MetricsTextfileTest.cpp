@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliTestKit.h"
 #include "TestFolder.h"
 #include "cli/Cli.h"
 #include "core/SimulatedDrives.h"
@@ -58,6 +59,7 @@ class MonitorTextfile : public ::testing::Test {
   void TearDown() override { fs::remove_all(folder_); }
 
   int Run(DriveSystem& system, const std::vector<std::string>& args) {
+    clitest::KeepCounterStateAside();
     std::ostringstream out;
     return RunCliOn(system, args, out, err_);
   }

@@ -253,6 +253,7 @@ TEST(MonitorCommand, EndsCleanlyOnSigterm) {
   std::ostringstream out;
   std::ostringstream err;
   std::atomic<int> exitCode{-1};
+  clitest::KeepCounterStateAside();
   std::thread monitor([&] {
     exitCode = RunCliOn(system, {"monitor", "--interval", "600"}, out, err);
   });
