@@ -36,6 +36,11 @@ void TTrayIcon::SetOwner(QWidget* value) {
   if (owner != nullptr) owner->installEventFilter(this);
 }
 
+void TTrayIcon::SetPopupMenu(QMenu* value) {
+  popupMenu = value;
+  area.SetMenu(Id(), value);
+}
+
 void TTrayIcon::Loaded() {
   if (owner != nullptr && OnStartup) {
     bool showMainForm = true;

@@ -64,7 +64,7 @@ class TTrayIcon : public QObject, private TrayMessageSink {
   bool Enabled() const { return enabled; }
   void SetEnabled(bool value) { enabled = value; }
   QMenu* PopupMenu() const { return popupMenu; }
-  void SetPopupMenu(QMenu* value) { popupMenu = value; }
+  void SetPopupMenu(QMenu* value);
   bool LeftPopup() const { return leftPopup; }
   void SetLeftPopup(bool value) { leftPopup = value; }
   bool MinimizeToTray() const { return minimizeToTray; }

@@ -126,6 +126,7 @@ class TrayIconTest : public QObject {
     TTrayIcon icon(area);
     auto* menu = new QMenu;
     icon.SetPopupMenu(menu);
+    QCOMPARE(area.menus[icon.Id()], menu);  // a tray that shows menus itself gets it too
     delete menu;
     QVERIFY(icon.PopupMenu() == nullptr);
     area.Deliver(icon.Id(), kWmRButtonDown);
