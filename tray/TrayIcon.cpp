@@ -159,9 +159,11 @@ bool TTrayIcon::ShowBalloon(const QString& title, const QString& text, TrayBallo
 
 void TTrayIcon::SendMainFormToTray() {
   if (owner == nullptr) return;
+  // The window keeps its minimized state while hidden and leaves it when it is shown again
+  // (eventFilter). Leaving it here would go wrong on X11: a native window that leaves the minimized
+  // state is mapped again, and the window manager, still busy iconifying it, may then leave it on
+  // the screen while the program takes it for hidden.
   owner->hide();
-  // Shown again later, the window comes back in its normal state rather than minimized.
-  owner->setWindowState(owner->windowState() & ~Qt::WindowMinimized);
 }
 
 void TTrayIcon::TrayMessage(uint32_t message) {
@@ -346,10 +348,12 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   if (watched != owner || owner == nullptr) return false;
   switch (event->type()) {
     case QEvent::WindowStateChange:
-      if (!minimizeToTray || !owner->isMinimized()) return false;
+      // A window already sent to the tray stays minimized while hidden; the platform may report
+      // that state once more.
+      if (!minimizeToTray || !owner->isMinimized() || !owner->isVisible()) return false;
       // The state change has to finish before the window can be hidden.
       QTimer::singleShot(0, this, [this] {
-        if (owner == nullptr || !owner->isMinimized()) return;
+        if (owner == nullptr || !owner->isMinimized() || !owner->isVisible()) return;
         // Without a handler the window would minimize normally, but the program as a whole
         // minimizing still sends its main window to the tray.
         if (!TryMinimizeEvents()) DoTrayMinimize();
@@ -357,6 +361,11 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       // An icon with a handler takes the minimize for itself; the others never see it.
       return static_cast<bool>(OnMinimizeToTray);
     case QEvent::Show:
+      // The program's own showing, sent before the native window is mapped: shown again, the window
+      // comes back in its normal state rather than minimized.
+      if (!event->spontaneous() && owner->isMinimized()) {
+        owner->setWindowState(owner->windowState() & ~Qt::WindowMinimized);
+      }
       owner->raise();
       owner->activateWindow();
       return false;
