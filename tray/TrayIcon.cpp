@@ -353,7 +353,9 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       if (!minimizeToTray || !owner->isMinimized() || !owner->isVisible()) return false;
       // The state change has to finish before the window can be hidden.
       QTimer::singleShot(0, this, [this] {
-        if (owner == nullptr || !owner->isMinimized() || !owner->isVisible()) return;
+        // Not asked whether it is still minimized: on Wayland, which never reports that state,
+        // Qt takes it back at once, while the compositor keeps the window minimized.
+        if (owner == nullptr || !owner->isVisible()) return;
         // Without a handler the window would minimize normally, but the program as a whole
         // minimizing still sends its main window to the tray.
         if (!TryMinimizeEvents()) DoTrayMinimize();

@@ -199,7 +199,7 @@ class Session:
         if self.args.wayland:
             graph = subprocess.run(["weston-debug", "scene-graph"], env=self.env, timeout=5,
                                    capture_output=True, text=True).stdout
-            return any(f"title {title}," in line or f"title {title})" in line
+            return any(f"window '{title}'" in line
                        for line in graph.splitlines() if "xdg_toplevel" in line)
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"],
                                env=self.env, capture_output=True, text=True).stdout
