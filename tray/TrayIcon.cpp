@@ -5,9 +5,17 @@
 #include <QMenu>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 namespace dv {
+
+namespace {
+
+// Set on the owner window while it leaves the minimized state after being shown again.
+constexpr char kRestoringProperty[] = "diskvigilTrayRestoring";
+
+}  // namespace
 
 TTrayIcon::TTrayIcon(NotificationArea& area, QWidget* owner)
     : area(area),
@@ -351,6 +359,9 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       // A window already sent to the tray stays minimized while hidden; the platform may report
       // that state once more.
       if (!minimizeToTray || !owner->isMinimized() || !owner->isVisible()) return false;
+      // Shown again just now: the window manager reports the minimized state the window was
+      // mapped with, which the restore below undoes. That is no minimize by the user.
+      if (owner->property(kRestoringProperty).toBool() && event->spontaneous()) return false;
       // The state change has to finish before the window can be hidden.
       QTimer::singleShot(0, this, [this] {
         // Not asked whether it is still minimized: on Wayland, which never reports that state,
@@ -363,10 +374,25 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       // An icon with a handler takes the minimize for itself; the others never see it.
       return static_cast<bool>(OnMinimizeToTray);
     case QEvent::Show:
-      // The program's own showing, sent before the native window is mapped: shown again, the window
-      // comes back in its normal state rather than minimized.
+      // The program's own showing (sent before the native window is mapped): shown again, the
+      // window comes back in its normal state rather than minimized. The widget leaves that state
+      // at once; the native window only once it has been mapped, which a window manager takes as
+      // the request to restore it. Leaving it before would map the window early, with the
+      // minimized hint still set, and the window manager has been seen to leave it unmapped.
       if (!event->spontaneous() && owner->isMinimized()) {
-        owner->setWindowState(owner->windowState() & ~Qt::WindowMinimized);
+        owner->overrideWindowState(owner->windowState() & ~Qt::WindowMinimized);
+        // Every icon watching the window must know, not only the one that saw the showing first.
+        owner->setProperty(kRestoringProperty, true);
+        QTimer::singleShot(kRestoreSettleMs, owner, [window = owner.data()] {
+          window->setProperty(kRestoringProperty, false);
+        });
+        QTimer::singleShot(0, this, [this] {
+          if (owner == nullptr || !owner->isVisible()) return;
+          const Qt::WindowStates wanted = owner->windowState() & ~Qt::WindowActive;
+          QWindow* native = owner->windowHandle();
+          if (native != nullptr && native->windowStates() != wanted)
+            native->setWindowStates(wanted);
+        });
       }
       owner->raise();
       owner->activateWindow();
