@@ -356,6 +356,10 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   if (watched != owner || owner == nullptr) return false;
   switch (event->type()) {
     case QEvent::WindowStateChange:
+      // The platform reports the window restored: a showing again is complete.
+      if (event->spontaneous() && !owner->isMinimized()) {
+        owner->setProperty(kRestoringProperty, false);
+      }
       // A window already sent to the tray stays minimized while hidden; the platform may report
       // that state once more.
       if (!minimizeToTray || !owner->isMinimized() || !owner->isVisible()) return false;
