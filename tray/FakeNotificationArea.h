@@ -28,6 +28,7 @@ class FakeNotificationArea : public NotificationArea {
   uint32_t KeyboardShift() const override { return shift; }
   int DoubleClickTime() const override { return doubleClickTime; }
   void PopupMenu(QMenu& menu, QPoint at) override { popups.push_back({&menu, at}); }
+  void SetMenu(uintptr_t id, QMenu* menu) override { menus[id] = menu; }
   bool TrayAvailable() const override { return available; }
 
   // Delivers a message as the platform would; false when no icon has that id.
@@ -46,6 +47,7 @@ class FakeNotificationArea : public NotificationArea {
 
   std::vector<Request> requests;
   std::vector<Popup> popups;
+  std::map<uintptr_t, QMenu*> menus;  // what each icon last handed over as its menu
   std::map<uintptr_t, NotifyIconData> shown;
   std::map<uintptr_t, TrayMessageSink*> sinks;
   std::optional<QPoint> cursor = QPoint(100, 200);

@@ -93,6 +93,8 @@ class NotificationArea {
   virtual uint32_t KeyboardShift() const = 0;  // kShiftShift | kShiftAlt | kShiftCtrl
   virtual int DoubleClickTime() const = 0;     // milliseconds
   virtual void PopupMenu(QMenu& menu, QPoint at) = 0;
+  // The icon's menu, for a tray that shows menus itself rather than have the program pop them up.
+  virtual void SetMenu(uintptr_t /*id*/, QMenu* /*menu*/) {}
   // Whether a tray host is there to show icons now. A platform that always has one says yes.
   virtual bool TrayAvailable() const { return true; }
 

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QStyleHints>
+#include <utility>
 #include <vector>
 
 namespace dv {
@@ -26,13 +27,21 @@ QSystemTrayIcon::MessageIcon MessageIconOf(uint32_t infoFlags) {
 
 }  // namespace
 
-QtNotificationArea::QtNotificationArea(int trayPollMs, QObject* parent)
-    : QObject(parent), trayWasAvailable(QSystemTrayIcon::isSystemTrayAvailable()) {
-  connect(&trayPoll, &QTimer::timeout, this, &QtNotificationArea::PollTray);
-  if (trayPollMs > 0) trayPoll.start(trayPollMs);
+QtNotificationArea::QtNotificationArea(std::unique_ptr<TrayHostWatch> hosts, QObject* parent)
+    : QObject(parent),
+      hosts(std::move(hosts)),
+      kind(this->hosts != nullptr ? TrayKind::Undecided : TrayKind::Platform),
+      trayWasAvailable(TrayAvailable()) {
+  if (this->hosts != nullptr) {
+    this->hosts->onChanged = [this] { HostsChanged(); };
+  } else {
+    connect(&trayPoll, &QTimer::timeout, this, &QtNotificationArea::HostsChanged);
+    trayPoll.start(kFallbackPollMs);
+  }
 }
 
 QtNotificationArea::~QtNotificationArea() {
+  if (hosts != nullptr) hosts->onChanged = nullptr;
   for (auto& [id, entry] : entries) delete entry.icon;
 }
 
@@ -51,9 +60,14 @@ bool QtNotificationArea::Send(TrayOperation operation, const NotifyIconData& dat
 }
 
 bool QtNotificationArea::Add(const NotifyIconData& data) {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+  if (!TrayAvailable()) return false;
   Entry& entry = entries[data.id];
   if (entry.icon == nullptr) {
+    // The first icon is Qt's first tray question: it settles the kind for the process, by the
+    // same rule the host watch reports.
+    if (kind == TrayKind::Undecided) {
+      kind = hosts->StatusNotifierHost() ? TrayKind::StatusNotifier : TrayKind::XEmbed;
+    }
     entry.icon = new QSystemTrayIcon(this);
     const uintptr_t id = data.id;
     connect(entry.icon, &QSystemTrayIcon::activated, this,
@@ -61,6 +75,7 @@ bool QtNotificationArea::Add(const NotifyIconData& data) {
     connect(entry.icon, &QSystemTrayIcon::messageClicked, this,
             [this, id] { Deliver(id, {kNinBalloonUserClick}); });
   }
+  GiveMenu(entry);
   Apply(*entry.icon, data);
   // Qt embeds a shown icon again by itself when the tray host comes back.
   entry.icon->show();
@@ -101,6 +116,23 @@ void QtNotificationArea::Apply(QSystemTrayIcon& icon, const NotifyIconData& data
 
 void QtNotificationArea::Attach(uintptr_t id, TrayMessageSink& sink) { entries[id].sink = &sink; }
 
+void QtNotificationArea::SetMenu(uintptr_t id, QMenu* menu) {
+  Entry& entry = entries[id];
+  entry.menu = menu;
+  GiveMenu(entry);
+}
+
+void QtNotificationArea::GiveMenu(Entry& entry) {
+  // Only the D-Bus host needs the menu from Qt; on XEmbed Qt would pop it up beside ours.
+  if (kind != TrayKind::StatusNotifier || entry.icon == nullptr) return;
+  if (entry.icon->contextMenu() != entry.menu.data()) entry.icon->setContextMenu(entry.menu.data());
+}
+
+QSystemTrayIcon* QtNotificationArea::TrayIconOf(uintptr_t id) const {
+  auto it = entries.find(id);
+  return it != entries.end() ? it->second.icon : nullptr;
+}
+
 void QtNotificationArea::Detach(uintptr_t id) {
   auto it = entries.find(id);
   if (it == entries.end()) return;
@@ -124,7 +156,12 @@ int QtNotificationArea::DoubleClickTime() const {
   return QGuiApplication::styleHints()->mouseDoubleClickInterval();
 }
 
-void QtNotificationArea::PopupMenu(QMenu& menu, QPoint at) { menu.popup(at); }
+void QtNotificationArea::PopupMenu(QMenu& menu, QPoint at) {
+  // The D-Bus host shows the menu Qt exported for the icon; one placed by us might never appear
+  // and cannot be placed at all on Wayland.
+  if (kind == TrayKind::StatusNotifier) return;
+  menu.popup(at);
+}
 
 void QtNotificationArea::Deliver(uintptr_t id, std::initializer_list<uint32_t> messages) {
   for (uint32_t message : messages) {
@@ -154,10 +191,22 @@ void QtNotificationArea::Activated(uintptr_t id, QSystemTrayIcon::ActivationReas
   }
 }
 
-bool QtNotificationArea::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtNotificationArea::TrayAvailable() const {
+  switch (kind) {
+    case TrayKind::Undecided:
+      return hosts->StatusNotifierHost() || hosts->XEmbedTray();
+    case TrayKind::StatusNotifier:
+      return hosts->StatusNotifierHost();
+    case TrayKind::XEmbed:
+      return hosts->XEmbedTray();
+    case TrayKind::Platform:
+      break;
+  }
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
-void QtNotificationArea::PollTray() {
-  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+void QtNotificationArea::HostsChanged() {
+  const bool available = TrayAvailable();
   if (available == trayWasAvailable) return;
   trayWasAvailable = available;
   if (available) {

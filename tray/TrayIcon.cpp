@@ -5,9 +5,17 @@
 #include <QMenu>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 namespace dv {
+
+namespace {
+
+// Set on the owner window while it leaves the minimized state after being shown again.
+constexpr char kRestoringProperty[] = "diskvigilTrayRestoring";
+
+}  // namespace
 
 TTrayIcon::TTrayIcon(NotificationArea& area, QWidget* owner)
     : area(area),
@@ -34,6 +42,11 @@ void TTrayIcon::SetOwner(QWidget* value) {
   if (owner != nullptr) owner->removeEventFilter(this);
   owner = value;
   if (owner != nullptr) owner->installEventFilter(this);
+}
+
+void TTrayIcon::SetPopupMenu(QMenu* value) {
+  popupMenu = value;
+  area.SetMenu(Id(), value);
 }
 
 void TTrayIcon::Loaded() {
@@ -154,9 +167,11 @@ bool TTrayIcon::ShowBalloon(const QString& title, const QString& text, TrayBallo
 
 void TTrayIcon::SendMainFormToTray() {
   if (owner == nullptr) return;
+  // The window keeps its minimized state while hidden and leaves it when it is shown again
+  // (eventFilter). Leaving it here would go wrong on X11: a native window that leaves the minimized
+  // state is mapped again, and the window manager, still busy iconifying it, may then leave it on
+  // the screen while the program takes it for hidden.
   owner->hide();
-  // Shown again later, the window comes back in its normal state rather than minimized.
-  owner->setWindowState(owner->windowState() & ~Qt::WindowMinimized);
 }
 
 void TTrayIcon::TrayMessage(uint32_t message) {
@@ -341,10 +356,21 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   if (watched != owner || owner == nullptr) return false;
   switch (event->type()) {
     case QEvent::WindowStateChange:
-      if (!minimizeToTray || !owner->isMinimized()) return false;
+      // The platform reports the window restored: a showing again is complete.
+      if (event->spontaneous() && !owner->isMinimized()) {
+        owner->setProperty(kRestoringProperty, false);
+      }
+      // A window already sent to the tray stays minimized while hidden; the platform may report
+      // that state once more.
+      if (!minimizeToTray || !owner->isMinimized() || !owner->isVisible()) return false;
+      // Shown again just now: the window manager reports the minimized state the window was
+      // mapped with, which the restore below undoes. That is no minimize by the user.
+      if (owner->property(kRestoringProperty).toBool() && event->spontaneous()) return false;
       // The state change has to finish before the window can be hidden.
       QTimer::singleShot(0, this, [this] {
-        if (owner == nullptr || !owner->isMinimized()) return;
+        // Not asked whether it is still minimized: on Wayland, which never reports that state,
+        // Qt takes it back at once, while the compositor keeps the window minimized.
+        if (owner == nullptr || !owner->isVisible()) return;
         // Without a handler the window would minimize normally, but the program as a whole
         // minimizing still sends its main window to the tray.
         if (!TryMinimizeEvents()) DoTrayMinimize();
@@ -352,6 +378,26 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       // An icon with a handler takes the minimize for itself; the others never see it.
       return static_cast<bool>(OnMinimizeToTray);
     case QEvent::Show:
+      // The program's own showing (sent before the native window is mapped): shown again, the
+      // window comes back in its normal state rather than minimized. The widget leaves that state
+      // at once; the native window only once it has been mapped, which a window manager takes as
+      // the request to restore it. Leaving it before would map the window early, with the
+      // minimized hint still set, and the window manager has been seen to leave it unmapped.
+      if (!event->spontaneous() && owner->isMinimized()) {
+        owner->overrideWindowState(owner->windowState() & ~Qt::WindowMinimized);
+        // Every icon watching the window must know, not only the one that saw the showing first.
+        owner->setProperty(kRestoringProperty, true);
+        QTimer::singleShot(kRestoreSettleMs, owner, [window = owner.data()] {
+          window->setProperty(kRestoringProperty, false);
+        });
+        QTimer::singleShot(0, this, [this] {
+          if (owner == nullptr || !owner->isVisible()) return;
+          const Qt::WindowStates wanted = owner->windowState() & ~Qt::WindowActive;
+          QWindow* native = owner->windowHandle();
+          if (native != nullptr && native->windowStates() != wanted)
+            native->setWindowStates(wanted);
+        });
+      }
       owner->raise();
       owner->activateWindow();
       return false;

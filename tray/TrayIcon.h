@@ -31,6 +31,10 @@ class TTrayIcon : public QObject, private TrayMessageSink {
   using StartupEvent = std::function<void(TTrayIcon& sender, bool& showMainForm)>;
 
   static constexpr uint32_t kLeavePeriod = 20;
+  // After the owner is shown again, a minimized state reported by the platform is taken for the
+  // one the window was mapped with rather than for the user's, until the platform reports the
+  // window restored or this long at most.
+  static constexpr int kRestoreSettleMs = 5000;
 
   // owner: the main window whose minimizing becomes hiding (may be null).
   explicit TTrayIcon(NotificationArea& area, QWidget* owner = nullptr);
@@ -64,7 +68,7 @@ class TTrayIcon : public QObject, private TrayMessageSink {
   bool Enabled() const { return enabled; }
   void SetEnabled(bool value) { enabled = value; }
   QMenu* PopupMenu() const { return popupMenu; }
-  void SetPopupMenu(QMenu* value) { popupMenu = value; }
+  void SetPopupMenu(QMenu* value);
   bool LeftPopup() const { return leftPopup; }
   void SetLeftPopup(bool value) { leftPopup = value; }
   bool MinimizeToTray() const { return minimizeToTray; }

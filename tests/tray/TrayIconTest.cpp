@@ -126,6 +126,7 @@ class TrayIconTest : public QObject {
     TTrayIcon icon(area);
     auto* menu = new QMenu;
     icon.SetPopupMenu(menu);
+    QCOMPARE(area.menus[icon.Id()], menu);  // a tray that shows menus itself gets it too
     delete menu;
     QVERIFY(icon.PopupMenu() == nullptr);
     area.Deliver(icon.Id(), kWmRButtonDown);
@@ -274,10 +275,18 @@ class TrayIconTest : public QObject {
     }
     owner.setWindowState(Qt::WindowMinimized);
     QTRY_VERIFY(!owner.isVisible());
+    // Hidden, it stays minimized (leaving that state natively would map it again on X11); the
+    // platform telling so once more is no second minimize.
+    QTest::qWait(30);
     QCOMPARE(handled, std::vector<const TTrayIcon*>{&last});
-    // Shown again, it comes back in its normal state.
-    owner.show();
-    QVERIFY(!owner.isMinimized());
+    // Shown again, it comes back in its normal state, twice over.
+    for (int round = 0; round < 2; ++round) {
+      owner.show();
+      QVERIFY(!owner.isMinimized());
+      owner.setWindowState(Qt::WindowMinimized);
+      QTRY_VERIFY(!owner.isVisible());
+    }
+    QCOMPARE(handled.size(), size_t{3});
   }
 
   void minimizeWithoutHandlerStillHidesAndWithoutOptionMinimizes() {
