@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/AttributeRows.h"
+#include "core/DriveSystem.h"
 
 namespace dv {
 
@@ -46,6 +47,18 @@ std::optional<NvmeAdminCommand> ClassifyNvmeAdminCommand(const NvmeAdminRequest&
 
 // "Identify Controller", "Identify Namespace", "SMART / Health Log".
 const char* NvmeAdminCommandName(NvmeAdminCommand command);
+
+struct NvmeCommandResult {
+  bool success = false;
+  bool refused = false;           // the guard stopped it: no device saw it
+  bool privilegeFailure = false;  // the system refused it for lack of privilege
+  std::vector<uint8_t> data;      // the bytes read (dataLength of them) on success
+};
+
+// The one path every NVMe admin command takes: requests outside the catalogue are refused before
+// any device sees them.
+NvmeCommandResult SendNvmeCommand(NvmeHandle& handle, const NvmeAdminRequest& request);
+NvmeCommandResult SendNvmeCommand(NvmeHandle& handle, NvmeAdminCommand command);
 
 // What Identify Controller gives: the text fields trimmed of the space padding.
 struct NvmeIdentity {
