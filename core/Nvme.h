@@ -134,4 +134,25 @@ std::vector<std::string> NvmeCriticalWarningNames(uint8_t criticalWarning);
 std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
                                               RawPresentation presentation);
 
+// The vendor letter of the logo (as VendorCodeForModel gives for ATA models) for a PCI vendor id,
+// or 0 when the id names none of those makers.
+char VendorCodeForPciVendor(uint16_t vendorId);
+
+// The highest controller number probed (/dev/nvme0 .. /dev/nvme15).
+inline constexpr int kMaxNvmeController = 15;
+
+// Identifies NVMe controller N and fills its record (everything but the tray fields, Temperature
+// and SMARTStatusOK). With privilege: Identify Controller and Identify Namespace 1, and one health
+// log read to learn whether the log can be read at all. Without it (the controller cannot be
+// opened, or refuses for lack of privilege): what the kernel publishes, and the record says the
+// health log needs root. False, with the record untouched, when there is no such controller.
+bool IdentifyNvmeDrive(DriveSystem& system, int controller, Drive& drive);
+
+// The monitoring read of an NVMe drive, the counterpart of ReadSMART: the health log, judged by
+// its critical-warning byte, the composite temperature into Temperature and the log into
+// `sectors` (both ATA sectors zeroed, NvmeLogHeld set). Without privilege the verdict is the
+// kernel's temperature alarm and the temperature its sensor reading; the ATA sectors are zeroed
+// and no log is held. A failed read leaves the drive's verdict and the sectors as they were.
+ReadSmartResult ReadNvmeSmart(DriveSystem& system, Drive& drive, SmartSectors& sectors);
+
 }  // namespace dv
