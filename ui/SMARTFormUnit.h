@@ -31,6 +31,9 @@ class TSMARTForm : public TSecondaryForm {
   RawPresentation Presentation() const;
   // The item index of RAWValuesRG: 0 HEX, 1 DEC.
   int RawValuesIndex() const;
+  // A line below the table about what it cannot show (an NVMe drive read without privilege);
+  // empty text takes it away.
+  void ShowNote(const QString& text);
 
   // Set by the main window: the read of the selected drive, the report, and whether the program
   // is exiting (then closing really closes).
@@ -59,6 +62,7 @@ class TSMARTForm : public TSecondaryForm {
   QRadioButton* RAWValuesHex;
   QRadioButton* RAWValuesDec;
   QToolButton* CopySMARTWindowSB;
+  QLabel* NoteL;  // hidden unless ShowNote gave it a text
 
  protected:
   void showEvent(QShowEvent* event) override;
