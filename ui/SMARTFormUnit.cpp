@@ -217,6 +217,11 @@ void TSMARTForm::SMARTSGDrawCell(QPainter& painter, int column, int row, const Q
         back = kAboveThresholdBack;
         break;
       case PreFailureState::NotPreFailure:
+        // NVMe health rows carry no flags; one whose rule failed is marked as a failed attribute.
+        if (cells[kColumnFlags].empty() &&
+            SMARTSG->Cell(kColumnStatus, row).toStdString() == kStatusFailed) {
+          back = kBelowThresholdBack;
+        }
         break;
     }
   }

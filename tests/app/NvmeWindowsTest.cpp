@@ -155,6 +155,14 @@ void NvmeWindowsTest::smartWindowShowsTheHealthRows() {
   QVERIFY(warning > 0);
   QCOMPARE(grid.Cell(kColumnStatus, warning), QString::fromLatin1(kStatusFailed.data()));
   QVERIFY(smart.NoteL->isHidden());
+  // Rows whose rule failed are drawn pink, the others on the plain background.
+  const QImage drawn = smart.SMARTSG->viewport()->grab().toImage();
+  const auto back = [&](int row) {
+    return drawn.pixelColor(grid.CellRect(kColumnStatus, row).bottomRight() - QPoint(2, 2));
+  };
+  QCOMPARE(back(spare), QColor(255, 192, 203));
+  QCOMPARE(back(warning), QColor(255, 192, 203));
+  QCOMPARE(back(RowNamed(grid, "Power Cycles")), smart.palette().color(QPalette::Base));
 
   // DEC shows the counters in decimal.
   const int hours = RowNamed(grid, "Power On Hours");
