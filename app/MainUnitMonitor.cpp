@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <ctime>
 
 #include "app/AlertSound.h"
@@ -106,6 +107,8 @@ void TMainForm::SetFeatureLabelsEnabled(const Drive& drive) {
   APMGB->setEnabled(ata);
   AAMGB->setToolTip(hint);
   APMGB->setToolTip(hint);
+  // Nor is sector 0 read through the ATA path for it.
+  MBRReadSB->setEnabled(ata);
 }
 
 void TMainForm::ShowHDDInfo(int position) {

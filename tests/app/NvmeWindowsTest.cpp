@@ -102,6 +102,7 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   QVERIFY(form.HDDSMARTL->isEnabled());
   QVERIFY(!form.AAMGB->isEnabled());
   QVERIFY(!form.APMGB->isEnabled());
+  QVERIFY(!form.MBRReadSB->isEnabled());
   QCOMPARE(form.CurrentAAMLevelL->text(), QString("..."));
   // Nothing was asked of ATA drive 2 (which would be another drive), and Set sends nothing.
   QVERIFY(featureReads.empty());
@@ -116,6 +117,7 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   Pick(form, 0);
   QVERIFY(form.AAMGB->isEnabled());
   QVERIFY(form.APMGB->isEnabled());
+  QVERIFY(form.MBRReadSB->isEnabled());
   QVERIFY(form.HDDLBA48L->toolTip().isEmpty());
   QCOMPARE(featureReads, (std::vector<int>{0, 0}));
   QCOMPARE(form.CurrentAAMLevelL->text(), QString("128"));
