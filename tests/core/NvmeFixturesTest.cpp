@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "core/Enumerate.h"
 #include "core/Nvme.h"
+#include "core/SimulatedDrives.h"
+#include "core/SmartData.h"
 
 namespace dv {
 namespace {
@@ -150,6 +153,53 @@ TEST_P(RealNvmeDrive, RowsCarryEveryCounterInDecimal) {
     const std::string printed = std::to_string(log_.at(key).get<uint64_t>());
     EXPECT_NE(std::find(rawCells.begin(), rawCells.end(), printed), rawCells.end())
         << key << " = " << printed << " is in no row";
+  }
+}
+
+// The drive as a simulated controller answering with its rebuilt bytes, listed and read as the
+// program lists and reads a real one: with privilege through the admin commands, without it
+// through what the kernel publishes. Both give the temperature and verdict smartctl printed.
+std::unique_ptr<SimulatedDriveSystem> AsSimulatedController(const json& fixture, bool privileged) {
+  const json drive = {{"driveNumber", 0},
+                      {"model", fixture.at("smartctl").at("model_name")},
+                      {"nvme",
+                       {{"identifyHex", fixture.at("identifyControllerHex")},
+                        {"namespaceHex", fixture.at("identifyNamespaceHex")},
+                        {"healthLogHex", fixture.at("healthLogHex")},
+                        {"privileged", privileged}}}};
+  std::string error;
+  auto system = SimulatedDriveSystem::FromJsonText(drive.dump(), ".", "fixture", error);
+  EXPECT_NE(system, nullptr) << error;
+  return system;
+}
+
+TEST_P(RealNvmeDrive, ListedAndReadAsSmartctlPrintedIt) {
+  for (const bool privileged : {true, false}) {
+    SCOPED_TRACE(privileged ? "privileged" : "unprivileged");
+    const auto system = AsSimulatedController(fixture_, privileged);
+    ASSERT_NE(system, nullptr);
+    DriveTable table;
+    ASSERT_TRUE(ProbeDrives(*system, table));
+    ASSERT_EQ(table.DriveCount, 1);
+    const Drive& drive = table.At(1);
+    EXPECT_TRUE(drive.IsNvme());
+    EXPECT_EQ(drive.ModelNumber, printed_.at("model_name").get<std::string>());
+    EXPECT_EQ(drive.SerialNumber, printed_.at("serial_number").get<std::string>());
+    EXPECT_EQ(drive.FirmwareRevision, printed_.at("firmware_version").get<std::string>());
+    EXPECT_EQ(drive.PciVendorId, printed_.at("nvme_pci_vendor").at("id").get<uint16_t>());
+    EXPECT_EQ(drive.UserSectors * 512, printed_.at("user_capacity_bytes").get<uint64_t>());
+    EXPECT_EQ(drive.NvmeHealthLogNeedsRoot, !privileged);
+
+    SmartSectors sectors;
+    const ReadSmartResult result = ReadSMART(*system, table, 1, sectors);
+    ASSERT_TRUE(result.verdictReached);
+    EXPECT_EQ(result.statusOK, printed_.at("smart_status_passed").get<bool>());
+    EXPECT_EQ(table.At(1).Temperature, log_.at("temperature").get<int>());
+    EXPECT_EQ(sectors.NvmeLogHeld, privileged);
+    if (privileged) {
+      EXPECT_EQ(BuildAttributeRows(sectors, RawPresentation::Dec),
+                BuildNvmeHealthRows(Health(), RawPresentation::Dec));
+    }
   }
 }
 
