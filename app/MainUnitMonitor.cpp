@@ -133,6 +133,8 @@ void TMainForm::ShowHDDInfo(int position) {
   APMGet->trigger();
   if (drive.HPAEnabled) {
     HDDHPAUL->setText(drive.HPASizeMB < 0 ? QString("...") : QString::number(drive.HPASizeMB));
+  } else if (drive.IsNvme()) {
+    HDDHPAUL->setText("...");  // not an ATA drive's size left over from the one shown before
   }
   for (QLabel* label : {HDDTempNL, HDDTempL, HDDTempLoL, HDDTempHiL, HDDAirTempL}) {
     label->setEnabled(drive.SMARTEnabled);

@@ -70,7 +70,10 @@ class NvmeWindowsTest : public QObject {
 };
 
 void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
-  WindowTestKit kit(DrivesFromJson({DriveJson(0, "ST3500418AS"), NvmeJson(0)}));
+  // An ATA drive with a host protected area: 2000 sectors hidden behind its last user sector.
+  std::string ata = DriveJson(0, "ST3500418AS");
+  ata.insert(1, "\"hpaEnabled\":true,\"nativeMaxAddress\":976775167,");
+  WindowTestKit kit(DrivesFromJson({ata, NvmeJson(0)}));
   MainFormContext context = kit.Context();
   std::vector<int> featureReads;
   int featureSets = 0;
@@ -86,6 +89,9 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   QCOMPARE(form.FormCreate(), StartupResult::Running);
   QCOMPARE(form.HDDCB->count(), 2);
   QVERIFY(form.AAMGB->isEnabled());
+  QVERIFY(form.HDDHPAUL->isEnabled());
+  const QString hpaSize = form.HDDHPAUL->text();
+  QVERIFY(hpaSize != "...");
 
   featureReads.clear();
   Pick(form, 1);
@@ -103,6 +109,7 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   QVERIFY(!form.AAMGB->isEnabled());
   QVERIFY(!form.APMGB->isEnabled());
   QVERIFY(!form.MBRReadSB->isEnabled());
+  QCOMPARE(form.HDDHPAUL->text(), QString("..."));
   QCOMPARE(form.CurrentAAMLevelL->text(), QString("..."));
   // Nothing was asked of ATA drive 2 (which would be another drive), and Set sends nothing.
   QVERIFY(featureReads.empty());
@@ -118,6 +125,7 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   QVERIFY(form.AAMGB->isEnabled());
   QVERIFY(form.APMGB->isEnabled());
   QVERIFY(form.MBRReadSB->isEnabled());
+  QCOMPARE(form.HDDHPAUL->text(), hpaSize);
   QVERIFY(form.HDDLBA48L->toolTip().isEmpty());
   QCOMPARE(featureReads, (std::vector<int>{0, 0}));
   QCOMPARE(form.CurrentAAMLevelL->text(), QString("128"));
