@@ -38,6 +38,12 @@ TEST(NvmeCli, ListCarriesKindAndDevicePath) {
   const json ataOnly = json::parse(RunOn(kDemoDir, {"--json", "list"}).out);
   EXPECT_FALSE(ataOnly[0].contains("kind"));
 
+  // `--demo=nvme` finds the set beside the ATA demo drives.
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(RunCli({"--demo=nvme", "--json", "list"}, out, err), kExitOk) << err.str();
+  EXPECT_EQ(json::parse(out.str()), list);
+
   const CliRun text = RunOn(kNvmeDemoDir, {"list"});
   EXPECT_NE(text.out.find("simulated NVMe drive 3"), std::string::npos) << text.out;
 }
