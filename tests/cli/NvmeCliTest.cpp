@@ -38,6 +38,12 @@ TEST(NvmeCli, ListCarriesKindAndDevicePath) {
   const json ataOnly = json::parse(RunOn(kDemoDir, {"--json", "list"}).out);
   EXPECT_FALSE(ataOnly[0].contains("kind"));
 
+  // `--demo=nvme` finds the set beside the ATA demo drives.
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(RunCli({"--demo=nvme", "--json", "list"}, out, err), kExitOk) << err.str();
+  EXPECT_EQ(json::parse(out.str()), list);
+
   const CliRun text = RunOn(kNvmeDemoDir, {"list"});
   EXPECT_NE(text.out.find("simulated NVMe drive 3"), std::string::npos) << text.out;
 }
@@ -86,14 +92,26 @@ TEST(NvmeCli, ReportAndMonitor) {
   EXPECT_NE(text.find("Model Number: Samsung SSD 980 PRO 1TB\r\n"), std::string::npos);
   EXPECT_NE(text.find("Available Spare (%)"), std::string::npos);
 
-  const CliRun run = RunOn(kNvmeDemoDir, {"monitor", "--count", "1", "--interval", "0", "--json",
-                                          "--settings", (folder / "none.ini").string()});
+  const auto metrics = folder / "diskvigil.prom";
+  const CliRun run =
+      RunOn(kNvmeDemoDir, {"monitor", "--count", "1", "--interval", "0", "--json", "--settings",
+                           (folder / "none.ini").string(), "--textfile", metrics.string()});
   EXPECT_EQ(run.exitCode, kExitUnhealthy) << run.err;
   const json pass = json::parse(run.out);
   ASSERT_EQ(pass["drives"].size(), 4u);
   EXPECT_EQ(pass["drives"][2]["kind"], "nvme");
   EXPECT_EQ(pass["drives"][2]["temperature"], 41);
   EXPECT_EQ(pass["drives"][3]["statusOK"], false);
+
+  // The temperature and verdict series exist for NVMe drives too, under their own device.
+  std::ifstream metricsIn(metrics);
+  const std::string series((std::istreambuf_iterator<char>(metricsIn)),
+                           std::istreambuf_iterator<char>());
+  const std::string labels =
+      R"({device="simulated NVMe drive 3",model="WD_BLACK SN770 500GB",serial="22331Y801234"})";
+  EXPECT_NE(series.find("diskvigil_temperature_celsius" + labels + " 58\n"), std::string::npos)
+      << series;
+  EXPECT_NE(series.find("diskvigil_smart_healthy" + labels + " 0\n"), std::string::npos);
   std::filesystem::remove_all(folder);
 }
 

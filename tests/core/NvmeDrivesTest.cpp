@@ -285,6 +285,25 @@ TEST(NvmeDemo, OneHealthyAndOneCriticalNvmeDrive) {
             (std::vector<std::string>{"available spare below threshold", "reliability degraded"}));
 }
 
+TEST(LinuxNvmeHandle, RefusesOutsideTheCatalogueAndReportsAFailedCall) {
+  // /dev/null takes any ioctl and refuses it: enough to see what reaches the call.
+  bool refused = false;
+  NvmeHandlePtr handle = OpenLinuxNvme("/dev/null", refused);
+  ASSERT_TRUE(handle);
+  std::vector<uint8_t> data(kNvmeHealthLogSize, 0xAA);
+  auto request = MakeNvmeAdminCommand(NvmeAdminCommand::HealthLog);
+  EXPECT_FALSE(handle->AdminCommand(request, data));  // the ioctl fails: ENOTTY
+  EXPECT_FALSE(handle->LastFailureWasPrivilege());
+  EXPECT_EQ(data[0], 0);  // nothing of the buffer's old contents passes for an answer
+  request.dataIn = false;
+  EXPECT_FALSE(handle->AdminCommand(request, data));
+  // A buffer shorter than the transfer is refused before the call.
+  request = MakeNvmeAdminCommand(NvmeAdminCommand::IdentifyController);
+  EXPECT_FALSE(handle->AdminCommand(request, data));
+  EXPECT_FALSE(refused);
+  EXPECT_FALSE(OpenLinuxNvme("/nonexistent/nvme9", refused));
+}
+
 // A controller's sysfs folder as the kernel lays it out.
 class NvmeSysfs : public ::testing::Test {
  protected:
