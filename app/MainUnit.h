@@ -269,7 +269,8 @@ class TMainForm : public QWidget {
 
   void PaintSwatchesAndIcons();
   void ApplyAtLeastOneIconRule();
-  void ShowReading(const ReadSmartResult& result);
+  void ShowReading(int position, const ReadSmartResult& result);
+  void ShowNvmeReading(const Drive& drive);
   void UpdateTrayIcon(int position);
   void ShowSleepState(const PositionReading& reading);
   void CounterWarningsToggled(bool on);

@@ -172,10 +172,15 @@ void TMainForm::APMLevelTBChange() {
 void TMainForm::GetFeature(DriveFeature feature) {
   const int position = SelectedPosition();
   if (!drives_.IsListed(position)) return;
-  const int driveNumber = drives_.At(position).DriveNumber;
-  const FeatureState state = context_.readFeature
-                                 ? context_.readFeature(*context_.driveSystem, driveNumber, feature)
+  const Drive& drive = drives_.At(position);
+  const int driveNumber = drive.DriveNumber;
+  // AAM and APM are ATA features, read with IDENTIFY DEVICE: an NVMe controller's number names
+  // another drive on that path, so nothing is sent and the group shows "not supported".
+  FeatureState state;
+  if (!drive.IsNvme()) {
+    state = context_.readFeature ? context_.readFeature(*context_.driveSystem, driveNumber, feature)
                                  : ReadFeature(*context_.driveSystem, driveNumber, feature);
+  }
 
   // The steps run in this order on purpose: moving the bar rewrites the current-level label
   // through its change handler, so what the label ends with depends on where the bar was.
@@ -223,7 +228,9 @@ void TMainForm::GetFeature(DriveFeature feature) {
 void TMainForm::SetFeatureFromControls(DriveFeature feature) {
   const int position = SelectedPosition();
   if (!drives_.IsListed(position)) return;
-  const int driveNumber = drives_.At(position).DriveNumber;
+  const Drive& drive = drives_.At(position);
+  if (drive.IsNvme()) return;  // SET FEATURES would reach another drive
+  const int driveNumber = drive.DriveNumber;
   const FeatureGroup g = GroupOf(*this, feature);
   const bool enable = g.checkBox->isChecked();
   const auto level = static_cast<uint8_t>(g.levelBar->value());

@@ -5,10 +5,12 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <ctime>
 #include <set>
 
@@ -21,6 +23,7 @@
 #include "core/Enumerate.h"
 #include "core/Identify.h"
 #include "core/Monitor.h"
+#include "core/Nvme.h"
 #include "core/PowerMode.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
@@ -42,6 +45,23 @@ constexpr int kBalloonSeconds = 10;
 
 QString TemperatureText(uint8_t degrees) {
   return degrees == 0 ? QString("...") : QString::number(degrees);
+}
+
+// Shown in grey for what NVMe drives do not have.
+constexpr const char* kNotApplicableHint = "Not applicable to NVMe drives";
+
+// Below the S.M.A.R.T. window's table when an NVMe drive's health log could not be read.
+constexpr const char* kHealthLogNeedsRootNote =
+    "Temperature only: reading the NVMe health log needs root. Run the headless monitor "
+    "(diskvigil-cli monitor) as root, or its packaged service, for the full log.";
+
+// The verdict's reasons: the set critical-warning bits, one per line.
+QString CriticalWarningHint(uint8_t criticalWarning) {
+  QStringList names;
+  for (const std::string& name : NvmeCriticalWarningNames(criticalWarning)) {
+    names << QString::fromStdString(name);
+  }
+  return names.join('\n');
 }
 
 }  // namespace
@@ -78,10 +98,20 @@ bool TMainForm::EnumerateHDDs() {
 }
 
 void TMainForm::SetFeatureLabelsEnabled(const Drive& drive) {
-  HDDLBA48L->setEnabled(drive.LBA48);
-  for (QLabel* label : {HDDHPAL, HDDHPANL, HDDHPAUL}) label->setEnabled(drive.HPAEnabled);
-  HDDSecML->setEnabled(drive.SecurityEnabled);
+  // LBA48, HPA and Security are ATA features: grey for an NVMe drive, whatever its record holds.
+  const bool ata = !drive.IsNvme();
+  HDDLBA48L->setEnabled(ata && drive.LBA48);
+  for (QLabel* label : {HDDHPAL, HDDHPANL, HDDHPAUL}) label->setEnabled(ata && drive.HPAEnabled);
+  HDDSecML->setEnabled(ata && drive.SecurityEnabled);
   HDDSMARTL->setEnabled(drive.SMARTEnabled);
+  const QString hint = ata ? QString() : QString(kNotApplicableHint);
+  for (QLabel* label : {HDDLBA48L, HDDHPAL, HDDSecML}) label->setToolTip(hint);
+  AAMGB->setEnabled(ata);
+  APMGB->setEnabled(ata);
+  AAMGB->setToolTip(hint);
+  APMGB->setToolTip(hint);
+  // Nor is sector 0 read through the ATA path for it.
+  MBRReadSB->setEnabled(ata);
 }
 
 void TMainForm::ShowHDDInfo(int position) {
@@ -106,6 +136,8 @@ void TMainForm::ShowHDDInfo(int position) {
   APMGet->trigger();
   if (drive.HPAEnabled) {
     HDDHPAUL->setText(drive.HPASizeMB < 0 ? QString("...") : QString::number(drive.HPASizeMB));
+  } else if (drive.IsNvme()) {
+    HDDHPAUL->setText("...");  // not an ATA drive's size left over from the one shown before
   }
   for (QLabel* label : {HDDTempNL, HDDTempL, HDDTempLoL, HDDTempHiL, HDDAirTempL}) {
     label->setEnabled(drive.SMARTEnabled);
@@ -116,24 +148,49 @@ bool TMainForm::ReadSMARTShown(int position) {
   if (!drives_.IsListed(position)) return false;
   const ReadSmartResult result = ReadSMART(*context_.driveSystem, drives_, position, sectors_);
   NoteVerdict(position, result);
-  ShowReading(result);
+  ShowReading(position, result);
   MarkCautionRows(position);
   return result.Passed();
 }
 
-void TMainForm::ShowReading(const ReadSmartResult& result) {
+void TMainForm::ShowReading(int position, const ReadSmartResult& result) {
+  const Drive& drive = drives_.At(position);
   if (result.verdictReached) {
     const QString verdict = result.statusOK ? "O.K." : "ERROR";
     SMARTStatusL->setText(verdict);
     smartForm_->SMARTStatusL->setText(verdict);
+    // An NVMe verdict names its reasons on the status labels' hints (without privilege the
+    // temperature alarm stands for the temperature bit).
+    const QString reasons =
+        drive.IsNvme() ? CriticalWarningHint(drive.NvmeCriticalWarning) : QString();
+    SMARTStatusL->setToolTip(reasons);
+    smartForm_->SMARTStatusL->setToolTip(reasons);
   }
   if (!result.sectorsRead) return;  // labels and grid keep the last good read
+  if (drive.IsNvme()) {
+    ShowNvmeReading(drive);
+    return;
+  }
+  smartForm_->ShowNote(QString());
   const Temperatures temperatures = GetTemperatures(sectors_.SMARTData);
   HDDTempL->setText(QString::number(temperatures.Current));
   HDDTempLoL->setText(TemperatureText(temperatures.Low));
   HDDTempHiL->setText(TemperatureText(temperatures.High));
   HDDAirTempL->setText(TemperatureText(temperatures.Airflow));
   smartForm_->ShowRows(BuildAttributeRows(sectors_, smartForm_->Presentation()));
+}
+
+// The composite temperature; the log's warning and critical thresholds are not airflow figures,
+// so the low, high and airflow labels keep "...". Without the log the table stays empty and a
+// note says how to get it.
+void TMainForm::ShowNvmeReading(const Drive& drive) {
+  HDDTempL->setText(QString::number(drive.Temperature));
+  for (QLabel* label : {HDDTempLoL, HDDTempHiL, HDDAirTempL}) label->setText("...");
+  const bool logHeld = sectors_.NvmeLogHeld;
+  smartForm_->ShowRows(logHeld ? BuildAttributeRows(sectors_, smartForm_->Presentation())
+                               : std::vector<AttributeRow>());
+  smartForm_->ShowNote(logHeld || !drive.NvmeHealthLogNeedsRoot ? QString()
+                                                                : QString(kHealthLogNeedsRootNote));
 }
 
 void TMainForm::UpdateTrayIcon(int position) {
@@ -162,7 +219,9 @@ void TMainForm::CheckHDDs() {
       SelectedPosition(), [&](const PositionReading& reading, const SmartSectors& sectors) {
         NoteVerdict(reading.position, reading.result);
         if (counters_) WatchCounters(reading, sectors, told);
-        if (reading.shown && reading.monitored && !reading.asleep) ShowReading(reading.result);
+        if (reading.shown && reading.monitored && !reading.asleep) {
+          ShowReading(reading.position, reading.result);
+        }
         if (reading.shown) MarkCautionRows(reading.position);
         UpdateTrayIcon(reading.position);
         ShowSleepState(reading);

@@ -46,7 +46,7 @@ int Dispatch(DriveSystem& system, std::vector<std::string> args, bool json, std:
 }  // namespace
 
 std::string UsageText() {
-  return "Usage: diskvigil-cli [--simulate PATH | --demo] [--json] COMMAND [ARGS]\n"
+  return "Usage: diskvigil-cli [--simulate PATH | --demo | --demo=nvme] [--json] COMMAND [ARGS]\n"
          "Commands:\n"
          "  list                          the drives found\n"
          "  smart POS [--dec] [--no-wake] verdict, temperatures and attributes of drive POS\n"
@@ -66,7 +66,8 @@ std::string UsageText() {
          "                                (LEVEL 0 to 254), after the optional change\n"
          "  mbr POS                       sector 0 of drive POS: partitions and boot sectors\n"
          "Without --simulate or --demo the machine's own drives are used (root or\n"
-         "cap_sys_rawio is needed for ATA pass-through); DISKVIGIL_SIMULATE=PATH does the same\n"
+         "cap_sys_rawio is needed for ATA pass-through, CAP_SYS_ADMIN for the NVMe health\n"
+         "log); DISKVIGIL_SIMULATE=PATH does the same\n"
          "as --simulate PATH. The mail settings are the tray program's (Diskvigil.ini in\n"
          "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n";
 }

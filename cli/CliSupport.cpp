@@ -32,12 +32,33 @@ nlohmann::json DriveJson(const Drive& drive, int position) {
   j["hpaEnabled"] = drive.HPAEnabled;
   j["hpaSizeMB"] = drive.HPASizeMB;
   j["securityEnabled"] = drive.SecurityEnabled;
+  if (drive.IsNvme()) {
+    AddDriveKind(j, drive);
+    j["pciVendorId"] = drive.PciVendorId;
+    j["healthLogNeedsRoot"] = drive.NvmeHealthLogNeedsRoot;
+  }
   return j;
+}
+
+bool TableHasNvme(const DriveTable& table) {
+  for (int k = 1; k <= table.DriveCount; ++k) {
+    if (table.At(k).IsNvme()) return true;
+  }
+  return false;
+}
+
+std::string DriveDevice(const DriveSystem& system, const Drive& drive) {
+  return drive.DevicePath.empty() ? system.DescribeDrive(drive.DriveNumber) : drive.DevicePath;
 }
 
 nlohmann::json DriveListJson(const DriveTable& table) {
   nlohmann::json list = nlohmann::json::array();
-  for (int k = 1; k <= table.DriveCount; ++k) list.push_back(DriveJson(table.At(k), k));
+  const bool mixed = TableHasNvme(table);
+  for (int k = 1; k <= table.DriveCount; ++k) {
+    nlohmann::json drive = DriveJson(table.At(k), k);
+    if (mixed) AddDriveKind(drive, table.At(k));
+    list.push_back(std::move(drive));
+  }
   return list;
 }
 

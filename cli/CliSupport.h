@@ -22,7 +22,20 @@ bool ProbeOrComplain(CliContext& ctx, DriveTable& table);
 // One Drive record with the keys of `list --json`: position, driveNumber, model, serial,
 // firmware, vendorCode (one-letter string or null), lba48, smartEnabled, userSectors, capacityGB,
 // hpaEnabled, hpaSizeMB (-1 when not determined), securityEnabled.
+// An NVMe drive also carries "kind", "devicePath", "pciVendorId" and "healthLogNeedsRoot".
 nlohmann::json DriveJson(const Drive& drive, int position);
+// Whether any listed drive is an NVMe drive. Only then do the ATA drives of a JSON answer carry
+// "kind" and "devicePath" too, so the answers on a machine with ATA drives alone stay as they
+// were.
+bool TableHasNvme(const DriveTable& table);
+// Adds "kind" ("ata" or "nvme") and "devicePath" to a drive's JSON object.
+template <typename JsonObject>
+void AddDriveKind(JsonObject& j, const Drive& drive) {
+  j["kind"] = drive.IsNvme() ? "nvme" : "ata";
+  j["devicePath"] = drive.DevicePath;
+}
+// The drive's device as the system names it ("/dev/sda", "/dev/nvme0", "simulated drive 2").
+std::string DriveDevice(const DriveSystem& system, const Drive& drive);
 // The listed positions, in order.
 nlohmann::json DriveListJson(const DriveTable& table);
 // Pretty-printed with a final newline. Drive texts are raw bytes: invalid UTF-8 becomes U+FFFD

@@ -78,6 +78,11 @@ int RunFeature(CliContext& ctx, DriveFeature feature) {
   const auto position = ParseListedPosition(ctx, table, args->position);
   if (!position) return kExitFailure;
   const int driveNumber = table.At(*position).DriveNumber;
+  if (table.At(*position).IsNvme()) {
+    // SET FEATURES would go down the ATA path, where this number names another drive.
+    ctx.err << name << " does not apply to NVMe drive " << *position << "\n";
+    return kExitFailure;
+  }
 
   if (args->setLevel || args->disable) {
     const bool enable = args->setLevel.has_value();

@@ -21,11 +21,11 @@ std::string DriveTableText(const DriveSystem& system, const DriveTable& table) {
   for (int k = 1; k <= table.DriveCount; ++k) {
     const Drive& d = table.At(k);
     rows.push_back(
-        {std::to_string(k), PrintableText(system.DescribeDrive(d.DriveNumber)),
-         PrintableText(d.ModelNumber), PrintableText(d.SerialNumber),
-         PrintableText(d.FirmwareRevision), d.VendorCode != 0 ? std::string(1, d.VendorCode) : "-",
-         std::to_string(d.CapacityGB), std::to_string(d.UserSectors), YesNo(d.LBA48),
-         YesNo(d.SMARTEnabled), YesNo(d.HPAEnabled), HpaSizeText(d), YesNo(d.SecurityEnabled)});
+        {std::to_string(k), PrintableText(DriveDevice(system, d)), PrintableText(d.ModelNumber),
+         PrintableText(d.SerialNumber), PrintableText(d.FirmwareRevision),
+         d.VendorCode != 0 ? std::string(1, d.VendorCode) : "-", std::to_string(d.CapacityGB),
+         std::to_string(d.UserSectors), YesNo(d.LBA48), YesNo(d.SMARTEnabled), YesNo(d.HPAEnabled),
+         HpaSizeText(d), YesNo(d.SecurityEnabled)});
   }
   return FormatTextTable(columns, rows);
 }

@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "cli/CliSupport.h"
 #include "core/AttributeNames.h"
 #include "core/Temperatures.h"
 
@@ -105,6 +106,11 @@ MetricsDrive MakeMetricsDrive(std::string device, const Drive& drive, const Read
   if (result.verdictReached) entry.healthy = result.statusOK;
   if (!result.sectorsRead) return entry;
 
+  if (drive.IsNvme()) {
+    // The health log (or the kernel's sensor) gave the temperature; there are no attributes.
+    entry.temperatureCelsius = drive.Temperature;
+    return entry;
+  }
   // 0 is how the temperature decoding says "not reported".
   const Temperatures temperatures = GetTemperatures(sectors.SMARTData);
   if (temperatures.Current != 0) entry.temperatureCelsius = temperatures.Current;
@@ -252,7 +258,7 @@ void MetricsTextfile::Take(const PositionReading& reading, const SmartSectors& s
   if (!table_.IsListed(reading.position)) return;
   const Drive& drive = table_.At(reading.position);
   MetricsDrive entry =
-      MakeMetricsDrive(system_.DescribeDrive(drive.DriveNumber), drive,
+      MakeMetricsDrive(DriveDevice(system_, drive), drive,
                        reading.monitored ? reading.result : ReadSmartResult{}, sectors);
   entry.caution = caution;
   entry.asleep = reading.asleep;

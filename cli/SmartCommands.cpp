@@ -1,5 +1,6 @@
 // `diskvigil-cli smart`, `report` and `monitor`: the S.M.A.R.T. read of one drive, its text report,
 // and the headless monitoring pass on a timer.
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "core/AttributeRows.h"
 #include "core/Counters.h"
 #include "core/Monitor.h"
+#include "core/Nvme.h"
 #include "core/PowerMode.h"
 #include "core/SmartData.h"
 #include "core/Temperatures.h"
@@ -29,6 +31,9 @@ namespace {
 constexpr double kDefaultIntervalSeconds = 15;
 constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+constexpr std::string_view kNvmeNeedsRootText =
+    "The full NVMe health log needs root: run the headless monitor as root (or the packaged "
+    "service); shown here is the kernel's temperature sensor and alarm.";
 
 // Arguments of smart and report: POS, --dec, and for report -o FILE.
 struct DriveArguments {
@@ -91,7 +96,9 @@ std::optional<int> ReadDriveAt(CliContext& ctx, const std::string& positionText,
   const auto position = ParseListedPosition(ctx, reading.table, positionText);
   if (!position) return kExitFailure;
   reading.position = *position;
-  if (asleep.count(reading.table.At(*position).DriveNumber) != 0) {
+  const Drive& drive = reading.table.At(*position);
+  // The standby question is an ATA one: NVMe drive numbers are another numbering.
+  if (!drive.IsNvme() && asleep.count(drive.DriveNumber) != 0) {
     ctx.err << "Drive " << *position << " is asleep (standby): nothing read\n";
     return kExitAsleep;
   }
@@ -105,7 +112,31 @@ std::vector<AttributeRow> FreshRows(const DriveReading& reading, RawPresentation
 }
 
 Temperatures FreshTemperatures(const DriveReading& reading) {
-  return reading.result.sectorsRead ? GetTemperatures(reading.sectors.SMARTData) : Temperatures{};
+  if (!reading.result.sectorsRead) return {};
+  const Drive& drive = reading.table.At(reading.position);
+  if (drive.IsNvme()) {
+    // The composite temperature only: low, high and airflow are not shown for NVMe drives.
+    Temperatures t;
+    t.Current = static_cast<uint8_t>(std::clamp(drive.Temperature, 0, 255));
+    return t;
+  }
+  return GetTemperatures(reading.sectors.SMARTData);
+}
+
+// What an NVMe drive adds to the smart output: its critical warnings and whether the full log
+// could be read.
+std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result) {
+  if (!drive.IsNvme() || !result.verdictReached) return {};
+  std::string text;
+  if (drive.NvmeCriticalWarning != 0) {
+    text += "Critical warning:";
+    for (const std::string& name : NvmeCriticalWarningNames(drive.NvmeCriticalWarning)) {
+      text += " [" + name + "]";
+    }
+    text += "\n";
+  }
+  if (drive.NvmeHealthLogNeedsRoot) text += std::string(kNvmeNeedsRootText) + "\n";
+  return text;
 }
 
 std::string VerdictText(const Drive& drive, const ReadSmartResult& result) {
@@ -153,15 +184,25 @@ std::string CautionText(const std::vector<CounterRise>& caution) {
 OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRow>& rows,
                       const std::vector<CounterRise>& caution) {
   const Temperatures t = FreshTemperatures(reading);
+  const Drive& drive = reading.table.At(reading.position);
   OrderedJson rowsJson = OrderedJson::array();
   for (const AttributeRow& row : rows) rowsJson.push_back(row);
-  return {{"position", reading.position},
-          {"statusOK", reading.result.statusOK},
-          {"readOK", reading.result.sectorsRead},
-          {"temperatures",
-           {{"current", t.Current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
-          {"rows", rowsJson},
-          {"caution", CautionJson(caution)}};
+  OrderedJson j{
+      {"position", reading.position},
+      {"statusOK", reading.result.statusOK},
+      {"readOK", reading.result.sectorsRead},
+      {"temperatures",
+       {{"current", t.Current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
+      {"rows", rowsJson},
+      {"caution", CautionJson(caution)}};
+  if (TableHasNvme(reading.table)) AddDriveKind(j, drive);
+  if (drive.IsNvme()) {
+    j["criticalWarning"] = drive.NvmeCriticalWarning;
+    j["criticalWarnings"] = NvmeCriticalWarningNames(drive.NvmeCriticalWarning);
+    j["healthLogRead"] = drive.NvmeHealthLogRead;
+    j["healthLogNeedsRoot"] = drive.NvmeHealthLogNeedsRoot;
+  }
+  return j;
 }
 
 std::string SmartText(const DriveReading& reading, const std::vector<AttributeRow>& rows,
@@ -173,8 +214,14 @@ std::string SmartText(const DriveReading& reading, const std::vector<AttributeRo
   text += "S.M.A.R.T.: " + (drive.SMARTEnabled ? VerdictText(drive, reading.result) : "off") + "\n";
   for (const CounterRise& rise : caution) text += "Caution: " + DescribeRise(rise) + "\n";
   if (!reading.result.sectorsRead) return text;
-  text += "Temperature: " + std::to_string(t.Current) + " C (low " + TemperatureText(t.Low) +
-          ", high " + TemperatureText(t.High) + ", airflow " + TemperatureText(t.Airflow) + ")\n";
+  if (drive.IsNvme()) {
+    text +=
+        "Temperature: " + std::to_string(t.Current) + " C\n" + NvmeSmartText(drive, reading.result);
+    if (rows.empty()) return text;
+  } else {
+    text += "Temperature: " + std::to_string(t.Current) + " C (low " + TemperatureText(t.Low) +
+            ", high " + TemperatureText(t.High) + ", airflow " + TemperatureText(t.Airflow) + ")\n";
+  }
 
   std::vector<TextColumn> columns;
   for (const std::string& heading : AttributeRowHeadings()) {
@@ -318,6 +365,8 @@ class PassPrinter {
                         {"statusOK", r.result.statusOK},
                         {"readOK", r.result.sectorsRead},
                         {"temperature", r.result.sectorsRead ? drive.Temperature : 0}};
+      if (TableHasNvme(table_)) AddDriveKind(entry, drive);
+      if (drive.IsNvme()) entry["criticalWarning"] = drive.NvmeCriticalWarning;
       if (noWake_ && r.monitored) entry["powerMode"] = PowerModeName(r.powerMode);
       if (r.asleep) {
         // The last reading stands: its verdict and temperature, and how old it is.
@@ -392,6 +441,10 @@ int RunReport(CliContext& ctx) {
   DriveReading reading;
   if (const auto exitCode = ReadDriveAt(ctx, arguments->position, reading)) return *exitCode;
   const Drive& drive = reading.table.At(reading.position);
+  if (reading.result.sectorsRead && drive.IsNvme() && !drive.NvmeHealthLogRead) {
+    ctx.err << "Drive " << reading.position << ": " << kNvmeNeedsRootText << "\n";
+    return kExitUnhealthy;
+  }
   if (!reading.result.sectorsRead) {
     // An empty table would pass for a drive without attributes; say so and write nothing.
     ctx.err << "The S.M.A.R.T. attributes of drive " << reading.position << " could not be read\n";

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/AttributeNames.h"
+#include "core/Nvme.h"
 
 namespace dv {
 namespace {
@@ -84,6 +85,10 @@ std::vector<AttributeRow> BuildAttributeRows(std::span<const uint8_t> smartData,
 
 std::vector<AttributeRow> BuildAttributeRows(const SmartSectors& sectors,
                                              RawPresentation presentation) {
+  if (sectors.NvmeLogHeld) {
+    const auto health = DecodeNvmeHealthLog(sectors.NvmeHealthLog);
+    return health ? BuildNvmeHealthRows(*health, presentation) : std::vector<AttributeRow>{};
+  }
   return BuildAttributeRows(sectors.SMARTData, sectors.SMARTThresholds, presentation);
 }
 

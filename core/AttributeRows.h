@@ -48,6 +48,7 @@ bool AttributeFailed(uint8_t value, uint8_t threshold);
 std::vector<AttributeRow> BuildAttributeRows(std::span<const uint8_t> smartData,
                                              std::span<const uint8_t> smartThresholds,
                                              RawPresentation presentation);
+// The rows of the drive read last: the health-log rows when that was an NVMe drive.
 std::vector<AttributeRow> BuildAttributeRows(const SmartSectors& sectors,
                                              RawPresentation presentation);
 

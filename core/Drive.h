@@ -12,6 +12,9 @@ inline constexpr int kMaxDriveNumber = 15;                     // drive numbers 
 inline constexpr uint32_t kDefaultTrayFontColor = 0x0000FFFF;  // yellow, 0x00BBGGRR
 inline constexpr uint32_t kDefaultTrayBackColor = 0x00000000;  // black
 
+// How a drive is reached: ATA commands (directly or through SAT) or NVMe admin commands.
+enum class DriveKind { Ata, Nvme };
+
 struct Drive {
   uint8_t DriveNumber = 0;
   char VendorCode = 0;  // 'S', 'W', ... or 0 for none
@@ -32,6 +35,15 @@ struct Drive {
   bool HPAEnabled = false;
   int64_t HPASizeMB = -1;  // -1: not determined
   bool SecurityEnabled = false;
+  // NVMe drives. DriveNumber is then the controller number (the N of /dev/nvmeN); LBA48, HPA,
+  // Security, AAM and APM do not apply.
+  DriveKind Kind = DriveKind::Ata;
+  std::string DevicePath;          // "/dev/sda", "/dev/nvme0", ... as the system names the drive
+  uint16_t PciVendorId = 0;        // NVMe: from Identify Controller or sysfs; 0 when unknown
+  bool NvmeHealthLogRead = false;  // the last reading read the full health log
+  bool NvmeHealthLogNeedsRoot = false;  // only the unprivileged readings are available
+  uint8_t NvmeCriticalWarning = 0;      // of the last health log read
+  bool IsNvme() const { return Kind == DriveKind::Nvme; }
 };
 
 struct DriveTable {

@@ -23,6 +23,31 @@ class DriveHandle {
 // Closing is the handle's destruction, so every path closes it.
 using DriveHandlePtr = std::unique_ptr<DriveHandle>;
 
+struct NvmeAdminRequest;
+
+// An open NVMe controller. Only SendNvmeCommand (core/Nvme.h) calls it, after the guard.
+class NvmeHandle {
+ public:
+  virtual ~NvmeHandle() = default;
+  // Carries one admin command that reads `data.size()` (the request's length) bytes. Returns
+  // whether the call succeeded and the controller completed it with status 0.
+  virtual bool AdminCommand(const NvmeAdminRequest& request, std::span<uint8_t> data) = 0;
+  // Set when the last failure was the system refusing the command for lack of privilege.
+  virtual bool LastFailureWasPrivilege() const { return false; }
+};
+using NvmeHandlePtr = std::unique_ptr<NvmeHandle>;
+
+// What the kernel publishes about an NVMe controller without privilege.
+struct NvmeUnprivilegedInfo {
+  std::string ModelNumber;
+  std::string SerialNumber;
+  std::string FirmwareRevision;
+  uint16_t PciVendorId = 0;
+  uint64_t SizeBytes = 0;                            // of the first namespace; 0 when unknown
+  std::optional<long long> TemperatureMillidegrees;  // composite temperature
+  bool TemperatureAlarm = false;                     // any alarm file reads 1
+};
+
 class DriveSystem {
  public:
   virtual ~DriveSystem() = default;
@@ -35,6 +60,17 @@ class DriveSystem {
   // Set once the system refused a drive or a command for lack of privilege, so a caller that found
   // no drive can say why; empty otherwise.
   virtual std::string PrivilegeProblem() const { return {}; }
+
+  // NVMe controller N (0..15), opened read-only; null when there is none or it cannot be opened.
+  virtual NvmeHandlePtr OpenNvme(int /*controller*/) { return nullptr; }
+  // Controller N as the kernel publishes it to everyone; nullopt when there is no such controller.
+  virtual std::optional<NvmeUnprivilegedInfo> ReadNvmeUnprivileged(int /*controller*/) {
+    return std::nullopt;
+  }
+  // The controller's device ("/dev/nvme0").
+  virtual std::string NvmeDevicePath(int controller) const {
+    return "/dev/nvme" + std::to_string(controller);
+  }
 };
 
 // The machine's own drives: SG_IO on Linux, IOCTL_ATA_PASS_THROUGH on Windows.

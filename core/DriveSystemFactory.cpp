@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 constexpr std::string_view kSimulateOption = "--simulate";
 constexpr std::string_view kSimulatePrefix = "--simulate=";
 constexpr std::string_view kDemoOption = "--demo";
+constexpr std::string_view kNvmeDemoOption = "--demo=nvme";
+constexpr const char* kNvmeDemoFolder = "demo-nvme";
 constexpr const char* kSimulateVariable = "DISKVIGIL_SIMULATE";
 
 bool IsFolder(const fs::path& path) {
@@ -35,6 +37,7 @@ std::optional<std::string> TakeDriveSystemOptions(std::vector<std::string>& args
                                                   DriveSystemChoice& choice) {
   std::optional<std::string> simulatePath;
   bool demo = false;
+  bool nvmeDemo = false;
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -50,6 +53,9 @@ std::optional<std::string> TakeDriveSystemOptions(std::vector<std::string>& args
       simulatePath = arg.substr(kSimulatePrefix.size());
     } else if (arg == kDemoOption) {
       demo = true;
+    } else if (arg == kNvmeDemoOption) {
+      demo = true;
+      nvmeDemo = true;
     } else {
       rest.push_back(arg);
     }
@@ -61,6 +67,7 @@ std::optional<std::string> TakeDriveSystemOptions(std::vector<std::string>& args
   if (demo) {
     choice.kind = DriveSystemChoice::Kind::Simulated;
     choice.demo = true;
+    choice.nvmeDemo = nvmeDemo;
   } else if (simulatePath) {
     choice.kind = DriveSystemChoice::Kind::Simulated;
     choice.path = *simulatePath;
@@ -98,7 +105,12 @@ std::unique_ptr<DriveSystem> CreateDriveSystem(const DriveSystemChoice& choice,
                                                std::string& error) {
   error.clear();
   if (choice.kind == DriveSystemChoice::Kind::Platform) return CreatePlatformDriveSystem();
-  const std::string path = choice.demo && choice.path.empty() ? DemoDataPath() : choice.path;
+  std::string path = choice.path;
+  if (choice.demo && path.empty()) {
+    // The NVMe demo set sits beside the ATA one, wherever that was found.
+    path = choice.nvmeDemo ? (fs::path(DemoDataPath()).parent_path() / kNvmeDemoFolder).string()
+                           : DemoDataPath();
+  }
   return SimulatedDriveSystem::Load(path, error);
 }
 

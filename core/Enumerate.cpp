@@ -1,6 +1,7 @@
 #include "core/Enumerate.h"
 
 #include "core/Identify.h"
+#include "core/Nvme.h"
 
 namespace dv {
 namespace {
@@ -70,6 +71,12 @@ bool IdentifyDrive(DriveHandle& handle, int driveNumber, Drive& drive) {
   if (!identify.success) return false;
 
   drive.DriveNumber = static_cast<uint8_t>(driveNumber);
+  // The position may have held an NVMe drive before.
+  drive.Kind = DriveKind::Ata;
+  drive.PciVendorId = 0;
+  drive.NvmeHealthLogRead = false;
+  drive.NvmeHealthLogNeedsRoot = false;
+  drive.NvmeCriticalWarning = 0;
   CopyIdentification(DecodeIdentify(identify.data), drive);
   drive.HPASizeMB = ReadHpaSize(handle, driveNumber, drive);
   if (drive.SMARTEnabled) EnableSmartConveniences(handle, driveNumber);
@@ -81,8 +88,16 @@ bool ProbeDrives(DriveSystem& system, DriveTable& table) {
   for (int n = 0; n <= kMaxDriveNumber && table.DriveCount < kMaxDrives; ++n) {
     DriveHandlePtr handle = OpenDrive(system, n);
     if (!handle) continue;
-    if (IdentifyDrive(*handle, n, table.At(table.DriveCount + 1))) ++table.DriveCount;
+    Drive& drive = table.At(table.DriveCount + 1);
+    if (IdentifyDrive(*handle, n, drive)) {
+      drive.DevicePath = system.DescribeDrive(n);
+      ++table.DriveCount;
+    }
   }  // the handle closes at the end of each round, whatever happened
+  // NVMe controllers after the ATA drives, in the positions left.
+  for (int n = 0; n <= kMaxNvmeController && table.DriveCount < kMaxDrives; ++n) {
+    if (IdentifyNvmeDrive(system, n, table.At(table.DriveCount + 1))) ++table.DriveCount;
+  }
   return table.DriveCount > 0;
 }
 

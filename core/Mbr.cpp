@@ -52,6 +52,8 @@ std::optional<Sector> ReadSector(DriveSystem& system, const Drive& drive, uint32
                                  bool judgeError) {
   // A 28-bit READ SECTOR(S) would silently drop bits 31..28 and read another sector.
   if (!drive.LBA48 && lba >= kLba28Limit) return std::nullopt;
+  // Sector reads are ATA commands; an NVMe drive's number names another device on that path.
+  if (drive.IsNvme()) return std::nullopt;
   DriveHandlePtr handle = OpenDrive(system, drive.DriveNumber);
   if (!handle) return std::nullopt;
   const ATACommandResult result =

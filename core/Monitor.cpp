@@ -19,7 +19,8 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
     reading.position = position;
     reading.monitored = drives_.At(position).SMARTEnabled;
     reading.shown = position == selectedPosition;
-    if (reading.monitored && skipSleeping_) {
+    // The standby question is an ATA command; an NVMe drive keeps its own power states.
+    if (reading.monitored && skipSleeping_ && !drives_.At(position).IsNvme()) {
       const Drive& drive = drives_.At(position);
       reading.powerMode = ReadPowerMode(system_, drive.DriveNumber);
       reading.asleep = reading.powerMode == PowerMode::Standby;

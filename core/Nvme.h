@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/AttributeRows.h"
+#include "core/DriveSystem.h"
 
 namespace dv {
 
@@ -46,6 +47,18 @@ std::optional<NvmeAdminCommand> ClassifyNvmeAdminCommand(const NvmeAdminRequest&
 
 // "Identify Controller", "Identify Namespace", "SMART / Health Log".
 const char* NvmeAdminCommandName(NvmeAdminCommand command);
+
+struct NvmeCommandResult {
+  bool success = false;
+  bool refused = false;           // the guard stopped it: no device saw it
+  bool privilegeFailure = false;  // the system refused it for lack of privilege
+  std::vector<uint8_t> data;      // the bytes read (dataLength of them) on success
+};
+
+// The one path every NVMe admin command takes: requests outside the catalogue are refused before
+// any device sees them.
+NvmeCommandResult SendNvmeCommand(NvmeHandle& handle, const NvmeAdminRequest& request);
+NvmeCommandResult SendNvmeCommand(NvmeHandle& handle, NvmeAdminCommand command);
 
 // What Identify Controller gives: the text fields trimmed of the space padding.
 struct NvmeIdentity {
@@ -120,5 +133,26 @@ std::vector<std::string> NvmeCriticalWarningNames(uint8_t criticalWarning);
 // 0).
 std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
                                               RawPresentation presentation);
+
+// The vendor letter of the logo (as VendorCodeForModel gives for ATA models) for a PCI vendor id,
+// or 0 when the id names none of those makers.
+char VendorCodeForPciVendor(uint16_t vendorId);
+
+// The highest controller number probed (/dev/nvme0 .. /dev/nvme15).
+inline constexpr int kMaxNvmeController = 15;
+
+// Identifies NVMe controller N and fills its record (everything but the tray fields, Temperature
+// and SMARTStatusOK). With privilege: Identify Controller and Identify Namespace 1, and one health
+// log read to learn whether the log can be read at all. Without it (the controller cannot be
+// opened, or refuses for lack of privilege): what the kernel publishes, and the record says the
+// health log needs root. False, with the record untouched, when there is no such controller.
+bool IdentifyNvmeDrive(DriveSystem& system, int controller, Drive& drive);
+
+// The monitoring read of an NVMe drive, the counterpart of ReadSMART: the health log, judged by
+// its critical-warning byte, the composite temperature into Temperature and the log into
+// `sectors` (both ATA sectors zeroed, NvmeLogHeld set). Without privilege the verdict is the
+// kernel's temperature alarm and the temperature its sensor reading; the ATA sectors are zeroed
+// and no log is held. A failed read leaves the drive's verdict and the sectors as they were.
+ReadSmartResult ReadNvmeSmart(DriveSystem& system, Drive& drive, SmartSectors& sectors);
 
 }  // namespace dv

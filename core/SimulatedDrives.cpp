@@ -319,7 +319,7 @@ std::unique_ptr<SimulatedDriveSystem> SimulatedDriveSystem::FromJsonText(
 
 DriveHandlePtr SimulatedDriveSystem::Open(int driveNumber) {
   const SimulatedDrive* drive = FindDrive(driveNumber);
-  if (drive == nullptr || drive->failOpen) return nullptr;
+  if (drive == nullptr || drive->failOpen || drive->nvme) return nullptr;
   ++totalOpens_;
   return std::make_unique<Handle>(*this, driveNumber);
 }
@@ -354,10 +354,7 @@ bool SimulatedDriveSystem::Execute(int driveNumber, std::span<uint8_t> request) 
       ClassifyAtaCommand(header->ataFlags, header->current, header->previous, dataLength);
   const std::string name =
       command ? AtaCommandName(*command) : CommandByteName(header->current.command);
-  if (log_.size() >= kCommandLogLimit) {
-    log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kCommandLogLimit / 2));
-  }
-  log_.push_back({driveNumber, name, !command});
+  Log(driveNumber, name, !command);
 
   // A platform refuses a buffer that does not hold what its header announces.
   const bool wellFormed = header->length == kRequestHeaderSize &&
@@ -375,6 +372,97 @@ bool SimulatedDriveSystem::Execute(int driveNumber, std::span<uint8_t> request) 
     reply = Answer(*drive, *command, *header, data);
   }
   WriteReturnedRegisters(request, reply.current, reply.previous);
+  return true;
+}
+
+void SimulatedDriveSystem::Log(int driveNumber, std::string name, bool refused) {
+  if (log_.size() >= kCommandLogLimit) {
+    log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kCommandLogLimit / 2));
+  }
+  log_.push_back({driveNumber, std::move(name), refused});
+}
+
+class SimulatedDriveSystem::NvmeControllerHandle : public NvmeHandle {
+ public:
+  NvmeControllerHandle(SimulatedDriveSystem& system, int controller)
+      : system_(system), controller_(controller) {
+    ++system_.openHandles_;
+  }
+  ~NvmeControllerHandle() override { --system_.openHandles_; }
+  NvmeControllerHandle(const NvmeControllerHandle&) = delete;
+  NvmeControllerHandle& operator=(const NvmeControllerHandle&) = delete;
+
+  bool AdminCommand(const NvmeAdminRequest& request, std::span<uint8_t> data) override {
+    return system_.ExecuteNvme(controller_, request, data, privilegeFailure_);
+  }
+  bool LastFailureWasPrivilege() const override { return privilegeFailure_; }
+
+ private:
+  SimulatedDriveSystem& system_;
+  int controller_;
+  bool privilegeFailure_ = false;
+};
+
+NvmeHandlePtr SimulatedDriveSystem::OpenNvme(int controller) {
+  const SimulatedDrive* drive = FindDrive(controller);
+  if (drive == nullptr || !drive->nvme || drive->nvme->failOpen) return nullptr;
+  ++totalOpens_;
+  return std::make_unique<NvmeControllerHandle>(*this, controller);
+}
+
+std::optional<NvmeUnprivilegedInfo> SimulatedDriveSystem::ReadNvmeUnprivileged(int controller) {
+  const SimulatedDrive* drive = FindDrive(controller);
+  if (drive == nullptr || !drive->nvme) return std::nullopt;
+  const SimulatedNvme& nvme = *drive->nvme;
+  NvmeUnprivilegedInfo info;
+  if (const auto identity = DecodeNvmeIdentifyController(nvme.identifyController)) {
+    info.ModelNumber = identity->ModelNumber;
+    info.SerialNumber = identity->SerialNumber;
+    info.FirmwareRevision = identity->FirmwareRevision;
+    info.PciVendorId = identity->PciVendorId;
+  }
+  if (const auto size = DecodeNvmeIdentifyNamespace(nvme.identifyNamespace)) {
+    info.SizeBytes = size->Bytes();
+  }
+  // What the kernel's sensor driver makes of the same log: millidegrees from K - 273.15, and the
+  // alarm from the temperature bit of the critical warning.
+  if (const auto health = DecodeNvmeHealthLog(nvme.healthLog)) {
+    info.TemperatureMillidegrees =
+        static_cast<long long>(health->CompositeTemperatureK) * 1000 - 273150;
+    info.TemperatureAlarm = (health->CriticalWarning & kNvmeWarningTemperature) != 0;
+  }
+  return info;
+}
+
+std::string SimulatedDriveSystem::NvmeDevicePath(int controller) const {
+  return "simulated NVMe drive " + std::to_string(controller);
+}
+
+bool SimulatedDriveSystem::ExecuteNvme(int controller, const NvmeAdminRequest& request,
+                                       std::span<uint8_t> data, bool& privilegeFailure) {
+  privilegeFailure = false;
+  SimulatedDrive* drive = FindDrive(controller);
+  if (drive == nullptr || !drive->nvme) return false;
+  if (drive->latencyMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(drive->latencyMs));
+  const auto command = ClassifyNvmeAdminCommand(request);
+  char opcodeName[16];
+  std::snprintf(opcodeName, sizeof opcodeName, "NVMe 0x%02X", request.opcode);
+  Log(controller, command ? NvmeAdminCommandName(*command) : opcodeName, !command);
+  if (!command || data.size() != request.dataLength) return false;
+
+  SimulatedNvme& nvme = *drive->nvme;
+  if (!nvme.privileged) {
+    privilegeFailure = true;
+    return false;
+  }
+  if (nvme.failures.count(*command) != 0) return false;
+  const std::vector<uint8_t>& source =
+      *command == NvmeAdminCommand::IdentifyController  ? nvme.identifyController
+      : *command == NvmeAdminCommand::IdentifyNamespace ? nvme.identifyNamespace
+                                                        : nvme.healthLog;
+  std::fill(data.begin(), data.end(), uint8_t{0});
+  std::copy_n(source.begin(), std::min(source.size(), data.size()), data.begin());
   return true;
 }
 

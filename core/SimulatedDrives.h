@@ -16,6 +16,7 @@
 
 #include "core/DriveSystem.h"
 #include "core/Ioctl.h"
+#include "core/Nvme.h"
 
 namespace dv {
 
@@ -34,6 +35,18 @@ enum class SimulatedPowerMode {
   Standby,  // Sector Count 00h
   Idle,     // 80h
   Active,   // FFh
+};
+
+// An NVMe controller in place of an ATA drive: its identify data, its health log, and how it
+// answers. Without privilege every admin command is refused as the kernel refuses it, and the
+// unprivileged readings (names, size, temperature, alarm) are taken from the same bytes.
+struct SimulatedNvme {
+  std::vector<uint8_t> identifyController = std::vector<uint8_t>(kNvmeIdentifySize, 0);
+  std::vector<uint8_t> identifyNamespace = std::vector<uint8_t>(kNvmeIdentifySize, 0);
+  std::vector<uint8_t> healthLog = std::vector<uint8_t>(kNvmeHealthLogSize, 0);
+  bool privileged = true;
+  std::set<NvmeAdminCommand> failures;  // answered with an error status
+  bool failOpen = false;
 };
 
 // One simulated drive. Every field may be changed between two commands; the next command sees it.
@@ -61,6 +74,9 @@ struct SimulatedDrive {
   };
   std::vector<SmartPass> smartPasses;
   size_t smartPassesServed = 0;
+  // Set for an NVMe controller: the drive number is then its controller number, and the ATA path
+  // does not find it.
+  std::optional<SimulatedNvme> nvme;
 };
 
 // Sets byte 511 so that all 512 bytes add up to 0 modulo 256 (the S.M.A.R.T. sector checksum, and
@@ -84,6 +100,9 @@ class SimulatedDriveSystem : public DriveSystem {
   DriveHandlePtr Open(int driveNumber) override;
   std::optional<std::string> VolumeName(int driveNumber, int partition) override;
   std::string DescribeDrive(int driveNumber) const override;
+  NvmeHandlePtr OpenNvme(int controller) override;
+  std::optional<NvmeUnprivilegedInfo> ReadNvmeUnprivileged(int controller) override;
+  std::string NvmeDevicePath(int controller) const override;
 
   int OpenHandleCount() const { return openHandles_; }  // handles open right now
   int TotalOpens() const { return totalOpens_; }        // successful opens so far
@@ -106,6 +125,13 @@ class SimulatedDriveSystem : public DriveSystem {
  private:
   class Handle;
   friend class Handle;
+  class NvmeControllerHandle;
+  friend class NvmeControllerHandle;
+
+  // One NVMe admin command on controller N; returns whether the controller completed it.
+  bool ExecuteNvme(int controller, const NvmeAdminRequest& request, std::span<uint8_t> data,
+                   bool& privilegeFailure);
+  void Log(int driveNumber, std::string name, bool refused);
 
   // One request on drive N; returns whether the platform call succeeded.
   bool Execute(int driveNumber, std::span<uint8_t> request);

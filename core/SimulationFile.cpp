@@ -63,6 +63,41 @@ Sector NewSmartSector() {
   return s;
 }
 
+}  // namespace
+
+std::vector<uint8_t> BuildNvmeIdentifyController(const std::string& model,
+                                                 const std::string& serial,
+                                                 const std::string& firmware,
+                                                 uint16_t pciVendorId) {
+  std::vector<uint8_t> data(kNvmeIdentifySize, 0);
+  PutLe16(data, 0, pciVendorId);
+  const auto put = [&data](size_t at, size_t length, const std::string& text) {
+    for (size_t i = 0; i < length; ++i) {
+      data[at + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : uint8_t{' '};
+    }
+  };
+  put(4, 20, serial);
+  put(24, 40, model);
+  put(64, 8, firmware);
+  return data;
+}
+
+std::vector<uint8_t> BuildNvmeIdentifyNamespace(uint64_t blocks, uint32_t blockSize) {
+  std::vector<uint8_t> data(kNvmeIdentifySize, 0);
+  PutLe32(data, 0, static_cast<uint32_t>(blocks));
+  PutLe32(data, 4, static_cast<uint32_t>(blocks >> 32));
+  PutLe32(data, 8, static_cast<uint32_t>(blocks));  // capacity
+  PutLe32(data, 12, static_cast<uint32_t>(blocks >> 32));
+  data[25] = 0;  // one LBA format, formatted with it
+  data[26] = 0;
+  uint8_t shift = 0;
+  while (shift < 31 && (uint32_t{1} << shift) < blockSize) ++shift;
+  data[128 + 2] = shift;
+  return data;
+}
+
+namespace {
+
 // --- JSON field readers ----------------------------------------------------------------------
 
 const Json* Member(const Json& object, const char* key) {
@@ -338,6 +373,146 @@ std::string ReadImagePath(const Json& v, const std::string& field, const std::st
   return resolved.string();
 }
 
+// --- NVMe controllers ------------------------------------------------------------------------
+
+constexpr int kKelvinZero = 273;
+
+std::vector<uint8_t> ReadHexBytes(const Json& v, const std::string& field, size_t size) {
+  const std::string wanted = std::to_string(2 * size) + " hex digits";
+  if (!v.is_string()) Fail(field, "must be a text of " + wanted);
+  const std::string& hex = v.get_ref<const std::string&>();
+  if (hex.size() != 2 * size) {
+    Fail(field, "must hold " + wanted + ", not " + std::to_string(hex.size()) + " characters");
+  }
+  std::vector<uint8_t> bytes(size, 0);
+  for (size_t i = 0; i < size; ++i) {
+    const int high = HexDigit(hex[2 * i]);
+    const int low = HexDigit(hex[2 * i + 1]);
+    if (high < 0 || low < 0) {
+      Fail(field, "holds a character that is not a hex digit at position " +
+                      std::to_string(high < 0 ? 2 * i : 2 * i + 1));
+    }
+    bytes[i] = static_cast<uint8_t>(high * 16 + low);
+  }
+  return bytes;
+}
+
+// Degrees Celsius as the log's kelvin.
+uint16_t ReadCelsiusAsKelvin(const Json& v, const std::string& field) {
+  constexpr int64_t kMax = 0xFFFF - kKelvinZero;
+  const std::string range =
+      "must be a whole number of degrees Celsius from -273 to " + std::to_string(kMax);
+  if (!v.is_number_integer()) Fail(field, range);
+  if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(kMax)) Fail(field, range);
+  const int64_t celsius = v.get<int64_t>();
+  if (celsius < -kKelvinZero || celsius > kMax) Fail(field, range);
+  return static_cast<uint16_t>(celsius + kKelvinZero);
+}
+
+std::vector<uint8_t> ReadNvmeHealth(const Json& v, const std::string& field) {
+  ReadObject(v, field);
+  std::vector<uint8_t> log(kNvmeHealthLogSize, 0);
+  const auto at = [&field](const char* key) { return field + "." + key; };
+  PutLe16(log, 1, 35 + kKelvinZero);
+  log[3] = 100;  // available spare
+  log[4] = 10;   // its threshold
+  if (auto* m = Member(v, "criticalWarning")) log[0] = ReadByte(*m, at("criticalWarning"));
+  if (auto* m = Member(v, "temperature"))
+    PutLe16(log, 1, ReadCelsiusAsKelvin(*m, at("temperature")));
+  if (auto* m = Member(v, "availableSpare")) log[3] = ReadByte(*m, at("availableSpare"));
+  if (auto* m = Member(v, "availableSpareThreshold")) {
+    log[4] = ReadByte(*m, at("availableSpareThreshold"));
+  }
+  if (auto* m = Member(v, "percentageUsed")) log[5] = ReadByte(*m, at("percentageUsed"));
+  static constexpr std::pair<const char*, size_t> kCounters[] = {
+      {"dataUnitsRead", 32},     {"dataUnitsWritten", 48},   {"hostReadCommands", 64},
+      {"hostWriteCommands", 80}, {"controllerBusyTime", 96}, {"powerCycles", 112},
+      {"powerOnHours", 128},     {"unsafeShutdowns", 144},   {"mediaErrors", 160},
+      {"errorLogEntries", 176}};
+  for (const auto& [key, offset] : kCounters) {
+    if (auto* m = Member(v, key)) {
+      const uint64_t value = ReadUnsigned(*m, at(key), 0, UINT64_MAX);
+      PutLe32(log, offset, static_cast<uint32_t>(value));
+      PutLe32(log, offset + 4, static_cast<uint32_t>(value >> 32));
+    }
+  }
+  if (auto* m = Member(v, "warningTemperatureTime")) {
+    PutLe32(log, 192,
+            static_cast<uint32_t>(ReadUnsigned(*m, at("warningTemperatureTime"), 0, UINT32_MAX)));
+  }
+  if (auto* m = Member(v, "criticalTemperatureTime")) {
+    PutLe32(log, 196,
+            static_cast<uint32_t>(ReadUnsigned(*m, at("criticalTemperatureTime"), 0, UINT32_MAX)));
+  }
+  if (auto* m = Member(v, "sensors")) {
+    ReadArray(*m, at("sensors"), 8);
+    for (size_t i = 0; i < m->size(); ++i) {
+      PutLe16(log, 200 + 2 * i,
+              ReadCelsiusAsKelvin((*m)[i], at("sensors") + "[" + std::to_string(i) + "]"));
+    }
+  }
+  return log;
+}
+
+std::set<NvmeAdminCommand> ReadNvmeCommandNames(const Json& v, const std::string& field) {
+  static constexpr std::pair<const char*, NvmeAdminCommand> kNames[] = {
+      {"IDENTIFY_CONTROLLER", NvmeAdminCommand::IdentifyController},
+      {"IDENTIFY_NAMESPACE", NvmeAdminCommand::IdentifyNamespace},
+      {"HEALTH_LOG", NvmeAdminCommand::HealthLog}};
+  ReadArray(v, field, kMaxFailureNames);
+  std::set<NvmeAdminCommand> commands;
+  for (size_t i = 0; i < v.size(); ++i) {
+    const std::string entry = field + "[" + std::to_string(i) + "]";
+    const std::string name = ReadText(v[i], entry, 40);
+    const auto* found = std::find_if(std::begin(kNames), std::end(kNames),
+                                     [&name](const auto& known) { return name == known.first; });
+    if (found == std::end(kNames)) {
+      Fail(entry, "\"" + name + "\" is not IDENTIFY_CONTROLLER, IDENTIFY_NAMESPACE or HEALTH_LOG");
+    }
+    commands.insert(found->second);
+  }
+  return commands;
+}
+
+SimulatedNvme ReadNvme(const Json& v, const std::string& field,
+                       const SimulatedIdentifyFields& identify) {
+  ReadObject(v, field);
+  const auto at = [&field](const char* key) { return field + "." + key; };
+  SimulatedNvme nvme;
+  uint16_t vendor = 0;
+  if (auto* m = Member(v, "pciVendorId")) {
+    vendor = static_cast<uint16_t>(ReadUnsigned(*m, at("pciVendorId"), 0, 0xFFFF));
+  }
+  nvme.identifyController =
+      BuildNvmeIdentifyController(identify.model, identify.serial, identify.firmware, vendor);
+  uint32_t blockSize = 512;
+  if (auto* m = Member(v, "blockSize")) {
+    blockSize = static_cast<uint32_t>(ReadUnsigned(*m, at("blockSize"), 512, 65536));
+    if ((blockSize & (blockSize - 1)) != 0) Fail(at("blockSize"), "must be a power of two");
+  }
+  // Without "blocks" the drive has the size "sectors" gives, in blocks of its own size.
+  uint64_t blocks = identify.sectors * 512 / blockSize;
+  if (auto* m = Member(v, "blocks")) blocks = ReadUnsigned(*m, at("blocks"), 0, UINT64_MAX);
+  nvme.identifyNamespace = BuildNvmeIdentifyNamespace(blocks, blockSize);
+  if (auto* m = Member(v, "health"))
+    nvme.healthLog = ReadNvmeHealth(*m, at("health"));
+  else
+    nvme.healthLog = ReadNvmeHealth(Json::object(), at("health"));
+  if (auto* m = Member(v, "identifyHex")) {
+    nvme.identifyController = ReadHexBytes(*m, at("identifyHex"), kNvmeIdentifySize);
+  }
+  if (auto* m = Member(v, "namespaceHex")) {
+    nvme.identifyNamespace = ReadHexBytes(*m, at("namespaceHex"), kNvmeIdentifySize);
+  }
+  if (auto* m = Member(v, "healthLogHex")) {
+    nvme.healthLog = ReadHexBytes(*m, at("healthLogHex"), kNvmeHealthLogSize);
+  }
+  if (auto* m = Member(v, "privileged")) nvme.privileged = ReadBool(*m, at("privileged"));
+  if (auto* m = Member(v, "failOpen")) nvme.failOpen = ReadBool(*m, at("failOpen"));
+  if (auto* m = Member(v, "failures")) nvme.failures = ReadNvmeCommandNames(*m, at("failures"));
+  return nvme;
+}
+
 // `at` is the field prefix of this drive ("" or "drives[2].").
 SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber,
                          const std::string& baseDir) {
@@ -377,6 +552,7 @@ SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber
     drive.latencyMs = static_cast<int>(ReadUnsigned(*m, at + "latencyMs", 0, kMaxLatencyMs));
   }
   if (auto* m = Member(d, "powerMode")) drive.powerMode = ReadPowerMode(*m, at + "powerMode");
+  if (auto* m = Member(d, "nvme")) drive.nvme = ReadNvme(*m, at + "nvme", identify);
   return drive;
 }
 

@@ -4,8 +4,8 @@
 // A drive object holds "model" and, all optional: "driveNumber", "serial", "firmware", "sectors",
 // "lba48", "smartEnabled", "securityEnabled", "hpaEnabled", "nativeMaxAddress", "aam", "apm",
 // "smart", "identifyHex", "smartDataHex", "smartThresholdsHex", "image", "sectorsHex", "volumes",
-// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"). "smart.attributes" is a
-// list of attribute objects, or a list of such lists: one set per S.M.A.R.T. read, the last one
+// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"), "nvme". "smart.attributes"
+// is a list of attribute objects, or a list of such lists: one set per S.M.A.R.T. read, the last one
 // staying. Unknown keys are ignored; anything malformed is refused with one message of the form
 // "<file>: <field>: <problem>".
 #pragma once
@@ -65,6 +65,13 @@ inline constexpr int kMaxSimulatedAttributes = 30;  // entries in a S.M.A.R.T. s
 Sector BuildIdentifySector(const SimulatedIdentifyFields& fields);
 Sector BuildSmartDataSector(const SimulatedSmartFields& fields);
 Sector BuildSmartThresholdsSector(const SimulatedSmartFields& fields);
+
+// NVMe identify data as a controller returns it: the text fields space padded, and a namespace
+// with one LBA format of `blockSize` bytes (a power of two).
+std::vector<uint8_t> BuildNvmeIdentifyController(const std::string& model,
+                                                 const std::string& serial,
+                                                 const std::string& firmware, uint16_t pciVendorId);
+std::vector<uint8_t> BuildNvmeIdentifyNamespace(uint64_t blocks, uint32_t blockSize);
 
 // Parses JSON text holding one drive object or {"drives": [...]}. baseDir resolves relative
 // "image" paths; sourceName names the text in errors.

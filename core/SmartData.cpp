@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "core/LittleEndian.h"
+#include "core/Nvme.h"
 #include "core/Temperatures.h"
 
 namespace dv {
@@ -98,6 +99,7 @@ ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
   if (!drives.IsListed(position)) return outcome;
   Drive& drive = drives.At(position);
   if (!drive.SMARTEnabled) return outcome;
+  if (drive.IsNvme()) return ReadNvmeSmart(system, drive, sectors);
 
   const auto status = SendOnFreshOpen(system, drive.DriveNumber, AtaCommand::SmartReturnStatus);
   if (!status) return outcome;
@@ -109,6 +111,7 @@ ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
   if (!ReadSectorInto(system, drive.DriveNumber, AtaCommand::SmartReadData, sectors.SMARTData)) {
     return outcome;
   }
+  sectors.NvmeLogHeld = false;
   if (!ReadSectorInto(system, drive.DriveNumber, AtaCommand::SmartReadThresholds,
                       sectors.SMARTThresholds)) {
     return outcome;

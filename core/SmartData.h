@@ -57,6 +57,10 @@ class SmartTableIndex {
 struct SmartSectors {
   std::array<uint8_t, kSectorSize> SMARTData{};
   std::array<uint8_t, kSectorSize> SMARTThresholds{};
+  // The health log of an NVMe drive. When NvmeLogHeld is set the last reading was that drive's,
+  // and both ATA sectors are zero.
+  std::array<uint8_t, 512> NvmeHealthLog{};
+  bool NvmeLogHeld = false;
 
   SMARTAttribute FindSMARTAttribute(uint8_t id) const {
     return dv::FindSMARTAttribute(SMARTData, id);
@@ -79,7 +83,7 @@ struct ReadSmartResult {
 // Reads list position `position` (1-based) of `drives`: RETURN STATUS, READ DATA, READ THRESHOLDS,
 // one open and close per command. Stores the verdict in SMARTStatusOK and, once both sectors are
 // in, the current temperature in Temperature. A position that is not listed or has S.M.A.R.T. off
-// changes nothing.
+// changes nothing. An NVMe drive is read with its health log instead (ReadNvmeSmart).
 ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
                           SmartSectors& sectors);
 

@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 all_targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz SmtpReplyFuzz AddressListFuzz
-  SenseDataFuzz IniFileFuzz)
+  SenseDataFuzz IniFileFuzz NvmeFuzz)
 usage="Usage: scripts/fuzz.sh [--seconds N] [--runs N] [TARGET...]"
 seconds=60
 runs=-1
@@ -70,6 +70,12 @@ printf '[Settings]\r\nS.M.A.R.T. Monitoring=1\r\nRefresh Interval=0x3C\r\nSMTP H
   >"$work/seeds/ini/crlf"
 printf '; comment\n[other]\nx=1\n[ settings ]\nHDD1 Color=$00FF00\nHDD1 Color=-1\n[Settings' \
   >"$work/seeds/ini/odd"
+# NVMe seeds: identify data (zeros but a 512-byte LBA format) followed by a health log with the
+# spare warning and 323 K; and a log alone.
+mkdir -p "$work/seeds/nvme"
+{ head -c 130 /dev/zero; printf '\x09'; head -c 3965 /dev/zero; printf '\x01\x43\x01'
+  head -c 509 /dev/zero; } >"$work/seeds/nvme/identify-and-log"
+{ printf '\x00\x2c\x01\x64\x0a\x03'; head -c 506 /dev/zero; } >"$work/seeds/nvme/log"
 
 seed_folder() {
   case "$1" in
@@ -81,6 +87,7 @@ seed_folder() {
     AddressListFuzz) echo address ;;
     SenseDataFuzz) echo sense ;;
     IniFileFuzz) echo ini ;;
+    NvmeFuzz) echo nvme ;;
   esac
 }
 

@@ -28,7 +28,8 @@ constexpr int kGridTop = 36;
 constexpr int kGridWidth = 479;
 // The window is this much taller than the grid's rows (grid top, border and frame).
 constexpr int kWindowExtra = 80;
-constexpr int kGridFrame = 4;  // the grid's sunken frame, top and bottom
+constexpr int kGridFrame = 4;    // the grid's sunken frame, top and bottom
+constexpr int kNoteHeight = 30;  // room for two lines below the grid
 
 const QColor kSelectedBack(135, 206, 250);
 // The frame around a row whose counter rose, the yellow of the caution icon.
@@ -94,6 +95,11 @@ TSMARTForm::TSMARTForm(QWidget* parent) : TSecondaryForm(parent) {
   rawLayout->addWidget(RAWValuesDec);
   RAWValuesHex->setChecked(true);
 
+  NoteL = new QLabel(this);
+  NoteL->setWordWrap(true);
+  NoteL->setStyleSheet("color: blue");
+  NoteL->hide();
+
   connect(ReadSMARTSB, &QToolButton::clicked, this, &TSMARTForm::ReadSMARTSBClick);
   connect(SaveSMARTSB, &QToolButton::clicked, this, &TSMARTForm::SaveSMARTSBClick);
   connect(CopySMARTWindowSB, &QToolButton::clicked, this, &TSMARTForm::CopySMARTWindowSBClick);
@@ -142,14 +148,26 @@ RawPresentation TSMARTForm::Presentation() const {
 
 int TSMARTForm::RawValuesIndex() const { return RAWValuesDec->isChecked() ? 1 : 0; }
 
+void TSMARTForm::ShowNote(const QString& text) {
+  if (text == NoteL->text() && text.isEmpty() == NoteL->isHidden()) return;
+  NoteL->setText(text);
+  NoteL->setHidden(text.isEmpty());
+  FitToRows();
+}
+
 void TSMARTForm::FitToRows() {
   // Every row gets its height and its line; the grid then needs no scrolling. The window's outer
   // height is what is fixed, so the frame and caption, once the window manager has drawn them,
   // come off the client area.
   const int gridHeight = SMARTSG->FullHeight();  // the rows and their lines, plus the frame
   SMARTSG->resize(kGridWidth, gridHeight);
+  int noteHeight = 0;
+  if (!NoteL->isHidden()) {
+    noteHeight = kNoteHeight;
+    NoteL->setGeometry(kGridLeft + 2, kGridTop + gridHeight + 2, kGridWidth - 4, kNoteHeight - 2);
+  }
   const int frameHeight = isVisible() ? frameGeometry().height() - geometry().height() : 0;
-  setFixedSize(kClientWidth, gridHeight - kGridFrame + kWindowExtra - frameHeight);
+  setFixedSize(kClientWidth, gridHeight - kGridFrame + kWindowExtra + noteHeight - frameHeight);
 }
 
 void TSMARTForm::CentreOnScreen() {
@@ -202,6 +220,11 @@ void TSMARTForm::SMARTSGDrawCell(QPainter& painter, int column, int row, const Q
         back = kAboveThresholdBack;
         break;
       case PreFailureState::NotPreFailure:
+        // NVMe health rows carry no flags; one whose rule failed is marked as a failed attribute.
+        if (cells[kColumnFlags].empty() &&
+            SMARTSG->Cell(kColumnStatus, row).toStdString() == kStatusFailed) {
+          back = kBelowThresholdBack;
+        }
         break;
     }
   }

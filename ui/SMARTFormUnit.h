@@ -36,6 +36,9 @@ class TSMARTForm : public TSecondaryForm {
   // The attribute IDs whose rows are framed as the cause of a caution; empty for none.
   void MarkCautionRows(std::set<uint8_t> ids);
   const std::set<uint8_t>& CautionRows() const { return cautionRows_; }
+  // A line below the table about what it cannot show (an NVMe drive read without privilege);
+  // empty text takes it away.
+  void ShowNote(const QString& text);
 
   // Set by the main window: the read of the selected drive, the report, and whether the program
   // is exiting (then closing really closes).
@@ -64,6 +67,7 @@ class TSMARTForm : public TSecondaryForm {
   QRadioButton* RAWValuesHex;
   QRadioButton* RAWValuesDec;
   QToolButton* CopySMARTWindowSB;
+  QLabel* NoteL;  // hidden unless ShowNote gave it a text
 
  protected:
   void showEvent(QShowEvent* event) override;

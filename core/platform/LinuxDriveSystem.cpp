@@ -18,6 +18,7 @@
 #include "core/DriveSystem.h"
 #include "core/Ioctl.h"
 #include "core/SatCdb.h"
+#include "core/platform/LinuxNvme.h"
 
 namespace dv {
 namespace {
@@ -155,6 +156,14 @@ class LinuxDriveSystem : public DriveSystem {
 
   std::string DescribeDrive(int driveNumber) const override { return LinuxDrivePath(driveNumber); }
 
+  NvmeHandlePtr OpenNvme(int controller) override {
+    return OpenLinuxNvme(LinuxNvmePath(controller), nvmeRefused_);
+  }
+  std::optional<NvmeUnprivilegedInfo> ReadNvmeUnprivileged(int controller) override {
+    return ReadLinuxNvmeSysfs(kSysClassNvme, controller);
+  }
+  std::string NvmeDevicePath(int controller) const override { return LinuxNvmePath(controller); }
+
   std::string PrivilegeProblem() const override {
     if (!refused_) return {};
     return "The disks refused access: ATA pass-through needs root, or CAP_SYS_RAWIO "
@@ -162,7 +171,8 @@ class LinuxDriveSystem : public DriveSystem {
   }
 
  private:
-  bool refused_ = false;  // the kernel said EPERM or EACCES to an open or a command
+  bool refused_ = false;      // the kernel said EPERM or EACCES to an open or a command
+  bool nvmeRefused_ = false;  // the same for an NVMe controller (its sysfs readings stand in)
 };
 
 }  // namespace

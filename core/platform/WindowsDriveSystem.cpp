@@ -18,6 +18,7 @@
 #include "core/DriveSystem.h"
 #include "core/Ioctl.h"
 #include "core/SatCdb.h"
+#include "core/platform/WindowsNvme.h"
 
 namespace dv {
 namespace {
@@ -157,6 +158,12 @@ class WindowsDriveSystem : public DriveSystem {
   std::string DescribeDrive(int driveNumber) const override {
     return WindowsDrivePath(driveNumber);
   }
+
+  // An NVMe drive is a physical drive too; the ATA probe passes it by, this one takes it.
+  NvmeHandlePtr OpenNvme(int controller) override {
+    return OpenWindowsNvme(WindowsDrivePath(controller));
+  }
+  std::string NvmeDevicePath(int controller) const override { return WindowsDrivePath(controller); }
 };
 
 }  // namespace

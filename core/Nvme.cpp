@@ -1,0 +1,495 @@
+#include "core/Nvme.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "core/Identify.h"
+#include "core/LittleEndian.h"
+
+namespace dv {
+namespace {
+
+// Identify Controller: CNS in CDW10 bits 7:0.
+constexpr uint32_t kCnsNamespace = 0x00;
+constexpr uint32_t kCnsController = 0x01;
+// Get Log Page: log id in CDW10 bits 7:0, the number of dwords minus one (lower half) in bits
+// 31:16; the upper half of that count (CDW11 bits 15:0) stays 0 for a 512-byte log.
+constexpr uint32_t kHealthLogCdw10 =
+    kNvmeHealthLogId | (static_cast<uint32_t>(kNvmeHealthLogSize / 4 - 1) << 16);
+constexpr uint32_t kFirstNamespace = 1;
+
+// Identify Controller offsets.
+constexpr size_t kIdVendorId = 0;
+constexpr size_t kIdSerial = 4;
+constexpr size_t kIdSerialLength = 20;
+constexpr size_t kIdModel = 24;
+constexpr size_t kIdModelLength = 40;
+constexpr size_t kIdFirmware = 64;
+constexpr size_t kIdFirmwareLength = 8;
+
+// Identify Namespace offsets.
+constexpr size_t kNsSize = 0;
+constexpr size_t kNsFormatCount = 25;  // NLBAF, 0-based
+constexpr size_t kNsFormattedLba = 26;
+constexpr size_t kNsLbaFormats = 128;  // 4 bytes each; LBADS at byte 2 of an entry
+constexpr size_t kLbaFormatSize = 4;
+constexpr size_t kLbaFormatDataShift = 2;
+constexpr uint8_t kMinDataShift = 9;   // 512 bytes, the smallest block the format allows
+constexpr uint8_t kMaxDataShift = 31;  // still fits the 32-bit block size
+
+// Health log offsets.
+constexpr size_t kLogCriticalWarning = 0;
+constexpr size_t kLogCompositeTemperature = 1;
+constexpr size_t kLogAvailableSpare = 3;
+constexpr size_t kLogSpareThreshold = 4;
+constexpr size_t kLogPercentageUsed = 5;
+constexpr size_t kLogDataUnitsRead = 32;
+constexpr size_t kLogDataUnitsWritten = 48;
+constexpr size_t kLogHostReads = 64;
+constexpr size_t kLogHostWrites = 80;
+constexpr size_t kLogBusyTime = 96;
+constexpr size_t kLogPowerCycles = 112;
+constexpr size_t kLogPowerOnHours = 128;
+constexpr size_t kLogUnsafeShutdowns = 144;
+constexpr size_t kLogMediaErrors = 160;
+constexpr size_t kLogErrorEntries = 176;
+constexpr size_t kLogWarningTime = 192;
+constexpr size_t kLogCriticalTime = 196;
+constexpr size_t kLogSensors = 200;
+
+constexpr int kKelvinOffset = 273;
+
+// A text field of the identify data: printable ASCII kept, anything else shown as '?', the
+// space (and NUL) padding trimmed from both ends.
+std::string IdentifyText(std::span<const uint8_t> data, size_t at, size_t length) {
+  std::string text;
+  text.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = Byte(data, at + i);
+    if (c == 0) {
+      text += ' ';
+    } else if (c < 0x20 || c > 0x7E) {
+      text += '?';
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const size_t last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+NvmeCounter ReadCounter(std::span<const uint8_t> data, size_t at) {
+  return NvmeCounter{Le64(data, at), Le64(data, at + 8)};
+}
+
+// The 128-bit value as four 32-bit limbs, most significant first.
+std::array<uint32_t, 4> Limbs(const NvmeCounter& counter) {
+  return {static_cast<uint32_t>(counter.High >> 32), static_cast<uint32_t>(counter.High),
+          static_cast<uint32_t>(counter.Low >> 32), static_cast<uint32_t>(counter.Low)};
+}
+
+bool IsZero(const NvmeCounter& counter) { return counter.Low == 0 && counter.High == 0; }
+
+// The Raw cell of a counter: the same form as an ATA raw value while it fits 48 bits; beyond that
+// every digit is kept rather than cut off.
+std::string CounterText(const NvmeCounter& counter, RawPresentation presentation) {
+  constexpr uint64_t k48Bits = (uint64_t{1} << 48) - 1;
+  if (counter.High == 0 && counter.Low <= k48Bits) return RawValueText(counter.Low, presentation);
+  if (presentation == RawPresentation::Dec) return counter.Decimal();
+  constexpr std::string_view kDigits = "0123456789ABCDEF";
+  std::string text;
+  for (uint64_t half : {counter.High, counter.Low}) {
+    for (int shift = 60; shift >= 0; shift -= 4) text += kDigits[(half >> shift) & 0x0F];
+  }
+  text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+  return text + 'h';
+}
+
+// A signed figure in the Raw cell (temperatures in degrees Celsius may be below zero).
+std::string SignedText(int value, RawPresentation presentation) {
+  if (value >= 0) return RawValueText(static_cast<uint64_t>(value), presentation);
+  return "-" + RawValueText(static_cast<uint64_t>(-static_cast<long long>(value)), presentation);
+}
+
+std::string StatusCell(bool failed) { return std::string(failed ? kStatusFailed : kStatusOk); }
+
+AttributeRow NamedRow(std::string name, std::string raw) {
+  AttributeRow row;
+  row[kColumnName] = std::move(name);
+  row[kColumnRaw] = std::move(raw);
+  return row;
+}
+
+}  // namespace
+
+NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command) {
+  NvmeAdminRequest request;
+  switch (command) {
+    case NvmeAdminCommand::IdentifyController:
+      request.opcode = kNvmeOpcodeIdentify;
+      request.cdw10 = kCnsController;
+      request.dataLength = kNvmeIdentifySize;
+      break;
+    case NvmeAdminCommand::IdentifyNamespace:
+      request.opcode = kNvmeOpcodeIdentify;
+      request.namespaceId = kFirstNamespace;
+      request.cdw10 = kCnsNamespace;
+      request.dataLength = kNvmeIdentifySize;
+      break;
+    case NvmeAdminCommand::HealthLog:
+      request.opcode = kNvmeOpcodeGetLogPage;
+      request.namespaceId = kNvmeAllNamespaces;
+      request.cdw10 = kHealthLogCdw10;
+      request.dataLength = kNvmeHealthLogSize;
+      break;
+  }
+  request.dataIn = true;
+  return request;
+}
+
+std::optional<NvmeAdminCommand> ClassifyNvmeAdminCommand(const NvmeAdminRequest& request) {
+  // Every field must match one catalogue command exactly: an opcode, CNS, log id, namespace,
+  // length or direction that differs in any way is something the program never sends.
+  for (NvmeAdminCommand command :
+       {NvmeAdminCommand::IdentifyController, NvmeAdminCommand::IdentifyNamespace,
+        NvmeAdminCommand::HealthLog}) {
+    const NvmeAdminRequest known = MakeNvmeAdminCommand(command);
+    if (request.opcode == known.opcode && request.namespaceId == known.namespaceId &&
+        request.cdw10 == known.cdw10 && request.cdw11 == known.cdw11 &&
+        request.dataLength == known.dataLength && request.dataIn && known.dataIn) {
+      return command;
+    }
+  }
+  return std::nullopt;
+}
+
+const char* NvmeAdminCommandName(NvmeAdminCommand command) {
+  switch (command) {
+    case NvmeAdminCommand::IdentifyController:
+      return "Identify Controller";
+    case NvmeAdminCommand::IdentifyNamespace:
+      return "Identify Namespace";
+    case NvmeAdminCommand::HealthLog:
+      return "SMART / Health Log";
+  }
+  return "";
+}
+
+NvmeCommandResult SendNvmeCommand(NvmeHandle& handle, const NvmeAdminRequest& request) {
+  NvmeCommandResult result;
+  if (!ClassifyNvmeAdminCommand(request)) {
+    result.refused = true;
+    return result;
+  }
+  result.data.assign(request.dataLength, 0);
+  result.success = handle.AdminCommand(request, result.data);
+  if (!result.success) {
+    result.privilegeFailure = handle.LastFailureWasPrivilege();
+    result.data.clear();
+  }
+  return result;
+}
+
+NvmeCommandResult SendNvmeCommand(NvmeHandle& handle, NvmeAdminCommand command) {
+  return SendNvmeCommand(handle, MakeNvmeAdminCommand(command));
+}
+
+std::optional<NvmeIdentity> DecodeNvmeIdentifyController(std::span<const uint8_t> data) {
+  if (data.size() < kNvmeIdentifySize) return std::nullopt;
+  NvmeIdentity identity;
+  identity.PciVendorId = Le16(data, kIdVendorId);
+  identity.SerialNumber = IdentifyText(data, kIdSerial, kIdSerialLength);
+  identity.ModelNumber = IdentifyText(data, kIdModel, kIdModelLength);
+  identity.FirmwareRevision = IdentifyText(data, kIdFirmware, kIdFirmwareLength);
+  return identity;
+}
+
+std::optional<NvmeNamespaceSize> DecodeNvmeIdentifyNamespace(std::span<const uint8_t> data) {
+  if (data.size() < kNvmeIdentifySize) return std::nullopt;
+  const uint8_t formatCount = static_cast<uint8_t>(Byte(data, kNsFormatCount) + 1);
+  const uint8_t format = Byte(data, kNsFormattedLba) & 0x0F;
+  // A formatted LBA format outside the list, or a data size the format does not allow (an
+  // inactive namespace reads all zeros), gives no size rather than a wrong one.
+  if (format >= formatCount) return std::nullopt;
+  const uint8_t shift = Byte(data, kNsLbaFormats + kLbaFormatSize * format + kLbaFormatDataShift);
+  if (shift < kMinDataShift || shift > kMaxDataShift) return std::nullopt;
+  NvmeNamespaceSize size;
+  size.Blocks = Le64(data, kNsSize);
+  size.BlockSize = uint32_t{1} << shift;
+  return size;
+}
+
+uint64_t NvmeNamespaceSize::Bytes() const {
+  if (BlockSize != 0 && Blocks > UINT64_MAX / BlockSize) return UINT64_MAX;
+  return Blocks * BlockSize;
+}
+
+std::string NvmeCounter::Decimal() const {
+  std::array<uint32_t, 4> limbs = Limbs(*this);
+  if (IsZero(*this)) return "0";
+  std::string digits;
+  // Long division by ten, limb by limb, until the whole value is zero.
+  while (std::any_of(limbs.begin(), limbs.end(), [](uint32_t limb) { return limb != 0; })) {
+    uint64_t remainder = 0;
+    for (uint32_t& limb : limbs) {
+      const uint64_t current = (remainder << 32) | limb;
+      limb = static_cast<uint32_t>(current / 10);
+      remainder = current % 10;
+    }
+    digits += static_cast<char>('0' + remainder);
+  }
+  std::reverse(digits.begin(), digits.end());
+  return digits;
+}
+
+std::optional<NvmeHealth> DecodeNvmeHealthLog(std::span<const uint8_t> data) {
+  if (data.size() < kNvmeHealthLogSize) return std::nullopt;
+  NvmeHealth health;
+  health.CriticalWarning = Byte(data, kLogCriticalWarning);
+  health.CompositeTemperatureK = Le16(data, kLogCompositeTemperature);
+  health.AvailableSpare = Byte(data, kLogAvailableSpare);
+  health.AvailableSpareThreshold = Byte(data, kLogSpareThreshold);
+  health.PercentageUsed = Byte(data, kLogPercentageUsed);
+  health.DataUnitsRead = ReadCounter(data, kLogDataUnitsRead);
+  health.DataUnitsWritten = ReadCounter(data, kLogDataUnitsWritten);
+  health.HostReadCommands = ReadCounter(data, kLogHostReads);
+  health.HostWriteCommands = ReadCounter(data, kLogHostWrites);
+  health.ControllerBusyTime = ReadCounter(data, kLogBusyTime);
+  health.PowerCycles = ReadCounter(data, kLogPowerCycles);
+  health.PowerOnHours = ReadCounter(data, kLogPowerOnHours);
+  health.UnsafeShutdowns = ReadCounter(data, kLogUnsafeShutdowns);
+  health.MediaErrors = ReadCounter(data, kLogMediaErrors);
+  health.ErrorLogEntries = ReadCounter(data, kLogErrorEntries);
+  health.WarningTemperatureMinutes = Le32(data, kLogWarningTime);
+  health.CriticalTemperatureMinutes = Le32(data, kLogCriticalTime);
+  for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
+    health.SensorTemperatureK[i] = Le16(data, kLogSensors + 2 * i);
+  }
+  return health;
+}
+
+int NvmeCelsius(uint16_t kelvin) { return static_cast<int>(kelvin) - kKelvinOffset; }
+
+int HwmonMillidegreesToCelsius(long long millidegrees) {
+  // Nearest whole degree, halves away from zero, without overflowing near the limits.
+  long long degrees = millidegrees / 1000;
+  const long long rest = millidegrees % 1000;
+  if (rest >= 500) ++degrees;
+  if (rest <= -500) --degrees;
+  return static_cast<int>(std::clamp<long long>(degrees, INT_MIN, INT_MAX));
+}
+
+std::vector<std::string> NvmeCriticalWarningNames(uint8_t criticalWarning) {
+  static constexpr std::array<const char*, 6> kNames = {"available spare below threshold",
+                                                        "temperature",
+                                                        "reliability degraded",
+                                                        "read-only",
+                                                        "volatile memory backup failed",
+                                                        "persistent memory region read-only"};
+  std::vector<std::string> names;
+  for (size_t bit = 0; bit < kNames.size(); ++bit) {
+    if (criticalWarning & (1u << bit)) names.emplace_back(kNames[bit]);
+  }
+  return names;
+}
+
+std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
+                                              RawPresentation presentation) {
+  std::vector<AttributeRow> rows;
+  const auto number = [presentation](uint64_t value) { return RawValueText(value, presentation); };
+  const auto counter = [presentation](const NvmeCounter& value) {
+    return CounterText(value, presentation);
+  };
+
+  AttributeRow warning = NamedRow("Critical Warning", number(health.CriticalWarning));
+  warning[kColumnStatus] = StatusCell(health.CriticalWarning != 0);
+  rows.push_back(warning);
+
+  rows.push_back(NamedRow("Composite Temperature (Celsius)",
+                          SignedText(NvmeCelsius(health.CompositeTemperatureK), presentation)));
+
+  AttributeRow spare = NamedRow("Available Spare (%)", number(health.AvailableSpare));
+  spare[kColumnThreshold] = std::to_string(health.AvailableSpareThreshold);
+  spare[kColumnStatus] = StatusCell(health.AvailableSpare < health.AvailableSpareThreshold);
+  rows.push_back(spare);
+  rows.push_back(NamedRow("Available Spare Threshold (%)", number(health.AvailableSpareThreshold)));
+
+  AttributeRow used = NamedRow("Percentage Used", number(health.PercentageUsed));
+  used[kColumnStatus] = StatusCell(health.PercentageUsed > 100);
+  rows.push_back(used);
+
+  rows.push_back(NamedRow("Data Units Read", counter(health.DataUnitsRead)));
+  rows.push_back(NamedRow("Data Units Written", counter(health.DataUnitsWritten)));
+  rows.push_back(NamedRow("Host Read Commands", counter(health.HostReadCommands)));
+  rows.push_back(NamedRow("Host Write Commands", counter(health.HostWriteCommands)));
+  rows.push_back(NamedRow("Controller Busy Time (minutes)", counter(health.ControllerBusyTime)));
+  rows.push_back(NamedRow("Power Cycles", counter(health.PowerCycles)));
+  rows.push_back(NamedRow("Power On Hours", counter(health.PowerOnHours)));
+  rows.push_back(NamedRow("Unsafe Shutdowns", counter(health.UnsafeShutdowns)));
+
+  AttributeRow media = NamedRow("Media and Data Integrity Errors", counter(health.MediaErrors));
+  media[kColumnStatus] = StatusCell(!IsZero(health.MediaErrors));
+  rows.push_back(media);
+
+  rows.push_back(NamedRow("Error Information Log Entries", counter(health.ErrorLogEntries)));
+  rows.push_back(
+      NamedRow("Warning Temperature Time (minutes)", number(health.WarningTemperatureMinutes)));
+  rows.push_back(
+      NamedRow("Critical Temperature Time (minutes)", number(health.CriticalTemperatureMinutes)));
+  for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
+    const uint16_t kelvin = health.SensorTemperatureK[i];
+    if (kelvin == 0) continue;  // the sensor is not reported
+    rows.push_back(NamedRow("Temperature Sensor " + std::to_string(i + 1) + " (Celsius)",
+                            SignedText(NvmeCelsius(kelvin), presentation)));
+  }
+  return rows;
+}
+
+}  // namespace dv
+
+namespace dv {
+namespace {
+
+struct PciVendorLetter {
+  uint16_t vendorId;
+  char code;
+};
+// The PCI vendor ids of the makers whose logos the program carries.
+constexpr std::array<PciVendorLetter, 8> kPciVendorLetters{{
+    {0x1BB1, 'S'},  // Seagate
+    {0x101C, 'W'},  // Western Digital
+    {0x15B7, 'W'},  // Western Digital (SanDisk)
+    {0x144D, 'M'},  // Samsung
+    {0x1C58, 'H'},  // HGST (Hitachi)
+    {0x10CF, 'F'},  // Fujitsu
+    {0x1014, 'I'},  // IBM
+    {0x1179, 'T'},  // Toshiba
+}};
+
+void FillCommonNvmeFields(int controller, const DriveSystem& system, Drive& drive) {
+  drive.DriveNumber = static_cast<uint8_t>(controller);
+  drive.Kind = DriveKind::Nvme;
+  drive.DevicePath = system.NvmeDevicePath(controller);
+  drive.LBA48 = false;
+  drive.SMARTEnabled = true;  // the health log is always there
+  drive.HPAEnabled = false;
+  drive.HPASizeMB = -1;
+  drive.SecurityEnabled = false;
+  drive.NvmeHealthLogRead = false;
+}
+
+void FillSize(uint64_t bytes, Drive& drive) {
+  drive.UserSectors = bytes / kSectorSize;
+  drive.CapacityGB = CapacityGB(drive.UserSectors);
+}
+
+bool FillFromUnprivileged(DriveSystem& system, int controller, Drive& drive) {
+  const auto info = system.ReadNvmeUnprivileged(controller);
+  if (!info) return false;
+  FillCommonNvmeFields(controller, system, drive);
+  drive.ModelNumber = info->ModelNumber;
+  drive.ModelText = info->ModelNumber;
+  drive.SerialNumber = info->SerialNumber;
+  drive.FirmwareRevision = info->FirmwareRevision;
+  drive.PciVendorId = info->PciVendorId;
+  drive.VendorCode = VendorCodeForPciVendor(info->PciVendorId);
+  if (drive.VendorCode == 0) drive.VendorCode = VendorCodeForModel(info->ModelNumber);
+  FillSize(info->SizeBytes, drive);
+  drive.NvmeHealthLogNeedsRoot = true;
+  return true;
+}
+
+void ZeroAtaSectors(SmartSectors& sectors) {
+  sectors.SMARTData.fill(0);
+  sectors.SMARTThresholds.fill(0);
+}
+
+ReadSmartResult ReadUnprivileged(DriveSystem& system, Drive& drive, SmartSectors& sectors) {
+  ReadSmartResult outcome;
+  const auto info = system.ReadNvmeUnprivileged(drive.DriveNumber);
+  if (!info) return outcome;
+  outcome.verdictReached = true;
+  outcome.statusOK = !info->TemperatureAlarm;
+  outcome.sectorsRead = true;
+  drive.SMARTStatusOK = outcome.statusOK;
+  drive.NvmeHealthLogRead = false;
+  drive.NvmeCriticalWarning = info->TemperatureAlarm ? kNvmeWarningTemperature : 0;
+  if (info->TemperatureMillidegrees) {
+    drive.Temperature = HwmonMillidegreesToCelsius(*info->TemperatureMillidegrees);
+  }
+  ZeroAtaSectors(sectors);
+  sectors.NvmeLogHeld = false;
+  return outcome;
+}
+
+}  // namespace
+
+char VendorCodeForPciVendor(uint16_t vendorId) {
+  for (const auto& entry : kPciVendorLetters) {
+    if (entry.vendorId == vendorId) return entry.code;
+  }
+  return 0;
+}
+
+bool IdentifyNvmeDrive(DriveSystem& system, int controller, Drive& drive) {
+  NvmeHandlePtr handle = system.OpenNvme(controller);
+  if (!handle) return FillFromUnprivileged(system, controller, drive);
+  const NvmeCommandResult identify = SendNvmeCommand(*handle, NvmeAdminCommand::IdentifyController);
+  const auto identity = identify.success ? DecodeNvmeIdentifyController(identify.data)
+                                         : std::optional<NvmeIdentity>();
+  if (!identity) return FillFromUnprivileged(system, controller, drive);
+
+  // Newer kernels let anyone identify but keep the log for privileged callers.
+  const NvmeCommandResult log = SendNvmeCommand(*handle, NvmeAdminCommand::HealthLog);
+  const NvmeCommandResult ns = SendNvmeCommand(*handle, NvmeAdminCommand::IdentifyNamespace);
+  handle.reset();
+
+  FillCommonNvmeFields(controller, system, drive);
+  drive.ModelNumber = identity->ModelNumber;
+  drive.ModelText = identity->ModelNumber;
+  drive.SerialNumber = identity->SerialNumber;
+  drive.FirmwareRevision = identity->FirmwareRevision;
+  drive.PciVendorId = identity->PciVendorId;
+  drive.VendorCode = VendorCodeForPciVendor(identity->PciVendorId);
+  if (drive.VendorCode == 0) drive.VendorCode = VendorCodeForModel(identity->ModelNumber);
+  const auto size = ns.success ? DecodeNvmeIdentifyNamespace(ns.data) : std::nullopt;
+  if (size) {
+    FillSize(size->Bytes(), drive);
+  } else {
+    const auto info = system.ReadNvmeUnprivileged(controller);
+    FillSize(info ? info->SizeBytes : 0, drive);
+  }
+  drive.NvmeHealthLogNeedsRoot = !log.success && log.privilegeFailure;
+  return true;
+}
+
+ReadSmartResult ReadNvmeSmart(DriveSystem& system, Drive& drive, SmartSectors& sectors) {
+  if (drive.NvmeHealthLogNeedsRoot) return ReadUnprivileged(system, drive, sectors);
+  ReadSmartResult outcome;
+  NvmeHandlePtr handle = system.OpenNvme(drive.DriveNumber);
+  if (!handle) return outcome;
+  const NvmeCommandResult log = SendNvmeCommand(*handle, NvmeAdminCommand::HealthLog);
+  handle.reset();
+  if (!log.success && log.privilegeFailure) {
+    drive.NvmeHealthLogNeedsRoot = true;
+    return ReadUnprivileged(system, drive, sectors);
+  }
+  const auto health = log.success ? DecodeNvmeHealthLog(log.data) : std::nullopt;
+  if (!health) return outcome;
+
+  outcome.verdictReached = true;
+  outcome.statusOK = health->Passed();
+  outcome.sectorsRead = true;
+  drive.SMARTStatusOK = outcome.statusOK;
+  drive.Temperature = NvmeCelsius(health->CompositeTemperatureK);
+  drive.NvmeCriticalWarning = health->CriticalWarning;
+  drive.NvmeHealthLogRead = true;
+  ZeroAtaSectors(sectors);
+  std::copy_n(log.data.begin(), sectors.NvmeHealthLog.size(), sectors.NvmeHealthLog.begin());
+  sectors.NvmeLogHeld = true;
+  return outcome;
+}
+
+}  // namespace dv
