@@ -5,8 +5,8 @@
 // "lba48", "smartEnabled", "securityEnabled", "hpaEnabled", "nativeMaxAddress", "aam", "apm",
 // "smart", "identifyHex", "smartDataHex", "smartThresholdsHex", "image", "sectorsHex", "volumes",
 // "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"), "nvme". "smart.attributes"
-// is a list of attribute objects, or a list of such lists: one set per S.M.A.R.T. read, the last one
-// staying. Unknown keys are ignored; anything malformed is refused with one message of the form
+// is a list of attribute objects, or a list of such lists: one set per S.M.A.R.T. read, the last
+// one staying. Unknown keys are ignored; anything malformed is refused with one message of the form
 // "<file>: <field>: <problem>".
 #pragma once
 
