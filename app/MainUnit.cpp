@@ -29,6 +29,7 @@
 #include "core/Monitor.h"
 #include "ui/ColorSwatch.h"
 #include "ui/Dialogs.h"
+#include "ui/LazyIcon.h"
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -56,7 +57,7 @@ QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int width 
 QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
                              const QRect& place) {
   auto* button = new QToolButton(parent);
-  button->setIcon(parent->style()->standardIcon(pixmap));
+  button->setIcon(LazyIcon([pixmap] { return QApplication::style()->standardIcon(pixmap); }));
   if (!hint.isEmpty()) button->setToolTip(hint);
   button->setAutoRaise(true);
   button->setGeometry(place);

@@ -94,7 +94,7 @@ class TMainForm : public QWidget {
 
   // The start-up sequence. Anything but Running means the program ends without showing a window.
   StartupResult FormCreate();
-  // The program entry creates the MBR window after the main window.
+  // The program entry creates the MBR window after the main window (built when first used).
   void CreateMBRForm();
 
   // Drives and selection.
@@ -157,7 +157,8 @@ class TMainForm : public QWidget {
   DriveTable& Drives() { return drives_; }
   TSMARTForm* SMARTForm() const { return smartForm_.get(); }
   TSMTPForm* SMTPForm() const { return smtpForm_.get(); }
-  TMBRForm* MBRForm() const { return mbrForm_.get(); }
+  // Built on first use, once CreateMBRForm has allowed it; null before.
+  TMBRForm* MBRForm() const;
 
   // Controls, named as the rest of the program knows them.
   QLabel* HDDNL;
@@ -275,7 +276,9 @@ class TMainForm : public QWidget {
   std::unique_ptr<InstanceLock> instanceLock_;
   std::unique_ptr<TSMTPForm> smtpForm_;
   std::unique_ptr<TSMARTForm> smartForm_;
-  std::unique_ptr<TMBRForm> mbrForm_;
+  // The MBR window costs a good part of the start-up and most runs never open it.
+  mutable std::unique_ptr<TMBRForm> mbrForm_;
+  bool mbrFormAllowed_ = false;
   bool exiting_ = false;
   // Set by the log-off/shutdown query: the close that follows ends the window without the close
   // steps (no save, no wait for mail). Exit clears it, for a session end that was called off.
