@@ -11,7 +11,7 @@ test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev pyt
       prometheus systemd)
 # prometheus is there for promtool (about 19 MB to fetch, 96 MB installed); on a machine that runs
 # systemd its server starts too: "systemctl disable --now prometheus" if it is not wanted.
-gui=(xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon)
+gui=(xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon openbox)
 
 wanted=()
 [ $# -eq 0 ] && set -- all

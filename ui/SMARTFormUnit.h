@@ -2,6 +2,8 @@
 // raw presentation switch, the text report and a picture of the window on the clipboard.
 #pragma once
 
+#include <QMargins>
+#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -62,10 +64,20 @@ class TSMARTForm : public TSecondaryForm {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void FitToRows();
   void CentreOnScreen();
+  // The frame and caption the window manager put around the shown window; none before it has.
+  QMargins ReportedFrame() const;
+  int ExpectedFrameHeight();
+  void RefitWhenFramed();
+
+  int fittedFrameHeight_ = 0;  // the frame height the last fit took off the client area
+  int lastFrameHeight_ = 0;    // the frame height the manager last gave this window
+  QTimer framePoll_;
+  int framePolls_ = 0;
 };
 
 }  // namespace dv
