@@ -155,6 +155,7 @@ void TMainForm::BuildInformationGroup() {
 
   HDDLogoI = new QLabel(g);
   HDDLogoI->setGeometry(172, 64, 121, 33);
+  HDDLogoI->installEventFilter(this);
 
   HDDLBA48L = MakeLabel("LBA48", g, 8, 100, 50);
   HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 100, 70);
@@ -398,6 +399,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
   }
+  // Before the label paints (on the screen or into a picture), the logo it is to show is drawn.
+  if (watched == HDDLogoI && event->type() == QEvent::Paint) PaintPendingLogo();
   if (watched == DonateI && event->type() == QEvent::MouseButtonRelease) {
     DonateIClick();
     return true;

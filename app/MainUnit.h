@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,8 @@ class TMainForm : public QWidget {
   void ShowReading(const ReadSmartResult& result);
   void UpdateTrayIcon(int position);
   void ShowSleepState(const PositionReading& reading);
+  // Draws the maker's logo chosen by ShowHDDInfo; runs when the logo label is painted.
+  void PaintPendingLogo();
   void RaiseWarnings();
   bool FormCloseSteps();
   void WaitForMailIdle();
@@ -285,6 +288,9 @@ class TMainForm : public QWidget {
   bool sessionEnding_ = false;
   bool closeEventSeen_ = false;  // whether the last close() reached closeEvent
   bool iconsListedOnce_ = false;
+  // The logo index ShowHDDInfo chose and no paint has drawn yet: drawing the maker's name loads a
+  // bold face at several sizes, which a window hidden at start does not need.
+  std::optional<int> pendingLogo_;
   // Positions whose tray hint says "asleep", and whether the status bar does for the selected one.
   std::array<bool, kMaxDrives> asleepHint_{};
   bool asleepStatusShown_ = false;

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "app/AlertSound.h"
+#include "app/VendorLogos.h"
 #include "ui/LazyIcon.h"
 #include "ui/MBRUnit.h"
 #include "ui/WindowTestKit.h"
@@ -39,6 +41,12 @@ bool PulseSimpleInstalled() {
   return false;
 }
 
+// A user's pick in the drive list: the entry becomes current, then the handler runs.
+void Pick(TMainForm& form, int index) {
+  form.HDDCB->setCurrentIndex(index);
+  form.HDDCBChange();
+}
+
 int TopLevelMBRForms() {
   int count = 0;
   for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -55,6 +63,7 @@ class DeferredStartTest : public QObject {
   void soundLibraryWaitsForTheFirstAlert();
   void lazyIconIsMadeOnceOnFirstUseAndDrawsTheSame();
   void mbrWindowIsBuiltOnFirstUse();
+  void makersLogoIsDrawnWhenFirstPainted();
 };
 
 void DeferredStartTest::soundLibraryWaitsForTheFirstAlert() {
@@ -144,6 +153,30 @@ void DeferredStartTest::mbrWindowIsBuiltOnFirstUse() {
   unused->Exit1Click();
   QCOMPARE(other.quits, 1);
   QCOMPARE(TopLevelMBRForms(), before + 1);
+}
+
+void DeferredStartTest::makersLogoIsDrawnWhenFirstPainted() {
+  WindowTestKit kit(DemoDrives());
+  auto form = kit.Start();
+  // The first demo drive is a Seagate: the hidden window holds a white picture of the logo's size.
+  const QImage before = form->HDDLogoI->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+  QCOMPARE(before.size(), QSize(121, 33));
+  QImage white(before.size(), QImage::Format_RGB32);
+  white.fill(Qt::white);
+  QCOMPARE(before, white);
+
+  // Painted (here into a picture, as the documentation's pictures are): the maker's name is drawn.
+  QCOMPARE(LogoMakerName(0), QString("Seagate"));
+  const QImage expected = VendorLogo(0).convertToFormat(QImage::Format_RGB32);
+  const QImage picture = form->HDDLogoI->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  QCOMPARE(form->HDDLogoI->pixmap().toImage().convertToFormat(QImage::Format_RGB32), expected);
+  QCOMPARE(picture, expected);
+
+  // A drive without a known maker keeps the white picture, also once painted.
+  Pick(*form, 2);
+  form->HDDLogoI->grab();
+  const QImage kingston = form->HDDLogoI->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+  QCOMPARE(kingston, white);
 }
 
 QTEST_MAIN(DeferredStartTest)
