@@ -85,8 +85,10 @@ DriveIcons::DriveIcons(NotificationArea& area, QWidget* owner) {
   for (int index = 0; index < kTemperatureIconCount; ++index) {
     auto icon = std::make_unique<TTextTrayIcon>(area, owner);
     icon->setObjectName(QStringLiteral("HDD%1I").arg(index));
-    icon->SetText(QStringLiteral("0"));
+    // The font first: a text painted in the application's own font would load that font's
+    // engine too, only to be replaced at once.
     icon->SetFont(SmallIconFont());
+    icon->SetText(QStringLiteral("0"));
     icon->SetFontColor(kClYellow);
     icon->SetColor(kClBlack);
     icon->SetBorder(true);

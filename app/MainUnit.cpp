@@ -29,6 +29,7 @@
 #include "core/Monitor.h"
 #include "ui/ColorSwatch.h"
 #include "ui/Dialogs.h"
+#include "ui/LazyIcon.h"
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -57,7 +58,7 @@ QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int width 
 QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
                              const QRect& place) {
   auto* button = new QToolButton(parent);
-  button->setIcon(parent->style()->standardIcon(pixmap));
+  button->setIcon(LazyIcon([pixmap] { return QApplication::style()->standardIcon(pixmap); }));
   if (!hint.isEmpty()) button->setToolTip(hint);
   button->setAutoRaise(true);
   button->setGeometry(place);
@@ -155,6 +156,7 @@ void TMainForm::BuildInformationGroup() {
 
   HDDLogoI = new QLabel(g);
   HDDLogoI->setGeometry(172, 64, 121, 33);
+  HDDLogoI->installEventFilter(this);
 
   HDDLBA48L = MakeLabel("LBA48", g, 8, 100, 50);
   HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 100, 70);
@@ -408,6 +410,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
   }
+  // Before the label paints (on the screen or into a picture), the logo it is to show is drawn.
+  if (watched == HDDLogoI && event->type() == QEvent::Paint) PaintPendingLogo();
   if (watched == DonateI && event->type() == QEvent::MouseButtonRelease) {
     DonateIClick();
     return true;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,7 @@ class TMainForm : public QWidget {
 
   // The start-up sequence. Anything but Running means the program ends without showing a window.
   StartupResult FormCreate();
-  // The program entry creates the MBR window after the main window.
+  // The program entry creates the MBR window after the main window (built when first used).
   void CreateMBRForm();
 
   // Drives and selection.
@@ -165,7 +166,8 @@ class TMainForm : public QWidget {
   DriveTable& Drives() { return drives_; }
   TSMARTForm* SMARTForm() const { return smartForm_.get(); }
   TSMTPForm* SMTPForm() const { return smtpForm_.get(); }
-  TMBRForm* MBRForm() const { return mbrForm_.get(); }
+  // Built on first use, once CreateMBRForm has allowed it; null before.
+  TMBRForm* MBRForm() const;
 
   // Controls, named as the rest of the program knows them.
   QLabel* HDDNL;
@@ -281,6 +283,8 @@ class TMainForm : public QWidget {
   void MarkCautionRows(int position);
   // `notes`: counter rises of the same pass, for the warning mail.
   void RaiseWarnings(const std::vector<std::string>& notes = {});
+  // Draws the maker's logo chosen by ShowHDDInfo; runs when the logo label is painted.
+  void PaintPendingLogo();
   bool FormCloseSteps();
   void WaitForMailIdle();
   void SetFeatureLabelsEnabled(const Drive& drive);
@@ -294,13 +298,18 @@ class TMainForm : public QWidget {
   std::unique_ptr<InstanceLock> instanceLock_;
   std::unique_ptr<TSMTPForm> smtpForm_;
   std::unique_ptr<TSMARTForm> smartForm_;
-  std::unique_ptr<TMBRForm> mbrForm_;
+  // The MBR window costs a good part of the start-up and most runs never open it.
+  mutable std::unique_ptr<TMBRForm> mbrForm_;
+  bool mbrFormAllowed_ = false;
   bool exiting_ = false;
   // Set by the log-off/shutdown query: the close that follows ends the window without the close
   // steps (no save, no wait for mail). Exit clears it, for a session end that was called off.
   bool sessionEnding_ = false;
   bool closeEventSeen_ = false;  // whether the last close() reached closeEvent
   bool iconsListedOnce_ = false;
+  // The logo index ShowHDDInfo chose and no paint has drawn yet: drawing the maker's name loads a
+  // bold face at several sizes, which a window hidden at start does not need.
+  std::optional<int> pendingLogo_;
   // Positions whose tray hint says "asleep", and whether the status bar does for the selected one.
   std::array<bool, kMaxDrives> asleepHint_{};
   bool asleepStatusShown_ = false;

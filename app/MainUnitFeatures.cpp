@@ -2,6 +2,7 @@
 // bars' change handlers. The two groups are twins; what differs between them comes from the
 // feature passed to the shared code.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <initializer_list>
 
 #include "app/MainUnit.h"
+#include "ui/LazyIcon.h"
 
 namespace dv {
 
@@ -77,7 +79,7 @@ struct BuiltGroup {
 
 QToolButton* MakeGroupButton(QGroupBox* group, QStyle::StandardPixmap pixmap, int left) {
   auto* button = new QToolButton(group);
-  button->setIcon(group->style()->standardIcon(pixmap));
+  button->setIcon(LazyIcon([pixmap] { return QApplication::style()->standardIcon(pixmap); }));
   button->setAutoRaise(true);
   button->setGeometry(left, 12, 23, 22);
   return button;

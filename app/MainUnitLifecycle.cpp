@@ -77,9 +77,14 @@ StartupResult TMainForm::FormCreate() {
   return StartupResult::Running;
 }
 
-void TMainForm::CreateMBRForm() {
-  mbrForm_ = std::make_unique<TMBRForm>();
-  mbrForm_->isExiting = [this] { return exiting_; };
+void TMainForm::CreateMBRForm() { mbrFormAllowed_ = true; }
+
+TMBRForm* TMainForm::MBRForm() const {
+  if (mbrForm_ == nullptr && mbrFormAllowed_) {
+    mbrForm_ = std::make_unique<TMBRForm>();
+    mbrForm_->isExiting = [this] { return exiting_; };
+  }
+  return mbrForm_.get();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -7,7 +7,7 @@ namespace dv {
 
 bool TMainForm::FillMBRForm() {
   const int position = SelectedPosition();
-  if (!drives_.IsListed(position) || mbrForm_ == nullptr) return false;
+  if (!drives_.IsListed(position) || MBRForm() == nullptr) return false;
   const Drive& drive = drives_.At(position);
   const MbrReading reading = context_.readMbr ? context_.readMbr(*context_.driveSystem, drive)
                                               : ReadMbr(*context_.driveSystem, drive);

@@ -118,13 +118,12 @@ void TMainForm::ShowHDDInfo(int position) {
   if (!drives_.IsListed(position)) return;
   const Drive& drive = drives_.At(position);
 
+  // White until the label is first painted: the maker's name is drawn then (see PaintPendingLogo),
+  // as a hidden window at start would draw it for nobody.
   QPixmap logo(121, 33);
   logo.fill(Qt::white);
-  if (const auto index = LogoIndexForVendorCode(drive.VendorCode)) {
-    const QImage picture = VendorLogo(*index);
-    if (!picture.isNull()) logo = QPixmap::fromImage(picture);
-  }
   HDDLogoI->setPixmap(logo);
+  pendingLogo_ = LogoIndexForVendorCode(drive.VendorCode);
 
   HDDSNL->setText(QString::fromStdString(drive.SerialNumber));
   HDDFirmwareL->setText(QString::fromStdString(drive.FirmwareRevision));
@@ -142,6 +141,13 @@ void TMainForm::ShowHDDInfo(int position) {
   for (QLabel* label : {HDDTempNL, HDDTempL, HDDTempLoL, HDDTempHiL, HDDAirTempL}) {
     label->setEnabled(drive.SMARTEnabled);
   }
+}
+
+void TMainForm::PaintPendingLogo() {
+  if (!pendingLogo_) return;
+  const QImage picture = VendorLogo(*pendingLogo_);
+  pendingLogo_.reset();
+  if (!picture.isNull()) HDDLogoI->setPixmap(QPixmap::fromImage(picture));
 }
 
 bool TMainForm::ReadSMARTShown(int position) {

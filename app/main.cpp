@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QSessionManager>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@
 #include "core/DriveSystemFactory.h"
 #include "tray/QtNotificationArea.h"
 #include "ui/Dialogs.h"
+#include "ui/LazyIcon.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -84,13 +87,17 @@ void RaisePriority() {
 #endif
 }
 
-// The program's own icon in every rendered size, for its windows and the task switcher.
+// The program's own icon in every rendered size, for its windows and the task switcher. Decoded
+// when a window first shows it; named as PNG, so no image plug-in is loaded to guess the format.
 QIcon ProgramIcon() {
-  QIcon icon;
-  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-    icon.addFile(QStringLiteral(":/icons/diskvigil-%1.png").arg(size), QSize(size, size));
-  }
-  return icon;
+  return dv::LazyIcon([] {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      icon.addPixmap(
+          QPixmap::fromImage(QImage(QStringLiteral(":/icons/diskvigil-%1.png").arg(size), "PNG")));
+    }
+    return icon;
+  });
 }
 
 }  // namespace

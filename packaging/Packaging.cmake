@@ -83,6 +83,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The libraries come from dpkg-shlibdeps; setcap is what postinst needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
+# The alert sound opens libpulse-simple.so.0 at its first alert (no library: a silent alert), so
+# shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libpulse0")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${packaging}/postinst")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -15,6 +15,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "ui/LazyIcon.h"
 #include "ui/StringGrid.h"
 
 namespace dv {
@@ -30,6 +31,9 @@ constexpr int kGridWidth = 479;
 constexpr int kWindowExtra = 80;
 constexpr int kGridFrame = 4;    // the grid's sunken frame, top and bottom
 constexpr int kNoteHeight = 30;  // room for two lines below the grid
+// How often and how long a shown window looks for the frame the manager gave it.
+constexpr int kFramePollInterval = 50;
+constexpr int kFramePolls = 40;
 
 const QColor kSelectedBack(135, 206, 250);
 // The frame around a row whose counter rose, the yellow of the caution icon.
@@ -41,7 +45,7 @@ const QColor kAboveThresholdBack(144, 238, 144);
 QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
                              const QRect& place) {
   auto* button = new QToolButton(parent);
-  button->setIcon(parent->style()->standardIcon(pixmap));
+  button->setIcon(LazyIcon([pixmap] { return QApplication::style()->standardIcon(pixmap); }));
   button->setToolTip(hint);
   button->setAutoRaise(true);
   button->setGeometry(place);
@@ -99,6 +103,11 @@ TSMARTForm::TSMARTForm(QWidget* parent) : TSecondaryForm(parent) {
   NoteL->setWordWrap(true);
   NoteL->setStyleSheet("color: blue");
   NoteL->hide();
+  framePoll_.setInterval(kFramePollInterval);
+  connect(&framePoll_, &QTimer::timeout, this, [this] {
+    RefitWhenFramed();
+    if (++framePolls_ >= kFramePolls || !isVisible()) framePoll_.stop();
+  });
 
   connect(ReadSMARTSB, &QToolButton::clicked, this, &TSMARTForm::ReadSMARTSBClick);
   connect(SaveSMARTSB, &QToolButton::clicked, this, &TSMARTForm::SaveSMARTSBClick);
@@ -157,8 +166,7 @@ void TSMARTForm::ShowNote(const QString& text) {
 
 void TSMARTForm::FitToRows() {
   // Every row gets its height and its line; the grid then needs no scrolling. The window's outer
-  // height is what is fixed, so the frame and caption, once the window manager has drawn them,
-  // come off the client area.
+  // height is what is fixed, so the frame and caption come off the client area.
   const int gridHeight = SMARTSG->FullHeight();  // the rows and their lines, plus the frame
   SMARTSG->resize(kGridWidth, gridHeight);
   int noteHeight = 0;
@@ -166,15 +174,67 @@ void TSMARTForm::FitToRows() {
     noteHeight = kNoteHeight;
     NoteL->setGeometry(kGridLeft + 2, kGridTop + gridHeight + 2, kGridWidth - 4, kNoteHeight - 2);
   }
-  const int frameHeight = isVisible() ? frameGeometry().height() - geometry().height() : 0;
-  setFixedSize(kClientWidth, gridHeight - kGridFrame + kWindowExtra + noteHeight - frameHeight);
+  fittedFrameHeight_ = ExpectedFrameHeight();
+  setFixedSize(kClientWidth,
+               gridHeight - kGridFrame + kWindowExtra + noteHeight - fittedFrameHeight_);
+}
+
+QMargins TSMARTForm::ReportedFrame() const {
+  // From the platform window, which asks the window manager again when the frame changes; the
+  // widget's own frame geometry keeps an old answer until the window next moves or resizes.
+  const QWindow* window = windowHandle();
+  return isVisible() && window != nullptr ? window->frameMargins() : QMargins();
+}
+
+int TSMARTForm::ExpectedFrameHeight() {
+  if (!isVisible()) return 0;
+  const QMargins reported = ReportedFrame();
+  if (!reported.isNull()) {
+    lastFrameHeight_ = reported.top() + reported.bottom();
+    return lastFrameHeight_;
+  }
+  // Shown but not framed yet (the manager frames a window a moment after it is mapped): the frame
+  // this window had before, else that of another of the program's windows on the screen. Counting
+  // no frame here would leave the window a frame too tall.
+  if (lastFrameHeight_ > 0) return lastFrameHeight_;
+  for (const QWidget* window : QApplication::topLevelWidgets()) {
+    if (window == this || !window->isVisible() || window->windowHandle() == nullptr) continue;
+    const QMargins frame = window->windowHandle()->frameMargins();
+    if (!frame.isNull()) return frame.top() + frame.bottom();
+  }
+  return 0;
+}
+
+void TSMARTForm::RefitWhenFramed() {
+  if (!isVisible()) return;
+  const QMargins reported = ReportedFrame();
+  if (reported.isNull() || reported.top() + reported.bottom() == fittedFrameHeight_) return;
+  // The manager framed the window otherwise than the fit assumed: fit again and centre at the
+  // real outer size.
+  FitToRows();
+  CentreOnScreen();
+}
+
+bool TSMARTForm::event(QEvent* event) {
+  const bool handled = TSecondaryForm::event(event);
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+      RefitWhenFramed();
+      break;
+    default:
+      break;
+  }
+  return handled;
 }
 
 void TSMARTForm::CentreOnScreen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   const QRect available = screen->availableGeometry();
-  QRect frame = frameGeometry();
+  const QMargins margins = ReportedFrame();
+  QRect frame = margins.isNull() ? frameGeometry() : geometry().marginsAdded(margins);
   frame.moveCenter(available.center());
   // A table taller than the screen keeps its caption reachable.
   move(frame.left(), std::max(frame.top(), available.top()));
@@ -186,6 +246,10 @@ void TSMARTForm::showEvent(QShowEvent* event) {
   // Centred at the size the table gives it, not at the 94-pixel size it was made with: grown
   // downward from there, a long table would run off the bottom of the screen.
   CentreOnScreen();
+  // Not every manager moves, resizes or activates a window once it has framed it; look again a
+  // few times in the first seconds.
+  framePolls_ = 0;
+  framePoll_.start();
 }
 
 void TSMARTForm::ReadSMARTSBClick() {

@@ -2,6 +2,8 @@
 // raw presentation switch, the text report and a picture of the window on the clipboard.
 #pragma once
 
+#include <QMargins>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -71,6 +73,7 @@ class TSMARTForm : public TSecondaryForm {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void FitToRows();
@@ -78,6 +81,15 @@ class TSMARTForm : public TSecondaryForm {
   bool IsCautionRow(int row) const;
 
   std::set<uint8_t> cautionRows_;
+  // The frame and caption the window manager put around the shown window; none before it has.
+  QMargins ReportedFrame() const;
+  int ExpectedFrameHeight();
+  void RefitWhenFramed();
+
+  int fittedFrameHeight_ = 0;  // the frame height the last fit took off the client area
+  int lastFrameHeight_ = 0;    // the frame height the manager last gave this window
+  QTimer framePoll_;
+  int framePolls_ = 0;
 };
 
 }  // namespace dv

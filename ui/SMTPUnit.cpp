@@ -1,5 +1,6 @@
 #include "ui/SMTPUnit.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -11,6 +12,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "ui/LazyIcon.h"
 #include "ui/UpDown.h"
 
 namespace dv {
@@ -102,7 +104,8 @@ TSMTPForm::TSMTPForm(QWidget* parent) : TSecondaryForm(parent) {
   SMTPDelayUD->setFocusPolicy(Qt::TabFocus);
   SMTPDelayNL = MakeLabel("min", this, 122, 4, 20);
   SendSMTPRepSB = new QToolButton(this);
-  SendSMTPRepSB->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
+  SendSMTPRepSB->setIcon(
+      LazyIcon([] { return QApplication::style()->standardIcon(QStyle::SP_ArrowForward); }));
   SendSMTPRepSB->setToolTip("Send Test Report");
   SendSMTPRepSB->setAutoRaise(true);
   SendSMTPRepSB->setGeometry(144, kRowTop[4] - 1, 23, 22);

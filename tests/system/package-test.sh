@@ -102,6 +102,10 @@ build_package() {
   if grep -q '^E: ' "$work/lintian.log" || [[ $status != 0 ]]; then
     fail "lintian reports errors or did not run"
   fi
+  # The programs are built hardened (fortified calls, read-only relocations bound at start).
+  local hardening
+  hardening=$(grep -oE 'hardening-no-[a-z-]+' "$work/lintian.log" | sort -u | tr '\n' ' ' || true)
+  [[ -z $hardening ]] || fail "lintian finds the programs not hardened: $hardening"
 
   # postinst where setcap fails (a file system without capabilities): it says what to do and
   # does not fail the installation.
