@@ -335,9 +335,9 @@ std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
 
   rows.push_back(NamedRow("Error Information Log Entries", counter(health.ErrorLogEntries)));
   rows.push_back(
-      NamedRow("Warning Temperature Time (minutes)", number(health.WarningTemperatureMinutes)));
+      NamedRow("Warning Temperature Time (min)", number(health.WarningTemperatureMinutes)));
   rows.push_back(
-      NamedRow("Critical Temperature Time (minutes)", number(health.CriticalTemperatureMinutes)));
+      NamedRow("Critical Temperature Time (min)", number(health.CriticalTemperatureMinutes)));
   for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
     const uint16_t kelvin = health.SensorTemperatureK[i];
     if (kelvin == 0) continue;  // the sensor is not reported

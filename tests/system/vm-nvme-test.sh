@@ -104,8 +104,8 @@ rows_by_log_key = {
     "power_on_hours": "Power On Hours", "unsafe_shutdowns": "Unsafe Shutdowns",
     "media_errors": "Media and Data Integrity Errors",
     "num_err_log_entries": "Error Information Log Entries",
-    "warning_temp_time": "Warning Temperature Time (minutes)",
-    "critical_comp_time": "Critical Temperature Time (minutes)",
+    "warning_temp_time": "Warning Temperature Time (min)",
+    "critical_comp_time": "Critical Temperature Time (min)",
 }
 for k, (verdict, status) in enumerate([("PASSED", 0), ("FAILED!", 3)]):
     smart = load(f"smart {k + 2}")
