@@ -11,8 +11,7 @@ std::filesystem::path RunningProgramFile() {
   // grow until the name fits (the long-path limit is 32767 characters).
   std::wstring name(MAX_PATH, L'\0');
   while (name.size() <= 32768) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
     if (length == 0) return {};
     if (length < name.size()) {
       name.resize(length);

@@ -7,7 +7,8 @@
 namespace dv {
 
 namespace {
-constexpr const char* kUnavailable = "mail delivery is not built into this program (no TLS library)";
+constexpr const char* kUnavailable =
+    "mail delivery is not built into this program (no TLS library)";
 }  // namespace
 
 struct SmtpClient::Connection {};

@@ -2,10 +2,10 @@
 // build hands this header to every unit test with -include; it is never part of the program.
 #pragma once
 
+#include <process.h>  // getpid
+
 #include <cerrno>
 #include <cstdlib>
-
-#include <process.h>  // getpid
 
 inline int setenv(const char* name, const char* value, int overwrite) {
   if (!overwrite && std::getenv(name) != nullptr) return 0;
@@ -16,7 +16,8 @@ inline int setenv(const char* name, const char* value, int overwrite) {
 inline int unsetenv(const char* name) { return _putenv_s(name, "") == 0 ? 0 : -1; }
 
 // No named pipes in the file system: the tests that need one are left out of the Windows run.
-inline int mkfifo(const char*, int) {
+template <typename Name>
+inline int mkfifo(const Name*, int) {
   errno = ENOSYS;
   return -1;
 }
