@@ -68,8 +68,8 @@ const std::map<std::string, std::string>& Open() {
        "we search every section of that name, the system only the first"},
       {"quoted value/string", "the system removes the double quotes around a value, we keep them"},
       {"line without equals/string",
-       {"line without equals/write", "the system writes over a line without \"=\" as the key"},
        "the system takes a line without \"=\" as the key, we skip it"},
+      {"line without equals/write", "the system writes over a line without \"=\" as the key"},
   };
   return open;
 }
