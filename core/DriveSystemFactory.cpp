@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "core/RunningProgram.h"
 #include "core/SimulatedDrives.h"
 
 namespace dv {
@@ -21,14 +22,6 @@ constexpr const char* kSimulateVariable = "DISKVIGIL_SIMULATE";
 bool IsFolder(const fs::path& path) {
   std::error_code ec;
   return fs::is_directory(path, ec);
-}
-
-// The running program's own file, or empty where the system does not say (no /proc).
-fs::path RunningProgram() {
-  std::error_code ec;
-  fs::path program = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return program;
 }
 
 }  // namespace
@@ -99,7 +92,7 @@ fs::path FindDemoData(const fs::path& program) {
   return candidates.back();
 }
 
-std::string DemoDataPath() { return FindDemoData(RunningProgram()).string(); }
+std::string DemoDataPath() { return FindDemoData(RunningProgramFile()).string(); }
 
 std::unique_ptr<DriveSystem> CreateDriveSystem(const DriveSystemChoice& choice,
                                                std::string& error) {
