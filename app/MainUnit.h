@@ -262,6 +262,7 @@ class TMainForm : public QWidget {
   void UpdateTrayIcon(int position);
   void ShowSleepState(const PositionReading& reading);
   void RaiseWarnings();
+  void SendReportDueDuringPass();
   bool FormCloseSteps();
   void WaitForMailIdle();
   void SetFeatureLabelsEnabled(const Drive& drive);
@@ -285,6 +286,7 @@ class TMainForm : public QWidget {
   // Positions whose tray hint says "asleep", and whether the status bar does for the selected one.
   std::array<bool, kMaxDrives> asleepHint_{};
   bool asleepStatusShown_ = false;
+  bool passRunning_ = false;  // a monitoring pass is under way
 
   // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.
   struct VerdictNote {
