@@ -181,12 +181,13 @@ void TMainForm::CheckHDDs() {
 }
 
 void TMainForm::SendReportDueDuringPass() {
-  // A report that fell due while the pass held the window goes out once, now that it is over.
-  // Left to the event loop, a report tick due in the same round of timers as the tick that ran
-  // this pass is delivered twice, back to back, and so would be the mail.
+  // A report that fell due while the pass held the window goes out once, now that it is over,
+  // and its timer counts its interval from here. Left to the event loop, a report tick due in
+  // the same round of timers as the tick that ran this pass is delivered twice, back to back, and
+  // so would be the mail.
   if (!SMTPReportsTimer->isActive() || SMTPReportsTimer->remainingTime() != 0) return;
   SMTPReportsTimer->start();
-  QTimer::singleShot(0, this, [this] { SMTPReportsTimerTimer(); });
+  SMTPReportsTimerTimer();
 }
 
 // A drive left asleep keeps its last reading; its icon's hint, and the status bar while it is the

@@ -130,8 +130,10 @@ void SlowDrivesTest::longPassesNeitherBunchTicksNorRepeatWarnings() {
 
   // 18 commands of 15 ms: a pass blocks the window for about 0.3 s, far longer than the timer's
   // interval.
-  const qint64 passMs = window.TimedPass(15);
-  QVERIFY2(passMs >= 18 * 15, qPrintable(QString::number(passMs)));
+  constexpr int kPassCommands = 18;
+  constexpr int kLatencyMs = 15;
+  const qint64 passMs = window.TimedPass(kLatencyMs);
+  QVERIFY2(passMs >= kPassCommands * kLatencyMs, qPrintable(QString::number(passMs)));
   QTRY_COMPARE(window.mailsSent.load(), 1);  // the first bad pass's warning mail
   kit.sound.plays = 0;
   kit.icons.balloons.clear();
@@ -161,12 +163,14 @@ void SlowDrivesTest::longPassesNeitherBunchTicksNorRepeatWarnings() {
   const int passes = static_cast<int>(passTicks.ticks.size());
   QVERIFY2(passes >= 4, qPrintable(QString::number(passes)));
   QCOMPARE(PassesInLog(*kit.drives), passes);
-  // Each pass's tick comes a whole interval after the previous pass ended, never at once.
-  QVERIFY2(passTicks.ShortestGap() >= passMs * 8 / 10 + kIntervalMs * 8 / 10,
+  // Each pass's tick comes a whole interval after the previous pass ended, never at once. The log
+  // is written after the window's own handler, so its times are those of the passes' ends: from
+  // one to the next there is a whole interval (less the timer's 5% leeway) and a whole pass.
+  QVERIFY2(passTicks.ShortestGap() >= kPassCommands * kLatencyMs + kIntervalMs * 9 / 10,
            qPrintable(
                QString("%1 ms between passes of %2 ms").arg(passTicks.ShortestGap()).arg(passMs)));
   // The event loop ran between the passes: it was blocked for about one pass at a time.
-  QVERIFY2(longestBlock < passMs * 2,
+  QVERIFY2(longestBlock < 2 * passMs + 200,
            qPrintable(QString("blocked %1 ms, a pass takes %2 ms").arg(longestBlock).arg(passMs)));
 
   // One sound, one balloon and one warning mail per bad pass.
@@ -191,18 +195,27 @@ void SlowDrivesTest::reportDueDuringPassGoesOutOnce() {
   form.SMARTT->start();
   form.SMTPReportsTimer->setInterval(kReportMs);
   form.SMTPReportsTimer->start();
-  const qint64 end = window.clock.elapsed() + 8 * (passMs + 50);
+  TickLog passEnds(form.SMARTT, window.clock);
+  const qint64 end = window.clock.elapsed() + 12 * (passMs + 50);
   while (window.clock.elapsed() < end) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   form.SMARTT->stop();
   form.SMTPReportsTimer->stop();
 
+  // Right after each pass (its end is logged after the window's own handler) one report at most.
+  // Later on the timer may tick closer than its interval: it keeps its schedule after any delay
+  // of the event loop, the busy machine's included.
   const auto& composed = window.composed;
   QVERIFY2(composed.size() >= 8, qPrintable(QString::number(composed.size())));
-  qint64 shortest = std::numeric_limits<qint64>::max();
-  for (size_t i = 1; i < composed.size(); ++i) {
-    shortest = std::min(shortest, composed[i] - composed[i - 1]);
+  QVERIFY(passEnds.ticks.size() >= 4);
+  for (const qint64 passEnd : passEnds.ticks) {
+    const auto rightAfter = std::count_if(composed.begin(), composed.end(), [&](qint64 at) {
+      return at >= passEnd - 2 && at < passEnd + kReportMs / 2;
+    });
+    QVERIFY2(
+        rightAfter <= 1,
+        qPrintable(
+            QString("%1 reports as the pass ending at %2 ms ended").arg(rightAfter).arg(passEnd)));
   }
-  QVERIFY2(shortest >= kReportMs / 2, qPrintable(QString("%1 ms between reports").arg(shortest)));
   QTRY_COMPARE_WITH_TIMEOUT(window.mailsSent.load(), static_cast<int>(composed.size()), 10000);
 }
 
