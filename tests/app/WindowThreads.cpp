@@ -4,6 +4,8 @@
 // sanitizer; the drives are simulated and slow, the mail server is a stand-in that takes its time.
 // A plain program rather than a Qt Test one: Qt Test's watchdog thread lives in the
 // uninstrumented library and trips ThreadSanitizer by itself.
+#include <sys/prctl.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
@@ -13,6 +15,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -225,9 +228,14 @@ class PrivateSoundServer {
       environment.insert(name, folder_.path());
     }
     server_.setProcessEnvironment(environment);
-    server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Nothing of the server may outlive this program, not even when the sanitizer ends it: it goes
+    // with its parent, or at the latest once it has had no client for a while, and it holds none
+    // of the test runner's pipes.
+    server_.setStandardOutputFile(QProcess::nullDevice());
+    server_.setStandardErrorFile(QProcess::nullDevice());
+    server_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     server_.start(program,
-                  {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                  {"-n", "--daemonize=no", "--exit-idle-time=10", "--use-pid-file=no",
                    "--disable-shm=yes", "--log-level=error", "-L", "module-null-sink", "-L",
                    "module-native-protocol-unix auth-anonymous=1 socket=" + socket_});
     if (!server_.waitForStarted(5000)) return;
