@@ -68,14 +68,21 @@ bool IsTemporaryOf(std::string_view name, std::string_view base) {
 // of a killed process). A folder that cannot be locked (some network file systems) is not swept.
 class FolderSaveLock {
  public:
+  static constexpr int kSharedAttempts = 200;  // a millisecond apart
+
   explicit FolderSaveLock(const std::filesystem::path& folder)
       : fd_(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
   // Exclusive at once, or false (a save is running, or locks are not to be had here).
   bool TryExclusive() { return fd_.Get() >= 0 && Flock(LOCK_EX | LOCK_NB); }
-  // Shared, waiting out a sweep. Without locks the save goes on all the same.
+  // Shared, waiting out a sweep (microseconds). Without locks, or when something else keeps the
+  // folder locked, the save goes on all the same after a short wait rather than hang.
   void Shared() {
-    if (fd_.Get() >= 0) Flock(LOCK_SH);
+    if (fd_.Get() < 0) return;
+    for (int attempt = 0; attempt < kSharedAttempts; ++attempt) {
+      if (Flock(LOCK_SH | LOCK_NB) || errno != EWOULDBLOCK) return;
+      ::usleep(1000);
+    }
   }
   int Fd() const { return fd_.Get(); }
 

@@ -209,6 +209,20 @@ TEST(SettingsKill, SaveClearsOnlyItsOwnLeftTemporaries) {
   EXPECT_EQ(ReadAll(path), "[Settings]\nA=1\n");
 }
 
+// Something else holding the folder locked for good neither hangs a save nor stops it.
+TEST(SettingsKill, SaveGoesOnWhenTheFolderStaysLocked) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  const int lockFd = ::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(lockFd, 0);
+  ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WriteFileAtomically(path, "[Settings]\nA=1\n"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(ReadAll(path), "[Settings]\nA=1\n");
+  ::close(lockFd);
+}
+
 // The program's own save: one key after the other, each through IniFile. After any kill the file
 // holds a whole number of finished writes: the first keys have this round's value, the rest the
 // round before's.
