@@ -285,6 +285,7 @@ class TMainForm : public QWidget {
   void RaiseWarnings(const std::vector<std::string>& notes = {});
   // Draws the maker's logo chosen by ShowHDDInfo; runs when the logo label is painted.
   void PaintPendingLogo();
+  void SendReportDueDuringPass();
   bool FormCloseSteps();
   void WaitForMailIdle();
   void SetFeatureLabelsEnabled(const Drive& drive);
@@ -315,6 +316,7 @@ class TMainForm : public QWidget {
   bool asleepStatusShown_ = false;
   std::unique_ptr<CounterWatch> counters_;  // while "Counter Warnings" is on
   std::array<std::vector<CounterRise>, kMaxDrives> caution_{};
+  bool passRunning_ = false;  // a monitoring pass is under way
 
   // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.
   struct VerdictNote {

@@ -43,6 +43,18 @@ constexpr uint32_t kBorderNoSmart = 0x00FF0000;
 constexpr uint32_t kBorderCaution = 0x0000FFFF;  // yellow: a counter that predicts failure rose
 constexpr int kBalloonSeconds = 10;
 
+// Marks a pass as running for its whole length, however it ends.
+class PassGuard {
+ public:
+  explicit PassGuard(bool& running) : running_(running) { running_ = true; }
+  ~PassGuard() { running_ = false; }
+  PassGuard(const PassGuard&) = delete;
+  PassGuard& operator=(const PassGuard&) = delete;
+
+ private:
+  bool& running_;
+};
+
 QString TemperatureText(uint8_t degrees) {
   return degrees == 0 ? QString("...") : QString::number(degrees);
 }
@@ -217,7 +229,11 @@ void TMainForm::UpdateTrayIcon(int position) {
 }
 
 void TMainForm::CheckHDDs() {
-  // Passes never overlap: the timer rests while one runs.
+  // Passes never overlap: the timer rests while one runs, and a pass asked for from inside one
+  // (anything during the pass that lets the event loop run, such as a Refresh click waiting in
+  // the queue) is dropped: the running pass is reading those drives already.
+  if (passRunning_) return;
+  const PassGuard running(passRunning_);
   const bool timerWasActive = SMARTT->isActive();
   SMARTT->stop();
   std::vector<std::string> told;  // counter rises new in this pass
@@ -243,6 +259,17 @@ void TMainForm::CheckHDDs() {
     if (const auto error = counters_->Save()) StatusSB->showMessage(QString::fromStdString(*error));
   }
   if (timerWasActive) SMARTT->start();
+  SendReportDueDuringPass();
+}
+
+void TMainForm::SendReportDueDuringPass() {
+  // A report that fell due while the pass held the window goes out once, now that it is over,
+  // and its timer counts its interval from here. Left to the event loop, a report tick due in
+  // the same round of timers as the tick that ran this pass is delivered twice, back to back, and
+  // so would be the mail.
+  if (!SMTPReportsTimer->isActive() || SMTPReportsTimer->remainingTime() != 0) return;
+  SMTPReportsTimer->start();
+  SMTPReportsTimerTimer();
 }
 
 // A drive left asleep keeps its last reading; its icon's hint, and the status bar while it is the

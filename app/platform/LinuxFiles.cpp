@@ -1,10 +1,13 @@
 // Atomic file replacement on POSIX: mkstemp beside the target, write, fsync, rename. The home
 // folder from the user database.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -47,6 +50,75 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// mkstemp's six characters replace "XXXXXX" with letters and digits.
+constexpr std::size_t kTemporarySuffixLength = 6;
+
+bool IsTemporaryOf(std::string_view name, std::string_view base) {
+  if (name.size() != base.size() + 1 + kTemporarySuffixLength) return false;
+  if (name.substr(0, base.size()) != base || name[base.size()] != '.') return false;
+  const std::string_view suffix = name.substr(base.size() + 1);
+  return std::all_of(suffix.begin(), suffix.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
+}
+
+// Every save holds a shared lock on its folder from before its temporary exists until after the
+// rename, so a process that gets the lock exclusively knows that no save is under way there and
+// that every temporary of ours it finds was left by a save that died (the system drops the locks
+// of a killed process). A folder that cannot be locked (some network file systems) is not swept.
+class FolderSaveLock {
+ public:
+  static constexpr int kSharedAttempts = 200;  // a millisecond apart
+
+  explicit FolderSaveLock(const std::filesystem::path& folder)
+      : fd_(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+  // Exclusive at once, or false (a save is running, or locks are not to be had here).
+  bool TryExclusive() { return fd_.Get() >= 0 && Flock(LOCK_EX | LOCK_NB); }
+  // Shared, waiting out a sweep (microseconds). Without locks, or when something else keeps the
+  // folder locked, the save goes on all the same after a short wait rather than hang.
+  void Shared() {
+    if (fd_.Get() < 0) return;
+    for (int attempt = 0; attempt < kSharedAttempts; ++attempt) {
+      if (Flock(LOCK_SH | LOCK_NB) || errno != EWOULDBLOCK) return;
+      ::usleep(1000);
+    }
+  }
+  int Fd() const { return fd_.Get(); }
+
+ private:
+  bool Flock(int operation) {
+    int result = 0;
+    while ((result = ::flock(fd_.Get(), operation)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+  }
+
+  FileDescriptor fd_;
+};
+
+// Removes the temporaries `<base>.XXXXXX` that earlier saves left in the folder when they were
+// killed between creating and renaming them: regular files of this user, nothing else.
+void RemoveLeftTemporaries(int folderFd, std::string_view base) {
+  const int listFd = ::dup(folderFd);
+  if (listFd < 0) return;
+  DIR* folder = ::fdopendir(listFd);
+  if (folder == nullptr) {
+    ::close(listFd);
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    if (!IsTemporaryOf(name, base)) continue;
+    struct stat info {};
+    if (::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) stale.emplace_back(name);
+  }
+  ::closedir(folder);
+  for (const std::string& name : stale) ::unlinkat(folderFd, name.c_str(), 0);
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {
@@ -59,6 +131,14 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
   }
   // A file its owner made read-only stays unwritten, as a direct write would.
   if (std::filesystem::exists(target, error) && ::access(target.c_str(), W_OK) != 0) return false;
+
+  FolderSaveLock folderLock(target.parent_path());
+  if (folderLock.TryExclusive()) {
+    RemoveLeftTemporaries(folderLock.Fd(), target.filename().string());
+  }
+  // Converting the lock may let another save sweep in between, which finds no temporary of ours
+  // yet; from here to the rename ours is safe.
+  folderLock.Shared();
 
   std::string temporary = target.string() + ".XXXXXX";
   FileDescriptor fd(::mkstemp(temporary.data()));

@@ -1,7 +1,9 @@
 // The settings file under the worst a session can do to it: a process killed at random moments
 // while it saves, and files that are corrupt, binary or far too big.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -119,6 +121,19 @@ std::chrono::microseconds KillWindow(Save save) {
   return std::min(3 * oneSave + std::chrono::microseconds(500), std::chrono::microseconds(4000));
 }
 
+// The temporaries a save may leave beside the file: `<name>.` and six letters or digits.
+std::vector<std::string> Temporaries(const fs::path& file) {
+  std::vector<std::string> found;
+  const std::string prefix = file.filename().string() + ".";
+  for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
 TEST(SettingsKill, WholeFileIsAlwaysTheOldOrTheNewOne) {
   TempFolder folder;
   const fs::path path = folder.Path() / "Diskvigil.ini";
@@ -131,20 +146,81 @@ TEST(SettingsKill, WholeFileIsAlwaysTheOldOrTheNewOne) {
     WriteFileAtomically(path, flip ? newText : oldText);
   };
   const auto window = KillWindow(save);
+  // A temporary left behind is a kill that landed inside a save, before its rename. The next save
+  // clears it away, so they never pile up: one at most is there after any kill.
+  std::vector<std::string> leftovers;
   const int changed = KillWhileSaving(KillCount(), window, ReadAll(path), save, [&](int kill) {
     const std::string text = ReadAll(path);
     EXPECT_TRUE(text == oldText || text == newText)
         << "kill " << kill << " left " << text.size() << " bytes";
+    const auto temporaries = Temporaries(path);
+    EXPECT_LE(temporaries.size(), 1u) << "kill " << kill << ": temporaries pile up";
+    for (const auto& name : temporaries) {
+      if (std::find(leftovers.begin(), leftovers.end(), name) == leftovers.end()) {
+        leftovers.push_back(name);
+      }
+    }
     return text;
   });
   EXPECT_GT(changed, 0) << "no kill landed after a save";
-  // A temporary left behind is a kill that landed inside a save, before its rename.
-  int leftovers = 0;
-  for (const auto& entry : fs::directory_iterator(folder.Path())) leftovers += entry.path() != path;
-  EXPECT_GT(leftovers, 0) << "no kill landed inside a save";
+  EXPECT_GT(leftovers.size(), 0u) << "no kill landed inside a save";
+  ASSERT_TRUE(WriteFileAtomically(path, newText));
+  EXPECT_TRUE(Temporaries(path).empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
   std::cout << "kills: " << KillCount() << ", file changed between kills: " << changed
-            << ", kills inside a save (temporaries left): " << leftovers << ", window "
-            << window.count() << " us\n";
+            << ", kills inside a save (temporaries left, each cleared by the next save): "
+            << leftovers.size() << ", window " << window.count() << " us\n";
+}
+
+// Only the temporaries of the file being saved go, and only when no save is running in their
+// folder: a save in another process holds a shared lock on the folder until its rename.
+TEST(SettingsKill, SaveClearsOnlyItsOwnLeftTemporaries) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  auto make = [&](const std::string& name) {
+    std::ofstream(folder.Path() / name) << "left";
+    return folder.Path() / name;
+  };
+  const fs::path stale = make("Diskvigil.ini.a1B2c3");
+  const std::vector<fs::path> others = {
+      make("Diskvigil.ini.a1B2c"),  make("Diskvigil.ini.a1B2c3d"), make("Diskvigil.ini.a1-2c3"),
+      make("Diskvigil.ini.bak"),    make("Other.ini.a1B2c3"),      make("diskvigil.ini.a1B2c3"),
+      make("Diskvigil.inia.1B2c3"),
+  };
+  const fs::path linked = make("linked");
+  fs::create_symlink(linked, folder.Path() / "Diskvigil.ini.Link01");
+  fs::create_directory(folder.Path() / "Diskvigil.ini.Fold01");
+
+  {
+    // A save under way elsewhere: its temporary must survive this save.
+    const int lockFd = ::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(::flock(lockFd, LOCK_SH), 0);
+    ASSERT_TRUE(WriteFileAtomically(path, "[Settings]\n"));
+    EXPECT_TRUE(fs::exists(stale));
+    ::close(lockFd);
+  }
+  ASSERT_TRUE(WriteFileAtomically(path, "[Settings]\nA=1\n"));
+  EXPECT_FALSE(fs::exists(stale));
+  for (const auto& other : others) EXPECT_TRUE(fs::exists(other)) << other;
+  EXPECT_TRUE(fs::is_symlink(folder.Path() / "Diskvigil.ini.Link01"));
+  EXPECT_TRUE(fs::exists(linked));
+  EXPECT_TRUE(fs::is_directory(folder.Path() / "Diskvigil.ini.Fold01"));
+  EXPECT_EQ(ReadAll(path), "[Settings]\nA=1\n");
+}
+
+// Something else holding the folder locked for good neither hangs a save nor stops it.
+TEST(SettingsKill, SaveGoesOnWhenTheFolderStaysLocked) {
+  TempFolder folder;
+  const fs::path path = folder.Path() / "Diskvigil.ini";
+  const int lockFd = ::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(lockFd, 0);
+  ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WriteFileAtomically(path, "[Settings]\nA=1\n"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(ReadAll(path), "[Settings]\nA=1\n");
+  ::close(lockFd);
 }
 
 // The program's own save: one key after the other, each through IniFile. After any kill the file
@@ -187,6 +263,7 @@ TEST(SettingsKill, KeyByKeySaveAlwaysLeavesFinishedWrites) {
         << "kill " << kill << " left:\n"
         << text;
     EXPECT_GE(values.front(), previousNewest) << "kill " << kill;
+    EXPECT_LE(Temporaries(path).size(), 1u) << "kill " << kill << ": temporaries pile up";
     previousNewest = values.front();
     return text;
   });
