@@ -307,7 +307,7 @@ std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
   warning[kColumnStatus] = StatusCell(health.CriticalWarning != 0);
   rows.push_back(warning);
 
-  rows.push_back(NamedRow("Composite Temperature (Celsius)",
+  rows.push_back(NamedRow("Composite Temperature (C)",
                           SignedText(NvmeCelsius(health.CompositeTemperatureK), presentation)));
 
   AttributeRow spare = NamedRow("Available Spare (%)", number(health.AvailableSpare));
@@ -341,7 +341,7 @@ std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
   for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
     const uint16_t kelvin = health.SensorTemperatureK[i];
     if (kelvin == 0) continue;  // the sensor is not reported
-    rows.push_back(NamedRow("Temperature Sensor " + std::to_string(i + 1) + " (Celsius)",
+    rows.push_back(NamedRow("Temperature Sensor " + std::to_string(i + 1) + " (C)",
                             SignedText(NvmeCelsius(kelvin), presentation)));
   }
   return rows;

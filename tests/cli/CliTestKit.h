@@ -30,7 +30,7 @@ inline void KeepCounterStateAside() {
   struct Folder {
     std::filesystem::path path =
         std::filesystem::temp_directory_path() / ("dv-cli-state-" + std::to_string(getpid()));
-    Folder() { setenv("XDG_STATE_HOME", path.c_str(), 1); }
+    Folder() { setenv("XDG_STATE_HOME", path.string().c_str(), 1); }
     ~Folder() {
       std::error_code error;
       std::filesystem::remove_all(path, error);

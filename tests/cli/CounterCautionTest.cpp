@@ -34,7 +34,7 @@ class CounterCaution : public ::testing::Test {
   void SetUp() override {
     clitest::KeepCounterStateAside();  // before ours, which must win
     folder_ = test::MakeTestFolder("dv-cli-counters");
-    setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
+    setenv("XDG_STATE_HOME", (folder_ / "state").string().c_str(), 1);
   }
   void TearDown() override { fs::remove_all(folder_); }
 
@@ -154,8 +154,11 @@ TEST(CautionMetricsFormat, AsleepReadingTakenWithItsCaution) {
   asleep.asleep = true;
   textfile.Take(asleep, SmartSectors{}, true);
   ASSERT_FALSE(textfile.WritePass(0));
-  std::ifstream in(prom);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string text;
+  {
+    std::ifstream in(prom, std::ios::binary);  // closed before the removal (Windows refuses it)
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   fs::remove(prom);
   const std::string labels = R"({device="simulated drive 0",model="ST3500418AS",serial="5VM1"})";
   EXPECT_NE(text.find("diskvigil_asleep" + labels + " 1\n"), std::string::npos) << text;

@@ -19,6 +19,13 @@ using nlohmann::json;
 
 const std::string kNvmeDemoDir = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo-nvme";
 
+// The file's bytes as they are (binary: a text-mode stream would turn CR LF into LF on Windows),
+// closed again before the test removes its folder.
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 TEST(NvmeCli, ListCarriesKindAndDevicePath) {
   const CliRun run = RunOn(kNvmeDemoDir, {"--json", "list"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
@@ -87,8 +94,7 @@ TEST(NvmeCli, ReportAndMonitor) {
   const auto folder = test::MakeTestFolder("nvme-cli");
   const auto report = folder / "nvme.log";
   ASSERT_EQ(RunOn(kNvmeDemoDir, {"report", "3", "-o", report.string()}).exitCode, kExitOk);
-  std::ifstream in(report);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = ReadWhole(report);
   EXPECT_NE(text.find("Model Number: Samsung SSD 980 PRO 1TB\r\n"), std::string::npos);
   EXPECT_NE(text.find("Available Spare (%)"), std::string::npos);
 
@@ -104,9 +110,7 @@ TEST(NvmeCli, ReportAndMonitor) {
   EXPECT_EQ(pass["drives"][3]["statusOK"], false);
 
   // The temperature and verdict series exist for NVMe drives too, under their own device.
-  std::ifstream metricsIn(metrics);
-  const std::string series((std::istreambuf_iterator<char>(metricsIn)),
-                           std::istreambuf_iterator<char>());
+  const std::string series = ReadWhole(metrics);
   const std::string labels =
       R"({device="simulated NVMe drive 3",model="WD_BLACK SN770 500GB",serial="22331Y801234"})";
   EXPECT_NE(series.find("diskvigil_temperature_celsius" + labels + " 58\n"), std::string::npos)

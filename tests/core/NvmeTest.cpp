@@ -325,7 +325,7 @@ TEST(NvmeRows, ValuesInRawStatusWhereARuleExists) {
   auto rows = BuildNvmeHealthRows(health, RawPresentation::Dec);
   ASSERT_TRUE(FindRow(rows, "Critical Warning"));
   EXPECT_EQ((*FindRow(rows, "Critical Warning"))[kColumnStatus], "O.K.");
-  EXPECT_EQ((*FindRow(rows, "Composite Temperature (Celsius)"))[kColumnRaw], "50");
+  EXPECT_EQ((*FindRow(rows, "Composite Temperature (C)"))[kColumnRaw], "50");
   const auto& spare = *FindRow(rows, "Available Spare (%)");
   EXPECT_EQ(spare[kColumnRaw], "100");
   EXPECT_EQ(spare[kColumnThreshold], "10");
@@ -335,9 +335,9 @@ TEST(NvmeRows, ValuesInRawStatusWhereARuleExists) {
   EXPECT_EQ((*FindRow(rows, "Power On Hours"))[kColumnRaw], "1234");
   EXPECT_EQ((*FindRow(rows, "Power On Hours"))[kColumnStatus], "");
   // Only the sensors the drive reports.
-  EXPECT_TRUE(FindRow(rows, "Temperature Sensor 1 (Celsius)"));
-  EXPECT_FALSE(FindRow(rows, "Temperature Sensor 2 (Celsius)"));
-  EXPECT_EQ((*FindRow(rows, "Temperature Sensor 3 (Celsius)"))[kColumnRaw], "57");
+  EXPECT_TRUE(FindRow(rows, "Temperature Sensor 1 (C)"));
+  EXPECT_FALSE(FindRow(rows, "Temperature Sensor 2 (C)"));
+  EXPECT_EQ((*FindRow(rows, "Temperature Sensor 3 (C)"))[kColumnRaw], "57");
   for (const auto& row : rows) {
     EXPECT_EQ(RowPreFailureState(row), PreFailureState::NotPreFailure) << row[kColumnName];
   }
@@ -352,7 +352,7 @@ TEST(NvmeRows, ValuesInRawStatusWhereARuleExists) {
   EXPECT_EQ((*FindRow(rows, "Critical Warning"))[kColumnRaw], "000000000001h");
   EXPECT_EQ((*FindRow(rows, "Available Spare (%)"))[kColumnStatus], "!!!");
   EXPECT_EQ((*FindRow(rows, "Percentage Used"))[kColumnStatus], "!!!");
-  EXPECT_EQ((*FindRow(rows, "Composite Temperature (Celsius)"))[kColumnRaw], "-00000000000Ah");
+  EXPECT_EQ((*FindRow(rows, "Composite Temperature (C)"))[kColumnRaw], "-00000000000Ah");
   // A counter past 48 bits keeps every digit instead of being cut to twelve.
   const auto& media = *FindRow(rows, "Media and Data Integrity Errors");
   EXPECT_EQ(media[kColumnStatus], "!!!");
@@ -360,7 +360,7 @@ TEST(NvmeRows, ValuesInRawStatusWhereARuleExists) {
   rows = BuildNvmeHealthRows(health, RawPresentation::Dec);
   EXPECT_EQ((*FindRow(rows, "Media and Data Integrity Errors"))[kColumnRaw],
             "18446744073709551616");
-  EXPECT_EQ((*FindRow(rows, "Composite Temperature (Celsius)"))[kColumnRaw], "-10");
+  EXPECT_EQ((*FindRow(rows, "Composite Temperature (C)"))[kColumnRaw], "-10");
 }
 
 }  // namespace
