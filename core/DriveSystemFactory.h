@@ -20,8 +20,9 @@ struct DriveSystemChoice {
   bool nvmeDemo = false;  // `--demo=nvme`: the demo set with NVMe drives (data/demo-nvme)
 };
 
-// Takes `--simulate PATH`, `--simulate=PATH`, `--demo` and `--demo=nvme` out of args (args[0] is the program) and
-// falls back on DISKVIGIL_SIMULATE. Returns an error text for a `--simulate` without a path.
+// Takes `--simulate PATH`, `--simulate=PATH`, `--demo` and `--demo=nvme` out of args (args[0] is
+// the program) and falls back on DISKVIGIL_SIMULATE. Returns an error text for a `--simulate`
+// without a path.
 std::optional<std::string> TakeDriveSystemOptions(std::vector<std::string>& args,
                                                   DriveSystemChoice& choice);
 
