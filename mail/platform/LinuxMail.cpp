@@ -34,16 +34,54 @@ std::string FormatUserTime(const std::tm& fields, const char* format) {
   return std::string(text.data(), length);
 }
 
+namespace {
+
+// One iconv descriptor per thread, kept for the last charset: a header is converted a character
+// at a time, and opening a descriptor (loading its gconv module) costs far more than converting.
+class CachedConverter {
+ public:
+  CachedConverter() = default;
+  CachedConverter(const CachedConverter&) = delete;
+  CachedConverter& operator=(const CachedConverter&) = delete;
+  ~CachedConverter() { Close(); }
+
+  // A descriptor for UTF-8 to `charset` in its initial shift state; nothing for an unknown one.
+  std::optional<iconv_t> For(const std::string& charset) {
+    if (!IsOpen() || charset != charset_) {
+      Close();
+      cd_ = iconv_open(charset.c_str(), "UTF-8");
+      if (!IsOpen()) return std::nullopt;
+      charset_ = charset;
+    }
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    return cd_;
+  }
+
+ private:
+  bool IsOpen() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  void Close() {
+    if (IsOpen()) iconv_close(cd_);
+    cd_ = reinterpret_cast<iconv_t>(-1);
+    charset_.clear();
+  }
+
+  iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+  std::string charset_;
+};
+
+}  // namespace
+
 std::optional<std::string> ConvertFromUtf8(std::string_view text, const std::string& charset) {
   if (charset == "UTF-8") return std::string(text);
-  const iconv_t cd = iconv_open(charset.c_str(), "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  thread_local CachedConverter converter;
+  const std::optional<iconv_t> opened = converter.For(charset);
+  if (!opened) return std::nullopt;
+  const iconv_t cd = *opened;
   std::string input(text);
   std::string out;
   char* in = input.data();
   std::size_t inLeft = input.size();
   std::array<char, 256> buffer{};
-  bool ok = true;
   while (inLeft > 0) {
     char* outPtr = buffer.data();
     std::size_t outLeft = buffer.size();
@@ -51,20 +89,13 @@ std::optional<std::string> ConvertFromUtf8(std::string_view text, const std::str
     out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
     if (rc == static_cast<std::size_t>(-1) && errno == E2BIG) continue;
     // An error, or characters glibc could only approximate: not an exact conversion.
-    if (rc != 0) {
-      ok = false;
-      break;
-    }
+    if (rc != 0) return std::nullopt;
   }
-  if (ok) {
-    // Back to the initial shift state (ISO-2022-JP ends in ASCII).
-    char* outPtr = buffer.data();
-    std::size_t outLeft = buffer.size();
-    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-    out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
-  }
-  iconv_close(cd);
-  if (!ok) return std::nullopt;
+  // Back to the initial shift state (ISO-2022-JP ends in ASCII).
+  char* outPtr = buffer.data();
+  std::size_t outLeft = buffer.size();
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+  out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
   return out;
 }
 

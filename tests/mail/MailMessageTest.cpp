@@ -97,6 +97,19 @@ TEST(EncodedWords, AsciiStaysAndOthersAreEncoded) {
   EXPECT_EQ(EncodeHeaderText("a\r\nb", kLatin1), "=?ISO-8859-1?Q?a=0D=0Ab?=");
 }
 
+TEST(EncodedWords, AConversionStartsCleanAfterAFailureOrAnotherCharset) {
+  const MailCharset jis{"ISO-2022-JP", true};
+  const std::string nihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+  // The euro sign fails the conversion while in the two-byte shift: the text goes as UTF-8 ...
+  EXPECT_EQ(EncodeHeaderText(nihongo + "\xE2\x82\xAC", jis).rfind("=?UTF-8?", 0), 0u);
+  // ... and the next header, in either charset, starts from the initial shift state.
+  EXPECT_EQ(EncodeHeaderText(nihongo, jis), "=?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=");
+  EXPECT_EQ(EncodeHeaderText("J\xC3\xBCrgen", kLatin1), "=?ISO-8859-1?Q?J=FCrgen?=");
+  EXPECT_EQ(EncodeHeaderText(nihongo, jis), "=?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=");
+  EXPECT_EQ(EncodeHeaderText("\xC3\xA9", {"NO-SUCH-CHARSET", false}), "=?UTF-8?Q?=C3=A9?=");
+  EXPECT_EQ(EncodeHeaderText("J\xC3\xBCrgen", kLatin1), "=?ISO-8859-1?Q?J=FCrgen?=");
+}
+
 TEST(EncodedWords, LongTextSplitsIntoShortWordsBetweenCharacters) {
   std::string text;
   for (int i = 0; i < 40; ++i) text += "\xC3\xA9";  // é
