@@ -42,12 +42,18 @@ std::optional<std::string_view> SectionName(std::string_view line) {
 
 struct KeyLine {
   std::string_view key;
-  std::string_view value;
+  std::optional<std::string_view> value;  // none for a line without "="
 };
 
+// "key=value", or a line without "=": a key without a value, which reads as the default but is
+// the line a write replaces (as with Windows). A blank line or a "; comment" is neither.
 std::optional<KeyLine> SplitKeyLine(std::string_view line) {
   const auto equals = line.find('=');
-  if (equals == std::string_view::npos) return std::nullopt;
+  if (equals == std::string_view::npos) {
+    const std::string_view key = TrimBlanks(line);
+    if (key.empty() || key.front() == ';') return std::nullopt;
+    return KeyLine{key, std::nullopt};
+  }
   return KeyLine{TrimBlanks(line.substr(0, equals)), TrimBlanks(line.substr(equals + 1))};
 }
 
@@ -167,12 +173,16 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (const auto name = SectionName(line)) {
+      // Only the first section of the name counts, as with Windows and as written below.
+      if (inSection) return std::nullopt;
       inSection = EqualIgnoringCase(*name, section);
       continue;
     }
     if (!inSection) continue;
     const auto keyLine = SplitKeyLine(line);
-    if (keyLine && EqualIgnoringCase(keyLine->key, key)) return std::string(keyLine->value);
+    if (!keyLine || !EqualIgnoringCase(keyLine->key, key)) continue;
+    if (!keyLine->value) return std::nullopt;
+    return std::string(*keyLine->value);
   }
   return std::nullopt;
 }

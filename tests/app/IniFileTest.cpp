@@ -129,6 +129,30 @@ class IniFileTest : public QObject {
                                            "INTERVAL=45\n"));
   }
 
+  void readsAndWritesTheFirstSectionOfANameOnly() {
+    WriteText(File(),
+              "[Settings]\nA=1\n[Other]\nRefresh Interval=5\n[Settings]\nRefresh "
+              "Interval=99\n");
+    IniFile ini(File());
+    QCOMPARE(ini.ReadInteger(dv::kRefreshIntervalKey, 15), 15);
+    QVERIFY(ini.WriteInteger(dv::kRefreshIntervalKey, 45));
+    QCOMPARE(ini.ReadInteger(dv::kRefreshIntervalKey, 15), 45);
+    QCOMPARE(ReadText(File()), std::string("[Settings]\nA=1\nRefresh Interval=45\n[Other]\nRefresh "
+                                           "Interval=5\n[Settings]\nRefresh Interval=99\n"));
+  }
+
+  void takesALineWithoutEqualsAsAKeyWithoutValue() {
+    WriteText(File(), "[Settings]\n  SMTP Host \nSMTP Host=later\n; Alert Sound\n");
+    IniFile ini(File());
+    QCOMPARE(ini.ReadString("SMTP Host", "d"), std::string("d"));
+    QCOMPARE(ini.ReadInteger("SMTP Host", 7), 7);
+    QCOMPARE(ini.ReadBool("Alert Sound", true), true);  // a comment, not a key
+    QVERIFY(ini.WriteString("SMTP Host", "mail.example.org"));
+    QCOMPARE(
+        ReadText(File()),
+        std::string("[Settings]\nSMTP Host=mail.example.org\nSMTP Host=later\n; Alert Sound\n"));
+  }
+
   void keepsEverythingElse() {
     const std::string before =
         "; written by hand\n[Settings]\nAlert Sound=1\n\n[Window]\nLeft=10\nstray line\n";
