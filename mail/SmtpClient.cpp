@@ -1,13 +1,7 @@
 #include "mail/SmtpClient.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-
 #include <algorithm>
 #include <array>
-#include <asio.hpp>
-#include <asio/ssl.hpp>
 #include <climits>
 
 #include "mail/MailPlatform.h"
@@ -22,24 +16,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxReplySize = 1 << 20;
 // QUIT is sent without waiting for its answer; the write itself gets this long.
 constexpr milliseconds kQuitWriteLimit{1000};
-
-asio::ssl::context MakeTlsContext() {
-  asio::ssl::context context(asio::ssl::context::tls_client);
-  SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
-  // The system's trust store; SSL_CERT_FILE and SSL_CERT_DIR point elsewhere as usual.
-  context.set_default_verify_paths();
-  context.set_verify_mode(asio::ssl::verify_peer);
-  return context;
-}
-
-std::string Describe(const asio::error_code& error) {
-  if (error == asio::error::eof || error == asio::error::connection_reset ||
-      error == asio::ssl::error::stream_truncated) {
-    return "the server closed the connection";
-  }
-  if (error == asio::error::connection_refused) return "connection refused";
-  return error.message();
-}
 
 // A reply for a failure message: the code and the text lines joined by spaces.
 std::string ReplySummary(const SmtpReply& reply) {
@@ -65,40 +41,15 @@ std::string Upper(std::string_view text) {
 
 }  // namespace
 
-struct SmtpClient::Connection {
-  Connection() : tls(MakeTlsContext()), stream(io, tls) {}
+SmtpClient::SmtpClient(const SmtpLimits& limits) : SmtpClient(limits, MakeSmtpTransport) {}
 
-  // Runs the started operation until `done` or until `limit`. On expiry the socket is closed, the
-  // aborted handlers are run to their end, and `what` is thrown.
-  void Await(const bool& done, milliseconds limit, const std::string& what) {
-    if (limit > milliseconds::zero()) io.run_for(limit);
-    if (done) return;
-    Close();
-    io.restart();
-    io.run();
-    throw SmtpFailure(what);
-  }
-
-  void Close() {
-    asio::error_code ignored;
-    stream.lowest_layer().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    stream.lowest_layer().close(ignored);
-  }
-
-  bool Open() const { return stream.lowest_layer().is_open(); }
-
-  asio::io_context io;
-  asio::ssl::context tls;
-  asio::ssl::stream<asio::ip::tcp::socket> stream;
-  bool secure = false;
-  SmtpSecurity security = SmtpSecurity::None;
-};
-
-SmtpClient::SmtpClient(const SmtpLimits& limits) : limits_(limits) {}
+SmtpClient::SmtpClient(const SmtpLimits& limits,
+                       std::function<std::unique_ptr<SmtpTransport>()> makeTransport)
+    : limits_(limits), makeTransport_(std::move(makeTransport)) {}
 
 SmtpClient::~SmtpClient() { Disconnect(); }
 
-bool SmtpClient::Connected() const { return connection_ && connection_->Open(); }
+bool SmtpClient::Connected() const { return transport_ && transport_->Open(); }
 
 bool SmtpClient::Offers(std::string_view mechanism) const {
   const std::string wanted = Upper(mechanism);
@@ -116,40 +67,15 @@ void SmtpClient::Connect(const std::string& host, uint16_t port, SmtpSecurity se
   lastReply_ = {};
   mechanisms_.clear();
   startTls_ = false;
-  connection_ = std::make_unique<Connection>();
-  connection_->security = security;
-  Connection& c = *connection_;
-
-  asio::error_code error;
-  asio::ip::tcp::resolver::results_type endpoints;
-  {
-    asio::ip::tcp::resolver resolver(c.io);
-    endpoints = resolver.resolve(host, std::to_string(port), error);
-  }
-  if (error) {
-    connection_.reset();
-    throw SmtpFailure("cannot find host \"" + host + "\": " + error.message());
-  }
-
-  bool done = false;
-  c.io.restart();
-  asio::async_connect(c.stream.lowest_layer(), endpoints,
-                      [&](const asio::error_code& e, const asio::ip::tcp::endpoint&) {
-                        error = e;
-                        done = true;
-                      });
+  security_ = security;
+  transport_ = makeTransport_();
+  if (!transport_) throw SmtpFailure("no connection could be set up");
   try {
-    c.Await(done, limits_.connect,
-            "connection timed out (" + host + ":" + std::to_string(port) + ")");
+    transport_->Connect(host, port, limits_.connect);
   } catch (...) {
-    connection_.reset();
+    transport_.reset();
     throw;
   }
-  if (error) {
-    connection_.reset();
-    throw SmtpFailure(Describe(error) + " (" + host + ":" + std::to_string(port) + ")");
-  }
-
   try {
     Greet(host, security);
   } catch (...) {
@@ -159,34 +85,8 @@ void SmtpClient::Connect(const std::string& host, uint16_t port, SmtpSecurity se
 }
 
 void SmtpClient::Greet(const std::string& host, SmtpSecurity security) {
-  Connection& c = *connection_;
   const auto handshake = [&] {
-    SSL* ssl = c.stream.native_handle();
-    asio::error_code notAddress;
-    asio::ip::make_address(host, notAddress);
-    if (notAddress) {
-      SSL_set_tlsext_host_name(ssl, host.c_str());
-      SSL_set1_host(ssl, host.c_str());
-    } else {
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
-    }
-    asio::error_code error;
-    bool done = false;
-    c.io.restart();
-    c.stream.async_handshake(asio::ssl::stream_base::client, [&](const asio::error_code& e) {
-      error = e;
-      done = true;
-    });
-    c.Await(done, limits_.command, "TLS handshake timed out");
-    if (error) {
-      const long verify = SSL_get_verify_result(ssl);
-      if (verify != X509_V_OK) {
-        throw SmtpFailure(std::string("certificate verify failed: ") +
-                          X509_verify_cert_error_string(verify));
-      }
-      throw SmtpFailure("TLS handshake failed: " + error.message());
-    }
-    c.secure = true;
+    transport_->StartTls(host, limits_.command);
     // Nothing read before the handshake may pass for a reply inside it.
     inbox_.clear();
   };
@@ -256,18 +156,17 @@ void SmtpClient::SendMail(const std::string& from, const std::vector<std::string
 }
 
 void SmtpClient::Disconnect() noexcept {
-  if (!connection_) return;
+  if (!transport_) return;
   try {
-    Connection& c = *connection_;
     // With TLS asked for, nothing goes out in plain text, not even QUIT.
-    if (c.Open() && (c.security == SmtpSecurity::None || c.secure)) {
+    if (transport_->Open() && (security_ == SmtpSecurity::None || transport_->Secure())) {
       Write("QUIT\r\n", kQuitWriteLimit);
     }
-    c.Close();
+    transport_->Close();
   } catch (...) {
     // The connection is going anyway.
   }
-  connection_.reset();
+  transport_.reset();
   authenticated_ = false;
 }
 
@@ -291,24 +190,7 @@ const SmtpReply& SmtpClient::Command(std::string_view line, std::vector<int> acc
 
 void SmtpClient::Write(std::string_view bytes, milliseconds limit) {
   if (!Connected()) throw SmtpFailure("not connected");
-  Connection& c = *connection_;
-  asio::error_code error;
-  bool done = false;
-  const auto handler = [&](const asio::error_code& e, std::size_t) {
-    error = e;
-    done = true;
-  };
-  c.io.restart();
-  if (c.secure) {
-    asio::async_write(c.stream, asio::buffer(bytes), handler);
-  } else {
-    asio::async_write(c.stream.next_layer(), asio::buffer(bytes), handler);
-  }
-  c.Await(done, limit, "sending timed out");
-  if (error) {
-    c.Close();
-    throw SmtpFailure(Describe(error));
-  }
+  transport_->Write(bytes, limit);
 }
 
 const SmtpReply& SmtpClient::ReadReply(milliseconds limit, std::string_view command) {
@@ -327,28 +209,9 @@ const SmtpReply& SmtpClient::ReadReply(milliseconds limit, std::string_view comm
       throw SmtpFailure(name + ": the reply is too long");
     }
     if (!Connected()) throw SmtpFailure(name + ": not connected");
-    Connection& c = *connection_;
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-    asio::error_code error;
-    std::size_t received = 0;
-    bool done = false;
-    const auto handler = [&](const asio::error_code& e, std::size_t n) {
-      error = e;
-      received = n;
-      done = true;
-    };
-    c.io.restart();
-    if (c.secure) {
-      c.stream.async_read_some(asio::buffer(buffer), handler);
-    } else {
-      c.stream.next_layer().async_read_some(asio::buffer(buffer), handler);
-    }
-    c.Await(done, std::max(left, milliseconds(1)), name + ": no reply in time");
+    const std::size_t received = transport_->ReadSome(buffer.data(), buffer.size(), left, name);
     inbox_.append(buffer.data(), received);
-    if (error && received == 0) {
-      c.Close();
-      throw SmtpFailure(name + ": " + Describe(error));
-    }
   }
 }
 

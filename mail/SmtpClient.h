@@ -1,11 +1,12 @@
 // The SMTP client: one connection, optional STARTTLS or TLS from the first byte, AUTH LOGIN, one
-// mail transaction, QUIT. Every wait has a time limit; failures are thrown as SmtpFailure.
+// mail transaction, QUIT. Every wait has a time limit; failures are thrown as SmtpFailure. The
+// bytes go through an SmtpTransport (MakeSmtpTransport, or one given for tests).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,25 +14,18 @@
 #include "mail/MailMessage.h"
 #include "mail/ReportMail.h"
 #include "mail/SmtpReply.h"
+#include "mail/SmtpTransport.h"
 
 namespace dv {
 
 enum class SmtpSecurity { None = 0, StartTls = 1, Tls = 2 };
 
-// What went wrong. `code` is the server's reply code for a refused command, else 0.
-class SmtpFailure : public std::runtime_error {
- public:
-  explicit SmtpFailure(const std::string& what, int code = 0)
-      : std::runtime_error(what), code_(code) {}
-  int Code() const { return code_; }
-
- private:
-  int code_;
-};
-
 class SmtpClient {
  public:
   explicit SmtpClient(const SmtpLimits& limits = {});
+  // Connects through transports made by `makeTransport` instead of MakeSmtpTransport.
+  SmtpClient(const SmtpLimits& limits,
+             std::function<std::unique_ptr<SmtpTransport>()> makeTransport);
   ~SmtpClient();
   SmtpClient(const SmtpClient&) = delete;
   SmtpClient& operator=(const SmtpClient&) = delete;
@@ -63,8 +57,6 @@ class SmtpClient {
   static std::string GreetingName();
 
  private:
-  struct Connection;
-
   void Greet(const std::string& host, SmtpSecurity security);
   void Hello();
   // Writes `line` + CR LF and reads one reply within `limit`; the reply must have one of `accepted`
@@ -76,7 +68,9 @@ class SmtpClient {
   void ScanCapabilities(const SmtpReply& reply);
 
   SmtpLimits limits_;
-  std::unique_ptr<Connection> connection_;
+  std::function<std::unique_ptr<SmtpTransport>()> makeTransport_;
+  std::unique_ptr<SmtpTransport> transport_;
+  SmtpSecurity security_ = SmtpSecurity::None;
   std::string inbox_;
   SmtpReply lastReply_;
   std::vector<std::string> mechanisms_;

@@ -50,6 +50,9 @@ set(doc_dir "${CMAKE_INSTALL_DATADIR}/doc/diskvigil")
 install(FILES "${generated}/changelog.Debian.gz" "${packaging}/copyright"
   "${packaging}/README.Debian" DESTINATION "${doc_dir}")
 
+install(FILES "${packaging}/lintian-overrides" DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides"
+  RENAME diskvigil)
+
 # The headless monitor's unit, installed but not enabled (the package runs no systemctl).
 install(FILES "${packaging}/diskvigil-monitor.service" DESTINATION "lib/systemd/system")
 

@@ -70,7 +70,8 @@ build_package() {
   local depends
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
-  for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libcap2-bin; do
+  # libssl3 through the mail module, which the tray program loads with its first mail.
+  for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libssl3 libcap2-bin; do
     tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' | grep -qxF "$lib" || fail "Depends lacks $lib"
   done
   [[ $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] ||
@@ -92,6 +93,9 @@ build_package() {
     fail "files outside /usr: $(grep -v '^/usr' "$work/files" | grep -vx '/' | tr '\n' ' ')"
   fi
   grep -qx '/usr/share/diskvigil/demo/.*\.json' "$work/files" || fail "no demo drive"
+  local module
+  module=$(grep -x '/usr/lib/\(.*/\)\?diskvigil/diskvigil-smtp-tls\.so' "$work/files") ||
+    fail "the package lacks the mail module diskvigil-smtp-tls.so"
 
   # lintian: no error; warnings and the rest are listed for the reader.
   local status=0
@@ -141,6 +145,9 @@ build_package() {
       grep -q "PNG image data, $size x $size" || fail "icon ${size}x$size"
   done
   [[ $(stat -c %a "$root/usr/bin/diskvigil-cli") == 755 ]] || fail "diskvigil-cli is not 0755"
+  # The mail module loads on its own (its libraries resolved) and has its entry point.
+  python3 -c 'import ctypes, sys; ctypes.CDLL(sys.argv[1]).DiskvigilNewSmtpTransport' \
+    "$root$module" || fail "the mail module $module does not load"
 
   # Both programs from the unpacked tree, on its own demo drives: one drive removed from the
   # copy must be missing from the list, which the build's own data would not show.

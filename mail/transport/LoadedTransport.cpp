@@ -1,0 +1,107 @@
+#include "mail/transport/LoadedTransport.h"
+
+#include <dlfcn.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include "core/RunningProgram.h"
+#include "mail/transport/TransportModuleEntry.h"
+#include "mail/transport/UnavailableTransport.h"
+
+namespace dv {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> TransportModuleCandidates(const fs::path& program) {
+  std::vector<fs::path> candidates;
+  if (!program.empty()) {
+    const fs::path folder = program.parent_path();
+    candidates.push_back(
+        (folder / DISKVIGIL_TRANSPORT_RELATIVE_DIR / kTransportModuleFile).lexically_normal());
+    candidates.push_back(folder / kTransportModuleFile);
+  }
+  candidates.push_back(fs::path(DISKVIGIL_TRANSPORT_INSTALLED_DIR) / kTransportModuleFile);
+  candidates.push_back(fs::path(DISKVIGIL_TRANSPORT_BUILD_DIR) / kTransportModuleFile);
+  return candidates;
+}
+
+namespace {
+
+// The entry point once a module has loaded; until then each send tries again, so that a module
+// installed while the program runs is used.
+struct LoadedModule {
+  std::mutex lock;
+  TransportEntry entry = nullptr;
+};
+
+LoadedModule& Module() {
+  static LoadedModule module;
+  return module;
+}
+
+// Why code in `path` must not be run, or empty. The program may hold the raw-disk capability, so a
+// module that another user could have put there or changed is not loaded; with the capability
+// (the kernel's secure mode) only root's files are.
+std::string Untrusted(const fs::path& path) {
+  const bool secure = getauxval(AT_SECURE) != 0;
+  for (const fs::path& item : {path, path.parent_path()}) {
+    struct stat info {};
+    if (::stat(item.c_str(), &info) != 0) return item.string() + " cannot be read";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      return item.string() + " is writable by other users";
+    }
+    if (info.st_uid != 0 && (secure || info.st_uid != ::getuid())) {
+      return item.string() + " belongs to another user";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+TransportEntry LoadTransportEntry(const std::vector<fs::path>& candidates, std::string& reason) {
+  reason = std::string("the mail module ") + kTransportModuleFile + " was not found";
+  for (const fs::path& candidate : candidates) {
+    std::error_code error;
+    if (!fs::is_regular_file(candidate, error)) continue;
+    if (const std::string why = Untrusted(candidate); !why.empty()) {
+      reason = "the mail module is not loaded: " + why;
+      continue;
+    }
+    // Never closed: transports made by it may live until the program ends.
+    void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      const char* why = dlerror();
+      reason = "the mail module " + candidate.string() +
+               " cannot be loaded: " + (why != nullptr ? why : "unknown error");
+      continue;
+    }
+    if (void* symbol = dlsym(handle, kTransportEntryName)) {
+      return reinterpret_cast<TransportEntry>(symbol);
+    }
+    reason = "the mail module " + candidate.string() + " has no entry point";
+    dlclose(handle);
+  }
+  return nullptr;
+}
+
+std::unique_ptr<SmtpTransport> MakeSmtpTransport() {
+  LoadedModule& module = Module();
+  std::string reason;
+  {
+    const std::lock_guard<std::mutex> hold(module.lock);
+    if (module.entry == nullptr) {
+      module.entry = LoadTransportEntry(TransportModuleCandidates(RunningProgramFile()), reason);
+    }
+  }
+  if (module.entry == nullptr) return NewUnavailableTransport(reason);
+  if (SmtpTransport* made = module.entry()) return std::unique_ptr<SmtpTransport>(made);
+  return NewUnavailableTransport("the mail module could not set up a connection");
+}
+
+}  // namespace dv
