@@ -8,18 +8,8 @@ set -euo pipefail
 
 cli=${1:?usage: vm-list-test.sh DISKVIGIL_CLI SOURCE_DIR}
 source_dir=${2:?usage: vm-list-test.sh DISKVIGIL_CLI SOURCE_DIR}
-vm_dir="$source_dir/../shared/vm"
-
-if [[ ! -x $vm_dir/vm-run ]]; then
-  echo "**************************************************************************"
-  echo "SKIPPED: the VM harness $vm_dir/vm-run is missing; the real drive path"
-  echo "         (SG_IO, ATA PASS-THROUGH) was NOT tested on a kernel."
-  echo "**************************************************************************"
-  exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+untested="the real drive path (SG_IO, ATA PASS-THROUGH) was"
+source "$source_dir/tests/system/vm-common.sh"
 
 # model|serial|firmware|size in MiB. Sizes straddle the 28-bit limit (2^28 sectors = 128 GiB)
 # and hit the rounding of the capacity: 2.5 GiB rounds to 2, 3.5 GiB to 4.
@@ -36,8 +26,7 @@ disks=(
   "WDC WD5000AAKS-00TMA0|WD-WCAPW1234567|12.01C01|96"
 )
 
-"$vm_dir/bundle" "$cli" "$work/bundle" >/dev/null 2>&1
-vm_args=(--include "$work/bundle" --timeout 240)
+vm_args=(--timeout 240)
 guest='diskvigil-cli --json list > /tmp/list.json; echo "@@@ list exit $?"; cat /tmp/list.json'
 # The S.M.A.R.T. read of position 1: RETURN STATUS must come back with LBA mid/high 0x4F/0xC2.
 guest+='; diskvigil-cli --json smart 1 > /tmp/smart.json; echo "@@@ smart exit $?"; cat /tmp/smart.json'
@@ -50,27 +39,17 @@ for i in "${!disks[@]}"; do
   guest+="; echo '@@@ hdparm $dev'; hdparm -I $dev 2>/dev/null | grep -i '48-bit'"
 done
 
-if ! "$vm_dir/vm-run" "${vm_args[@]}" -- "$guest" >"$work/out.txt" 2>"$work/err.txt"; then
-  echo "FAILED: the VM run did not finish cleanly" >&2
-  cat "$work/out.txt" "$work/err.txt" >&2
-  exit 1
-fi
+vm_run "${vm_args[@]}" -- "$guest"
 
 printf '%s\n' "${disks[@]}" >"$work/disks.txt"
-python3 - "$work/disks.txt" "$work/out.txt" <<'PY'
+vm_check "$work/disks.txt" <<'PY'
 import json, re, sys
+from vmsections import Checks, read_sections
 
-disks = [line.rstrip("\n").split("|") for line in open(sys.argv[1]) if line.strip()]
-out = open(sys.argv[2]).read()
-sections = {}
-for block in re.split(r"^@@@ ", out, flags=re.M)[1:]:
-    head, _, body = block.partition("\n")
-    sections[head.strip()] = body
-failures = []
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f"{what}: got {got!r}, expected {want!r}")
+out, sections = read_sections(sys.argv[1])
+disks = [line.rstrip("\n").split("|") for line in open(sys.argv[2]) if line.strip()]
+checks = Checks()
+check = checks.check
 
 list_head = next((h for h in sections if h.startswith("list exit")), None)
 if list_head is None:
@@ -142,9 +121,7 @@ for d in drives:
     print(f"{d.get('position'):>3} {n:>3} {d.get('model')!s:<26} {d.get('serial')!s:<17} "
           f"{d.get('firmware')!s:<9} {d.get('userSectors')!s:>10} {d.get('capacityGB')!s:>4} {d.get('lba48')}")
 
-if failures:
-    print("FAILED:", *failures, sep="\n  ")
-    sys.exit(1)
-print("PASSED: 6 of 10 emulated disks listed in order; strings, sizes and LBA48 agree with "
-      "the VM and with smartctl/hdparm; the S.M.A.R.T. read of position 1 is healthy, 31 C")
+checks.finish(out, "PASSED: 6 of 10 emulated disks listed in order; strings, sizes and LBA48 "
+              "agree with the VM and with smartctl/hdparm; the S.M.A.R.T. read of position 1 is "
+              "healthy, 31 C")
 PY

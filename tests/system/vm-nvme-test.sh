@@ -10,16 +10,8 @@ set -euo pipefail
 
 cli=${1:?usage: vm-nvme-test.sh DISKVIGIL_CLI SOURCE_DIR}
 source_dir=${2:?usage: vm-nvme-test.sh DISKVIGIL_CLI SOURCE_DIR}
-vm_dir="$source_dir/../shared/vm"
-
-if [[ ! -x $vm_dir/vm-run ]]; then
-  echo "SKIPPED: the VM harness $vm_dir/vm-run is missing; NVMe drives were NOT tested on a kernel."
-  exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-"$vm_dir/bundle" "$cli" "$work/bundle" >/dev/null 2>&1
+untested="NVMe drives were"
+source "$source_dir/tests/system/vm-common.sh"
 
 # nobody, through busybox su: no capabilities (CapEff 0), no access to /dev/nvme*.
 as_user() { echo "su -m -s /bin/sh nobody -c '$1'"; }
@@ -39,28 +31,17 @@ guest+="; echo '@@@ user smart 1'; $(as_user 'diskvigil-cli --json smart 1'); ec
 guest+='; for f in /sys/class/nvme/nvme0/hwmon*/temp1_max; do echo 40000 > "$f"; done'
 guest+="; echo '@@@ user hot'; $(as_user 'diskvigil-cli --json smart 1'); echo \"@@@ user hot exit \$?\""
 guest+='; echo "@@@ root hot"; diskvigil-cli --json smart 2; echo "@@@ root hot exit $?"'
-if ! "$vm_dir/vm-run" --include "$work/bundle" --timeout 280 \
-    --blank '1G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001' \
-    --nvme 1G,serial=DVNVMEOK01 --nvme 2G,serial=DVNVMEBAD1,smart_critical_warning=1 \
-    -- "$guest" >"$work/out.txt" 2>"$work/err.txt"; then
-  echo "FAILED: the VM run did not finish cleanly" >&2
-  cat "$work/out.txt" "$work/err.txt" >&2
-  exit 1
-fi
+vm_run --timeout 280 --blank '1G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001' \
+  --nvme 1G,serial=DVNVMEOK01 --nvme 2G,serial=DVNVMEBAD1,smart_critical_warning=1 -- "$guest"
 
-python3 - "$work/out.txt" <<'PY'
+vm_check <<'PY'
 import json, re, sys
+from vmsections import Checks, read_sections
 
-out = open(sys.argv[1]).read()
-sections = {}
-for block in re.split(r"^@@@ ", out, flags=re.M)[1:]:
-    head, _, body = block.partition("\n")
-    sections[head.strip()] = body
-failures = []
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f"{what}: got {got!r}, expected {want!r}")
+out, sections = read_sections(sys.argv[1])
+checks = Checks()
+check = checks.check
+failures = checks.failures
 
 def load(name):
     try:
@@ -154,10 +135,7 @@ hot_root = load("root hot")
 check("root hot verdict", hot_root.get("statusOK"), False)
 check("root hot warning", hot_root.get("criticalWarnings"), ["temperature"])
 
-if failures:
-    print("FAILED:\n  " + "\n  ".join(failures))
-    print(out)
-    sys.exit(1)
-print("NVMe through NVME_IOCTL_ADMIN_CMD agrees with smartctl and nvme smart-log; the critical "
-      "warning reads ERROR; the hwmon path works without privilege and sees the alarm")
+checks.finish(out, "NVMe through NVME_IOCTL_ADMIN_CMD agrees with smartctl and nvme smart-log; "
+              "the critical warning reads ERROR; the hwmon path works without privilege and sees "
+              "the alarm")
 PY

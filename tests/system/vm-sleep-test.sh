@@ -8,43 +8,24 @@ set -euo pipefail
 
 cli=${1:?usage: vm-sleep-test.sh DISKVIGIL_CLI SOURCE_DIR}
 source_dir=${2:?usage: vm-sleep-test.sh DISKVIGIL_CLI SOURCE_DIR}
-vm_dir="$source_dir/../shared/vm"
-
-if [[ ! -x $vm_dir/vm-run ]]; then
-  echo "SKIPPED: the VM harness $vm_dir/vm-run is missing; CHECK POWER MODE was NOT tested on a kernel."
-  exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-"$vm_dir/bundle" "$cli" "$work/bundle" >/dev/null 2>&1
+untested="CHECK POWER MODE was"
+source "$source_dir/tests/system/vm-common.sh"
 
 guest='echo "@@@ hdparm"; hdparm -C /dev/sda'
 guest+='; echo "@@@ monitor"; diskvigil-cli --json monitor --count 1 --no-wake; echo "@@@ monitor exit $?"'
 guest+='; diskvigil-cli --json smart 1 --no-wake > /tmp/smart.json; echo "@@@ smart exit $?"'
 guest+='; hdparm -y /dev/sda > /dev/null'
 guest+='; echo "@@@ after standby"; diskvigil-cli --json monitor --count 1 --no-wake'
-if ! "$vm_dir/vm-run" --include "$work/bundle" --timeout 240 \
-    --blank '1G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001' -- "$guest" \
-    >"$work/out.txt" 2>"$work/err.txt"; then
-  echo "FAILED: the VM run did not finish cleanly" >&2
-  cat "$work/out.txt" "$work/err.txt" >&2
-  exit 1
-fi
+vm_run --timeout 240 --blank '1G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001' \
+  -- "$guest"
 
-python3 - "$work/out.txt" <<'PY'
-import json, re, sys
+vm_check <<'PY'
+import json, sys
+from vmsections import Checks, read_sections
 
-out = open(sys.argv[1]).read()
-sections = {}
-for block in re.split(r"^@@@ ", out, flags=re.M)[1:]:
-    head, _, body = block.partition("\n")
-    sections[head.strip()] = body
-failures = []
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f"{what}: got {got!r}, expected {want!r}")
+out, sections = read_sections(sys.argv[1])
+checks = Checks()
+check = checks.check
 
 check("hdparm -C", "active/idle" in sections.get("hdparm", ""), True)
 check("monitor exit", "monitor exit 0" in sections, True)
@@ -53,15 +34,12 @@ for name in ("monitor", "after standby"):
     try:
         drive = json.loads(sections.get(name, "").splitlines()[0])["drives"][0]
     except (ValueError, IndexError, KeyError):
-        failures.append(f"{name}: no JSON line:\n{out}")
+        checks.failures.append(f"{name}: no JSON line")
         continue
     check(f"{name} powerMode", drive.get("powerMode"), "active")
     check(f"{name} asleep", drive.get("asleep", False), False)
     check(f"{name} readOK", drive.get("readOK"), True)
 
-if failures:
-    print("FAILED:\n  " + "\n  ".join(failures))
-    print(out)
-    sys.exit(1)
-print("CHECK POWER MODE through SG_IO: FFh (active or idle) read back; the drive was read as usual")
+checks.finish(out, "CHECK POWER MODE through SG_IO: FFh (active or idle) read back; the drive was "
+              "read as usual")
 PY

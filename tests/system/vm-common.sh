@@ -1,0 +1,33 @@
+# What the VM tests share, sourced after setting `cli`, `source_dir` and `untested` (what goes
+# unproven on a kernel when the harness is missing): the harness or a loud skip (exit 77), a
+# scratch folder `work` removed at exit, diskvigil-cli bundled for the guest, and vm_run.
+vm_dir="$source_dir/../shared/vm"
+here="$source_dir/tests/system"
+# Debian's own Python, whose standard library the checks use, ahead of any other on the PATH.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
+
+if [[ ! -x $vm_dir/vm-run ]]; then
+  echo "SKIPPED: the VM harness $vm_dir/vm-run is missing; $untested NOT tested on a kernel."
+  exit 77
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$vm_dir/bundle" "$cli" "$work/bundle" >/dev/null 2>&1
+
+# vm_run [vm-run options] -- GUEST: runs the guest's commands with the bundle; its output lands in
+# $work/out.txt. A run that does not finish cleanly ends the test with both outputs shown.
+vm_run() {
+  if ! "$vm_dir/vm-run" --include "$work/bundle" "$@" >"$work/out.txt" 2>"$work/err.txt"; then
+    echo "FAILED: the VM run did not finish cleanly" >&2
+    cat "$work/out.txt" "$work/err.txt" >&2
+    exit 1
+  fi
+}
+
+# vm_check: the Python check that follows (standard input) on $work/out.txt, with vmsections
+# importable.
+vm_check() {
+  PYTHONPATH="$here${PYTHONPATH:+:$PYTHONPATH}" "$python" - "$work/out.txt" "$@"
+}
