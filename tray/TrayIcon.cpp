@@ -364,8 +364,17 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       // that state once more.
       if (!minimizeToTray || !owner->isMinimized() || !owner->isVisible()) return false;
       // Shown again just now: the window manager reports the minimized state the window was
-      // mapped with, which the restore below undoes. That is no minimize by the user.
-      if (owner->property(kRestoringProperty).toBool() && event->spontaneous()) return false;
+      // mapped with. That is no minimize by the user: the window is restored, whether it was
+      // still minimized when shown (undone below as well) or the window manager went by the
+      // iconic hint the native window kept from before, although the window had been reported
+      // restored while hidden (X11, in about one restore in six under openbox).
+      if (owner->property(kRestoringProperty).toBool() && event->spontaneous()) {
+        QTimer::singleShot(0, owner, [window = owner.data()] {
+          if (window->isVisible() && window->isMinimized())
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        });
+        return false;
+      }
       // The state change has to finish before the window can be hidden.
       QTimer::singleShot(0, this, [this] {
         // Not asked whether it is still minimized: on Wayland, which never reports that state,
@@ -379,17 +388,20 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       return static_cast<bool>(OnMinimizeToTray);
     case QEvent::Show:
       // The program's own showing (sent before the native window is mapped): shown again, the
-      // window comes back in its normal state rather than minimized. The widget leaves that state
-      // at once; the native window only once it has been mapped, which a window manager takes as
-      // the request to restore it. Leaving it before would map the window early, with the
-      // minimized hint still set, and the window manager has been seen to leave it unmapped.
-      if (!event->spontaneous() && owner->isMinimized()) {
-        owner->overrideWindowState(owner->windowState() & ~Qt::WindowMinimized);
-        // Every icon watching the window must know, not only the one that saw the showing first.
+      // window comes back in its normal state rather than minimized. Every icon watching the
+      // window must know, not only the one that saw the showing first.
+      if (!event->spontaneous()) {
         owner->setProperty(kRestoringProperty, true);
         QTimer::singleShot(kRestoreSettleMs, owner, [window = owner.data()] {
           window->setProperty(kRestoringProperty, false);
         });
+      }
+      // The widget leaves that state at once; the native window only once it has been mapped,
+      // which a window manager takes as the request to restore it. Leaving it before would map
+      // the window early, with the minimized hint still set, and the window manager has been
+      // seen to leave it unmapped.
+      if (!event->spontaneous() && owner->isMinimized()) {
+        owner->overrideWindowState(owner->windowState() & ~Qt::WindowMinimized);
         QTimer::singleShot(0, this, [this] {
           if (owner == nullptr || !owner->isVisible()) return;
           const Qt::WindowStates wanted = owner->windowState() & ~Qt::WindowActive;

@@ -32,9 +32,9 @@ class TTrayIcon : public QObject, private TrayMessageSink {
 
   static constexpr uint32_t kLeavePeriod = 20;
   // After the owner is shown again, a minimized state reported by the platform is taken for the
-  // one the window was mapped with rather than for the user's, until the platform reports the
-  // window restored or this long at most.
-  static constexpr int kRestoreSettleMs = 5000;
+  // one the window was mapped with rather than for the user's, and undone, until the platform
+  // reports the window restored or this long at most.
+  static constexpr int kRestoreSettleMs = 2000;
 
   // owner: the main window whose minimizing becomes hiding (may be null).
   explicit TTrayIcon(NotificationArea& area, QWidget* owner = nullptr);

@@ -1,5 +1,6 @@
 // The tray icon component through the recording notification area: click discrimination, the
 // record's cuts, balloons, Enabled, cycling, the re-add after a tray restart, minimize to tray.
+
 #include <QMenu>
 #include <QPixmap>
 #include <QWidget>
@@ -16,6 +17,13 @@ QIcon SolidIcon(Qt::GlobalColor color) {
   QPixmap pixmap(16, 16);
   pixmap.fill(color);
   return QIcon(pixmap);
+}
+
+// The window's state as the platform reports it (a window manager's doing, not the program's):
+// the offscreen platform passes a native state change back as the platform's own event.
+void ReportFromPlatform(QWidget& window, Qt::WindowStates states) {
+  window.windowHandle()->setWindowStates(states);
+  QCoreApplication::processEvents();
 }
 
 void Click(FakeNotificationArea& area, const TTrayIcon& icon) {
@@ -287,6 +295,28 @@ class TrayIconTest : public QObject {
       QTRY_VERIFY(!owner.isVisible());
     }
     QCOMPARE(handled.size(), size_t{3});
+  }
+
+  void aWindowMappedMinimizedAfterARestoreIsRestoredNotSentBack() {
+    QWidget owner;
+    owner.show();
+    FakeNotificationArea area;
+    TTrayIcon icon(area, &owner);
+    int handled = 0;
+    icon.SetMinimizeToTray(true);
+    icon.OnMinimizeToTray = [&](TTrayIcon&) { ++handled; };
+    owner.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!owner.isVisible());
+    // Hidden, the window is reported restored (the window manager lets it go) ...
+    ReportFromPlatform(owner, owner.windowState() & ~Qt::WindowMinimized);
+    owner.show();
+    // ... and shown again, reported minimized: mapped with the iconic hint its native window
+    // kept. The user did not minimize it; it is restored and stays on the screen.
+    ReportFromPlatform(owner, owner.windowState() | Qt::WindowMinimized);
+    QTRY_VERIFY(!owner.isMinimized());
+    QTest::qWait(30);
+    QVERIFY(owner.isVisible());
+    QCOMPARE(handled, 1);
   }
 
   void minimizeWithoutHandlerStillHidesAndWithoutOptionMinimizes() {
