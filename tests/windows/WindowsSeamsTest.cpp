@@ -1,6 +1,6 @@
 // The Windows services behind the program's seams, run under Wine: the named mutex that keeps one
-// instance, the Run value for autorun, and the settings file under %APPDATA% with its
-// replace-by-move save.
+// instance, the Run value for autorun, the settings file under %APPDATA% with its replace-by-move
+// save, and the drive handles a probe of the system's own drives opens.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,6 +13,8 @@
 #include "app/Autorun.h"
 #include "app/IniFile.h"
 #include "app/SingleInstance.h"
+#include "core/DriveSystemFactory.h"
+#include "core/Enumerate.h"
 
 namespace dv {
 namespace {
@@ -85,6 +87,35 @@ TEST(SettingsFile, LivesUnderAppDataAndASaveTakesOverALeftTemporary) {
   EXPECT_EQ(ReadBytes(path), "[Settings]\nRefresh Interval=45\n");
   EXPECT_EQ(IniFile(path).ReadInteger("Refresh Interval", 15), 45);
   fs::remove(path, ignored);
+}
+
+// The handle value the system gives next. Wine hands out the lowest free slot (and reports no
+// handle count), so a handle left open by the code under test moves it.
+HANDLE NextFreeHandle() {
+  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  CloseHandle(probe);
+  return probe;
+}
+
+TEST(DriveHandles, AProbeOfTheSystemsDrivesClosesEveryHandleItOpens) {
+  // The measure sees a drive handle held open (\\.\PhysicalDrive0 opens under Wine) ...
+  const HANDLE free = NextFreeHandle();
+  HANDLE drive = CreateFileA("\\\\.\\PhysicalDrive0", 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(drive, INVALID_HANDLE_VALUE);
+  EXPECT_NE(NextFreeHandle(), free);
+  CloseHandle(drive);
+  ASSERT_EQ(NextFreeHandle(), free);
+  // ... and finds none left after probes whose pass-through requests all fail.
+  DriveSystemChoice choice;
+  std::string error;
+  const auto system = CreateDriveSystem(choice, error);
+  ASSERT_NE(system, nullptr) << error;
+  for (int probe = 0; probe < 3; ++probe) {
+    DriveTable table;
+    EXPECT_FALSE(ProbeDrives(*system, table));
+    EXPECT_EQ(NextFreeHandle(), free) << "after probe " << probe + 1;
+  }
 }
 
 }  // namespace
