@@ -12,8 +12,8 @@ test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev pyt
 # prometheus is there for promtool (about 19 MB to fetch, 96 MB installed); on a machine that runs
 # systemd its server starts too: "systemctl disable --now prometheus" if it is not wanted.
 # pulseaudio: the thread test starts a private one with a null sink, so the alert sound plays.
-gui=(xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon python3-dbus python3-gi weston
-     qt6-wayland openbox)
+gui=(xvfb xauth trayer xdotool x11-utils xclip imagemagick dbus-daemon python3-dbus python3-gi
+     weston qt6-wayland openbox)
 
 wanted=()
 [ $# -eq 0 ] && set -- all

@@ -186,6 +186,11 @@ QMargins TSMARTForm::ReportedFrame() const {
   return isVisible() && window != nullptr ? window->frameMargins() : QMargins();
 }
 
+QRect TSMARTForm::OuterGeometry() const {
+  const QMargins margins = ReportedFrame();
+  return margins.isNull() ? frameGeometry() : geometry().marginsAdded(margins);
+}
+
 int TSMARTForm::ExpectedFrameHeight() {
   if (!isVisible()) return 0;
   const QMargins reported = ReportedFrame();
@@ -233,8 +238,7 @@ void TSMARTForm::CentreOnScreen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   const QRect available = screen->availableGeometry();
-  const QMargins margins = ReportedFrame();
-  QRect frame = margins.isNull() ? frameGeometry() : geometry().marginsAdded(margins);
+  QRect frame = OuterGeometry();
   frame.moveCenter(available.center());
   // A table taller than the screen keeps its caption reachable.
   move(frame.left(), std::max(frame.top(), available.top()));
@@ -328,7 +332,7 @@ QImage TSMARTForm::WindowPicture() {
   // The window manager knows where the frame is; the screen holds its pixels. Offscreen and on
   // Wayland there is no readable screen, so the client area drawn by ourselves stands in.
   QScreen* screen = windowHandle() != nullptr ? windowHandle()->screen() : nullptr;
-  const QRect frame = frameGeometry();
+  const QRect frame = OuterGeometry();
   if (screen != nullptr && isVisible() && frame != geometry()) {
     const QPixmap shot =
         screen->grabWindow(0, frame.x() - screen->geometry().x(),

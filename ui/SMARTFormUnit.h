@@ -83,6 +83,9 @@ class TSMARTForm : public TSecondaryForm {
   std::set<uint8_t> cautionRows_;
   // The frame and caption the window manager put around the shown window; none before it has.
   QMargins ReportedFrame() const;
+  // The window with its frame on the screen: the client area and the reported frame, the widget's
+  // own (possibly old) frame geometry until one is reported.
+  QRect OuterGeometry() const;
   int ExpectedFrameHeight();
   void RefitWhenFramed();
 

@@ -5,7 +5,8 @@
 # the frame from the manager's _NET_FRAME_EXTENTS. The outer height must hold the table exactly,
 # its frame counted once: the rows (the headings and one per attribute, 16 pixels each) plus 80,
 # at the first show, after the window's own read, after a monitoring pass and at a second show.
-# The client width stays 487. Exit 77 (skipped) without the harness or its tools.
+# The client width stays 487. "Capture window to clipboard" puts the window with its frame on the
+# clipboard: the picture has the outer size. Exit 77 (skipped) without the harness or its tools.
 #
 # usage: smart-window-run.sh --harness DIR --program DISKVIGIL --cli DISKVIGIL_CLI --work DIR
 set -u
@@ -47,15 +48,15 @@ manager_running() {
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
 }
 
-# "client_width client_height frame_top frame_bottom" of window $1.
+# "client_width client_height frame_top frame_bottom frame_left frame_right" of window $1.
 measure() {
-  local id=$1 geometry extents
+  local id=$1 geometry extents left right top bottom
   geometry=$(xwininfo -id "$id" | awk '/^  Width:/ { w = $2 } /^  Height:/ { h = $2 } END { print w, h }')
   # _NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom
   extents=$(xprop -id "$id" _NET_FRAME_EXTENTS | sed -n 's/.*= *//p' | tr -d ',')
   [ -n "$extents" ] || return 1
-  read -r _ _ top bottom <<<"$extents"
-  echo "$geometry $top $bottom"
+  read -r left right top bottom <<<"$extents"
+  echo "$geometry $top $bottom $left $right"
 }
 
 # Checks the S.M.A.R.T. window's size once it has settled (the manager may still be resizing it).
@@ -70,14 +71,31 @@ check_size() {
     sleep 0.25
   done
   [ -n "$sizes" ] || fail "$what: the window manager reports no frame for the S.M.A.R.T. window"
-  local width height top bottom outer
-  read -r width height top bottom <<<"$sizes"
+  local width height top bottom left right outer
+  read -r width height top bottom left right <<<"$sizes"
   outer=$((height + top + bottom))
   echo "$what: client ${width}x${height}, frame top $top bottom $bottom, outer height $outer"
   [ "$width" -eq 487 ] || fail "$what: client width $width, expected 487"
   [ "$outer" -eq "$expected_outer" ] ||
     fail "$what: outer height $outer, expected $expected_outer (frame $((top + bottom)))"
   echo "ok: $what: the outer height is $expected_outer"
+  outer_size="$((width + left + right))x$outer"
+}
+
+# "Capture window to clipboard" (the button at (432, 4), 23x22): the clipboard's picture must be
+# the whole window with its frame, as measured last by check_size.
+check_capture() {
+  local what=$1 smart picture
+  smart=$(visible_window 'S\.M\.A\.R\.T\.')
+  click_in "$smart" 443 15
+  picture="$work/capture.png"
+  wait_until 10 eval 'xclip -selection clipboard -t image/png -o >"$picture" 2>/dev/null' ||
+    fail "$what: nothing on the clipboard after \"Capture window to clipboard\""
+  local size
+  size=$(identify -format '%wx%h' "$picture") || fail "$what: the clipboard holds no picture"
+  [ "$size" = "$outer_size" ] ||
+    fail "$what: the captured picture is $size, the window with its frame $outer_size"
+  echo "ok: $what: the captured picture is the window with its frame, $size"
 }
 
 # Clicks at (x, y) inside window $1's client area.
@@ -105,6 +123,7 @@ inner_run() {
 
   open_smart_window
   check_size "first show"
+  check_capture "first show"
 
   local smart
   smart=$(visible_window 'S\.M\.A\.R\.T\.')
@@ -138,9 +157,9 @@ fi
 [ -n "$harness" ] && [ -n "$program" ] && [ -n "$cli" ] && [ -n "$work" ] ||
   { echo "smart-window-run: --harness, --program, --cli and --work are needed" >&2; exit 2; }
 [ -x "$harness/xvfb-tray-run" ] || skip "the X harness is not at $harness"
-for tool in Xvfb openbox xdotool xwininfo xprop python3; do
+for tool in Xvfb openbox xdotool xwininfo xprop python3 xclip identify; do
   command -v "$tool" >/dev/null 2>&1 ||
-    skip "$tool is missing (scripts/install-deps.sh gui: xvfb openbox xdotool x11-utils)"
+    skip "$tool is missing (scripts/install-deps.sh gui: xvfb openbox xdotool x11-utils xclip imagemagick)"
 done
 [ -x "$program" ] || fail "no program at $program"
 [ -x "$cli" ] || fail "no command-line program at $cli"
