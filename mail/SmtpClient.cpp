@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 
+#include "mail/AddressList.h"
 #include "mail/MailPlatform.h"
 
 namespace dv {
@@ -145,6 +146,13 @@ void SmtpClient::Authenticate(const std::string& user, const std::string& passwo
 
 void SmtpClient::SendMail(const std::string& from, const std::vector<std::string>& recipients,
                           std::string_view data) {
+  // An address that would break out of its angle brackets never starts a transaction.
+  std::vector<std::string> addresses{from};
+  addresses.insert(addresses.end(), recipients.begin(), recipients.end());
+  for (const std::string& address : addresses) {
+    const std::string fault = AddressFault(address);
+    if (!fault.empty()) throw SmtpFailure("the address \"" + address + "\" " + fault);
+  }
   Command("RSET", {}, limits_.command);
   Command("MAIL FROM:<" + from + ">", {250}, limits_.command);
   for (const std::string& recipient : recipients) {

@@ -2,7 +2,9 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <tuple>
 
 #include "mail/ReportMail.h"
 #include "mail/ScriptedServer.h"  // tests/mail
@@ -260,16 +262,46 @@ TEST(SmtpConnect, UnknownSecurityIsRefused) {
   EXPECT_EQ(SendReportMail(settings, kReport, Short()).outcome, 255);
 }
 
-TEST(SmtpExchange, LineBreaksInAddressesNeverReachTheServer) {
-  ScriptedServer server(kGreeting, ScriptedServer::Standard());
-  MailSettings settings = SettingsFor(server);
-  settings.mail = "<\"a\r\nRCPT TO:<evil@x>\"@test.local>";
-  const MailResult result = SendReportMail(settings, kReport, Short());
-  EXPECT_TRUE(result.Ok()) << result.reason;
-  int rcpts = 0;
-  for (const std::string& line : server.Commands()) rcpts += line.rfind("RCPT", 0) == 0;
-  EXPECT_EQ(rcpts, 1);
-  EXPECT_EQ(server.Data().find("\r\nRCPT"), std::string::npos);
+TEST(SmtpExchange, QuotedLocalPartsGoOutWithTheirQuotes) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"\"john doe\"@test.local", "RCPT TO:<\"john doe\"@test.local>"},
+      {"B <\"a>b\"@test.local>", "RCPT TO:<\"a>b\"@test.local>"},
+  };
+  for (const auto& [mail, rcpt] : rows) {
+    ScriptedServer server(kGreeting, ScriptedServer::Standard());
+    MailSettings settings = SettingsFor(server);
+    settings.mail = mail;
+    const MailResult result = SendReportMail(settings, kReport, Short());
+    EXPECT_TRUE(result.Ok()) << result.reason;
+    const auto commands = server.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), rcpt), 1) << mail;
+  }
+}
+
+TEST(SmtpExchange, AddressesThatCannotBeSentAreRefusedBeforeConnecting) {
+  using namespace std::string_literals;
+  // {sender, recipients, what the failure says}
+  const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+      {"dv@test.local", "<\"a\r\nRCPT TO:<evil@x>\"@test.local>", "a control character"},
+      {"dv@test.local", "ok@test.local, \"tab\there\"@test.local", "a control character"},
+      {"dv@test.local", "a\x01b@test.local", "a control character"},
+      {"dv@test.local", "<a\x7F@test.local>", "a control character"},
+      {"dv@test.local", "nul\0@test.local"s, "a control character"},
+      {"d\x1Bv@test.local", "ops@test.local", "a control character"},
+      {"dv@test.local", "a>b@test.local", "'<' or '>'"},
+      {"dv@test.local", "<a<b@test.local>", "'<' or '>'"},
+      {"dv@test.local", "\"open@test.local", "unclosed quote"},
+  };
+  for (const auto& [from, mail, why] : rows) {
+    ScriptedServer server(kGreeting, ScriptedServer::Standard());
+    MailSettings settings = SettingsFor(server);
+    settings.from = from;
+    settings.mail = mail;
+    const MailResult result = SendReportMail(settings, kReport, Short());
+    // 255: no connection was made, so nothing of the address reached the server.
+    EXPECT_EQ(result.outcome, 255) << mail;
+    EXPECT_NE(result.reason.find(why), std::string::npos) << result.reason;
+  }
 }
 
 }  // namespace
