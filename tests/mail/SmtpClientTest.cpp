@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <tuple>
 
 #include "mail/ReportMail.h"
@@ -208,6 +209,53 @@ TEST(SmtpExchange, SilentServersEndWithinTheLimits) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+// A server that never stops sending continuation lines, one every 0.1 ms, so every read gets a
+// few bytes in far less than any time limit, while none of them ends the reply. Gives up after 5 s.
+class TricklingTransport : public SmtpTransport {
+ public:
+  void Connect(const std::string&, uint16_t, std::chrono::milliseconds) override {
+    start_ = std::chrono::steady_clock::now();
+  }
+  void StartTls(const std::string&, std::chrono::milliseconds) override {}
+  bool Open() const override { return true; }
+  bool Secure() const override { return false; }
+  void Write(std::string_view, std::chrono::milliseconds) override {}
+  std::size_t ReadSome(char* buffer, std::size_t size, std::chrono::milliseconds,
+                       const std::string& what) override {
+    if (std::chrono::steady_clock::now() - start_ > 5s) {
+      throw SmtpFailure(what + ": the server closed the connection");
+    }
+    std::this_thread::sleep_for(100us);
+    const std::string_view line = "220-still talking\r\n";
+    return line.copy(buffer, std::min(size, line.size()));
+  }
+  void Close() noexcept override {}
+
+ private:
+  std::chrono::steady_clock::time_point start_;
+};
+
+TEST(SmtpExchange, TricklingReplyEndsAtTheTimeLimit) {
+  SmtpLimits limits = Short();
+  limits.command = 1s;
+  // Over TCP, where the scheduler decides how the bytes bunch up, and through a transport that
+  // hands out one line per read.
+  ScriptedServer server(ScriptedServer::Trickle{"220-still talking\r\n", 100us});
+  for (const bool overTcp : {true, false}) {
+    SmtpClient client(limits, [overTcp]() -> std::unique_ptr<SmtpTransport> {
+      return overTcp ? MakeSmtpTransport() : std::make_unique<TricklingTransport>();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      client.Connect("127.0.0.1", server.Port());
+      ADD_FAILURE() << "a reply that never ends was taken";
+    } catch (const SmtpFailure& failure) {
+      EXPECT_STREQ(failure.what(), "greeting: no reply in time") << overTcp;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2 * limits.command) << overTcp;
+  }
 }
 
 TEST(SmtpConnect, RefusedUnresolvableAndBadPort) {
