@@ -14,6 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const dv::MailCharset kCharsets[] = {{"ISO-8859-1", false}, {"ISO-2022-JP", true}};
   for (const dv::MailAddress& address : list) {
     DV_FUZZ_CHECK(!address.address.empty());
+    // What the sender refuses never reaches a command or a header.
+    if (!dv::AddressFault(address.address).empty()) continue;
+    DV_FUZZ_CHECK(address.address.find_first_of("\r\n") == std::string::npos);
     for (const dv::MailCharset& charset : kCharsets) {
       // Whatever was typed, no line break may reach a command or a header.
       const std::string formatted = dv::FormatAddress(address, charset);

@@ -24,5 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DV_FUZZ_CHECK(alone.state == dv::ReplyState::Complete);
   DV_FUZZ_CHECK(alone.consumed == parse.consumed);
   DV_FUZZ_CHECK(alone.reply.lines == parse.reply.lines);
+  // Bytes that arrive in two pieces give the same reply as all at once.
+  dv::ReplyReader reader;
+  const std::size_t cut = static_cast<unsigned char>(bytes[0]) % (parse.consumed + 1);
+  reader.Append(bytes.substr(0, cut));
+  const dv::ReplyParse early = reader.Next();
+  if (early.state == dv::ReplyState::Complete) {
+    DV_FUZZ_CHECK(early.consumed == parse.consumed && early.reply.lines == parse.reply.lines);
+    return 0;
+  }
+  DV_FUZZ_CHECK(early.state == dv::ReplyState::Incomplete);
+  reader.Append(bytes.substr(cut));
+  const dv::ReplyParse split = reader.Next();
+  DV_FUZZ_CHECK(split.state == dv::ReplyState::Complete);
+  DV_FUZZ_CHECK(split.consumed == parse.consumed && split.reply.lines == parse.reply.lines);
   return 0;
 }

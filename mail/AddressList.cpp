@@ -30,10 +30,13 @@ void AppendFolded(std::string& out, char c) {
   }
 }
 
-// One list entry, already cut at its top-level comma: phrase, address and comment apart.
+// One list entry, already cut at its top-level comma: phrase, address and comment apart. The
+// address keeps its quotes and quoted pairs as typed ("john doe"@x is not johndoe@x); blanks
+// outside quotes are folding white space and go.
 MailAddress ParseEntry(std::string_view entry) {
   std::string outside;  // text outside angle brackets and comments, quotes removed
-  std::string inside;   // text between the angle brackets
+  std::string bare;     // the same text as an address: quotes kept, no blanks or comments
+  std::string inside;   // text between the angle brackets, quotes kept
   std::string comment;  // the first comment's text
   bool sawAngle = false;
   bool sawComment = false;
@@ -65,18 +68,26 @@ MailAddress ParseEntry(std::string_view entry) {
       }
       continue;
     }
+    std::string& address = inAngle ? inside : bare;
+    const bool toAddress = inAngle || !closedAngle;
     if (inQuote) {
       if (c == '\\' && i + 1 < entry.size()) {
-        (inAngle ? inside : outside) += entry[++i];
-      } else if (c == '"') {
-        inQuote = false;
+        if (toAddress) address += entry.substr(i, 2);
+        if (!inAngle) outside += entry[i + 1];
+        ++i;
       } else {
-        (inAngle ? inside : outside) += c;
+        if (toAddress) address += c;
+        if (c == '"') {
+          inQuote = false;
+        } else if (!inAngle) {
+          outside += c;
+        }
       }
       continue;
     }
     if (c == '"') {
       inQuote = true;
+      if (toAddress) address += c;
     } else if (c == '(') {
       commentDepth = 1;
     } else if (c == '<' && !inAngle && !closedAngle) {
@@ -89,12 +100,12 @@ MailAddress ParseEntry(std::string_view entry) {
       if (!IsBlank(c)) inside += c;
     } else if (!closedAngle) {
       AppendFolded(outside, c);
+      if (!IsBlank(c)) bare += c;
     }
   }
 
-  // Control characters (line breaks above all) have no place in an address that goes into
-  // commands and headers.
-  std::erase_if(inside, IsControl);
+  // Control characters have no place in a display name that goes into a header; in the address
+  // they stay, for AddressFault to refuse.
   std::erase_if(outside, [](char c) { return IsControl(c) && !IsBlank(c); });
 
   MailAddress result;
@@ -107,10 +118,7 @@ MailAddress ParseEntry(std::string_view entry) {
     }
     result.name = Trim(outside);
   } else {
-    // A bare address: no blanks belong in it.
-    for (char c : outside) {
-      if (!IsBlank(c)) result.address += c;
-    }
+    result.address = bare;
   }
   if (result.name.empty()) result.name = Trim(comment);
   return result;
@@ -158,6 +166,25 @@ std::vector<MailAddress> ParseAddressList(std::string_view text) {
   }
   if (start <= text.size()) finishEntry(text.size());
   return list;
+}
+
+std::string AddressFault(std::string_view address) {
+  constexpr const char* kControl = "contains a control character";
+  bool inQuote = false;
+  for (std::size_t i = 0; i < address.size(); ++i) {
+    const char c = address[i];
+    if (IsControl(c)) return kControl;
+    if (inQuote) {
+      // A quoted pair: the next character is taken as it is, a quote or backslash included.
+      if (c == '\\' && i + 1 < address.size() && IsControl(address[++i])) return kControl;
+      if (c == '"') inQuote = false;
+    } else if (c == '"') {
+      inQuote = true;
+    } else if (c == '<' || c == '>') {
+      return "has an unquoted '<' or '>'";
+    }
+  }
+  return inQuote ? "has an unclosed quote" : "";
 }
 
 }  // namespace dv

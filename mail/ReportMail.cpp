@@ -28,6 +28,18 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
   return static_cast<uint16_t>(value);
 }
 
+// Why one of the message's addresses cannot be sent, or empty: checked before connecting, so
+// nothing of such an address ever reaches a server.
+std::string AddressesFault(const MailMessage& message) {
+  std::vector<const MailAddress*> addresses{&message.from};
+  for (const MailAddress& address : message.to) addresses.push_back(&address);
+  for (const MailAddress* address : addresses) {
+    const std::string fault = AddressFault(address->address);
+    if (!fault.empty()) return "the address \"" + address->address + "\" " + fault;
+  }
+  return "";
+}
+
 }  // namespace
 
 ReportText ComposeReport(const std::vector<ReportDrive>& drives,
@@ -83,6 +95,7 @@ MailResult SendReportMail(const MailSettings& settings, const ReportText& report
     const auto senders = ParseAddressList(settings.from);
     if (!senders.empty()) message.from = senders.front();
     message.to = ParseAddressList(settings.mail);
+    if (const std::string fault = AddressesFault(message); !fault.empty()) return {255, fault};
     message.subject = report.subject;
     message.body = report.body;
     message.mailer = kMailAgentName;

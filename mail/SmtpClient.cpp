@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 
+#include "mail/AddressList.h"
 #include "mail/MailPlatform.h"
 
 namespace dv {
@@ -63,7 +64,7 @@ std::string SmtpClient::GreetingName() { return LocalHostName(); }
 
 void SmtpClient::Connect(const std::string& host, uint16_t port, SmtpSecurity security) {
   Disconnect();
-  inbox_.clear();
+  inbox_.Clear();
   lastReply_ = {};
   mechanisms_.clear();
   startTls_ = false;
@@ -88,7 +89,7 @@ void SmtpClient::Greet(const std::string& host, SmtpSecurity security) {
   const auto handshake = [&] {
     transport_->StartTls(host, limits_.command);
     // Nothing read before the handshake may pass for a reply inside it.
-    inbox_.clear();
+    inbox_.Clear();
   };
 
   if (security == SmtpSecurity::Tls) handshake();
@@ -145,6 +146,13 @@ void SmtpClient::Authenticate(const std::string& user, const std::string& passwo
 
 void SmtpClient::SendMail(const std::string& from, const std::vector<std::string>& recipients,
                           std::string_view data) {
+  // An address that would break out of its angle brackets never starts a transaction.
+  std::vector<std::string> addresses{from};
+  addresses.insert(addresses.end(), recipients.begin(), recipients.end());
+  for (const std::string& address : addresses) {
+    const std::string fault = AddressFault(address);
+    if (!fault.empty()) throw SmtpFailure("the address \"" + address + "\" " + fault);
+  }
   Command("RSET", {}, limits_.command);
   Command("MAIL FROM:<" + from + ">", {250}, limits_.command);
   for (const std::string& recipient : recipients) {
@@ -198,20 +206,26 @@ const SmtpReply& SmtpClient::ReadReply(milliseconds limit, std::string_view comm
   const auto deadline = Clock::now() + limit;
   std::array<char, 16384> buffer;
   while (true) {
-    ReplyParse parse = ParseReply(inbox_);
+    ReplyParse parse = inbox_.Next();
     if (parse.state == ReplyState::Complete) {
-      inbox_.erase(0, parse.consumed);
       lastReply_ = std::move(parse.reply);
       return lastReply_;
     }
-    if (parse.state == ReplyState::LineTooLong || inbox_.size() > kMaxReplySize) {
+    if (parse.state == ReplyState::LineTooLong || inbox_.Size() > kMaxReplySize) {
       Disconnect();
       throw SmtpFailure(name + ": the reply is too long");
     }
     if (!Connected()) throw SmtpFailure(name + ": not connected");
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    // The limit is for the whole reply: a server that keeps sending without ever ending it runs
+    // out of time like a silent one.
+    const auto now = Clock::now();
+    if (now >= deadline) {
+      transport_->Close();
+      throw SmtpFailure(name + kNoReplyInTime);
+    }
+    const auto left = std::chrono::ceil<milliseconds>(deadline - now);
     const std::size_t received = transport_->ReadSome(buffer.data(), buffer.size(), left, name);
-    inbox_.append(buffer.data(), received);
+    inbox_.Append(std::string_view(buffer.data(), received));
   }
 }
 

@@ -71,7 +71,7 @@ class SmtpClient {
   std::function<std::unique_ptr<SmtpTransport>()> makeTransport_;
   std::unique_ptr<SmtpTransport> transport_;
   SmtpSecurity security_ = SmtpSecurity::None;
-  std::string inbox_;
+  ReplyReader inbox_;
   SmtpReply lastReply_;
   std::vector<std::string> mechanisms_;
   bool startTls_ = false;

@@ -49,35 +49,56 @@ std::string SmtpReply::Text() const {
   return text;
 }
 
-ReplyParse ParseReply(std::string_view buffer) {
-  ReplyParse parse;
-  std::size_t offset = 0;
+void ReplyReader::Append(std::string_view bytes) {
+  // Finished lines are dropped here, once per delivery, not once per line.
+  buffer_.erase(0, start_);
+  start_ = 0;
+  buffer_.append(bytes);
+}
+
+void ReplyReader::Clear() { *this = ReplyReader(); }
+
+ReplyParse ReplyReader::Next() {
   while (true) {
-    const std::size_t end = buffer.find('\n', offset);
+    const std::string_view rest = std::string_view(buffer_).substr(start_);
+    const std::size_t end = rest.find('\n', searched_);
     if (end == std::string_view::npos) {
+      searched_ = rest.size();
       // A CR may still be waiting for its LF, so one more byte is allowed before giving up.
-      if (buffer.size() - offset > kMaxReplyLineLength + 1 ||
-          (buffer.size() - offset == kMaxReplyLineLength + 1 && buffer.back() != '\r')) {
+      if (rest.size() > kMaxReplyLineLength + 1 ||
+          (rest.size() == kMaxReplyLineLength + 1 && rest.back() != '\r')) {
         return ReplyParseOf(ReplyState::LineTooLong);
       }
       return ReplyParseOf(ReplyState::Incomplete);
     }
-    std::string_view line = buffer.substr(offset, end - offset);
+    std::string_view line = rest.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.size() > kMaxReplyLineLength) return ReplyParseOf(ReplyState::LineTooLong);
-    offset = end + 1;
-    parse.reply.lines.emplace_back(line);
+    start_ += end + 1;
+    taken_ += end + 1;
+    searched_ = 0;
+    reply_.lines.emplace_back(line);
 
-    const std::string_view first = parse.reply.lines.front();
+    const std::string_view first = reply_.lines.front();
     const bool multiLine = first.size() > 3 && first[3] == '-';
     const bool last =
-        parse.reply.lines.size() == 1 ? !multiLine : line.size() < 4 || SameCodePrefix(line, first);
+        reply_.lines.size() == 1 ? !multiLine : line.size() < 4 || SameCodePrefix(line, first);
     if (last) break;
   }
-  parse.reply.code = CodeOf(parse.reply.lines.front());
+  ReplyParse parse;
   parse.state = ReplyState::Complete;
-  parse.consumed = offset;
+  parse.reply = std::move(reply_);
+  parse.reply.code = CodeOf(parse.reply.lines.front());
+  parse.consumed = taken_;
+  reply_ = {};
+  taken_ = 0;
   return parse;
+}
+
+ReplyParse ParseReply(std::string_view buffer) {
+  ReplyReader reader;
+  reader.Append(buffer);
+  return reader.Next();
 }
 
 }  // namespace dv

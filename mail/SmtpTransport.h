@@ -25,6 +25,9 @@ class SmtpFailure : public std::runtime_error {
   int code_;
 };
 
+// The end of the failure text for a wait that ran out of time: "<what>: no reply in time".
+inline constexpr const char* kNoReplyInTime = ": no reply in time";
+
 // Every call that can fail throws SmtpFailure with a text for the user; a failed write or read
 // closes the connection first.
 class SmtpTransport {

@@ -27,11 +27,16 @@ QSystemTrayIcon::MessageIcon MessageIconOf(uint32_t infoFlags) {
 
 }  // namespace
 
-QtNotificationArea::QtNotificationArea(std::unique_ptr<TrayHostWatch> hosts, QObject* parent)
+QtNotificationArea::QtNotificationArea(std::unique_ptr<TrayHostWatch> hosts, QObject* parent,
+                                       std::unique_ptr<DesktopNotifications> notifications)
     : QObject(parent),
       hosts(std::move(hosts)),
+      notifications(std::move(notifications)),
       kind(this->hosts != nullptr ? TrayKind::Undecided : TrayKind::Platform),
       trayWasAvailable(TrayAvailable()) {
+  if (this->notifications != nullptr) {
+    this->notifications->onClicked = [this](uintptr_t id) { Deliver(id, {kNinBalloonUserClick}); };
+  }
   if (this->hosts != nullptr) {
     this->hosts->onChanged = [this] { HostsChanged(); };
   } else {
@@ -87,17 +92,24 @@ bool QtNotificationArea::Modify(const NotifyIconData& data) {
   if (it == entries.end() || it->second.icon == nullptr) return false;
   QSystemTrayIcon& icon = *it->second.icon;
   Apply(icon, data);
-  if ((data.flags & kNifInfo) != 0 && !data.info.isEmpty()) {
-    // The record separates lines with carriage returns; Qt's pop-ups and notifications want
-    // line feeds.
-    QString text = data.info;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
-    icon.showMessage(data.infoTitle, text, MessageIconOf(data.infoFlags),
-                     static_cast<int>(data.timeoutOrVersion));
-    const uintptr_t id = data.id;
-    QTimer::singleShot(0, this, [this, id] { Deliver(id, {kNinBalloonShow}); });
-  }
+  if ((data.flags & kNifInfo) != 0 && !data.info.isEmpty()) ShowBalloon(icon, data);
   return true;
+}
+
+void QtNotificationArea::ShowBalloon(QSystemTrayIcon& icon, const NotifyIconData& data) {
+  // The record separates lines with carriage returns; Qt's pop-ups and notifications want line
+  // feeds.
+  QString text = data.info;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
+  const int timeoutMs = static_cast<int>(data.timeoutOrVersion);
+  const uintptr_t id = data.id;
+  if (kind == TrayKind::StatusNotifier && notifications != nullptr) {
+    notifications->Show(id, data.infoTitle, text,
+                        static_cast<TrayBalloonKind>(data.infoFlags & 0x3), timeoutMs);
+  } else {
+    icon.showMessage(data.infoTitle, text, MessageIconOf(data.infoFlags), timeoutMs);
+  }
+  QTimer::singleShot(0, this, [this, id] { Deliver(id, {kNinBalloonShow}); });
 }
 
 bool QtNotificationArea::Delete(const NotifyIconData& data) {

@@ -9,7 +9,9 @@
 // starts after the program then still gets the icons of the right kind. On the D-Bus kind each
 // icon gets the menu through Qt, which exports it for the host to show (the host shows nothing
 // else, and Qt never reports a double click there); on XEmbed the program pops the menu itself,
-// as Qt would otherwise pop it up a second time.
+// as Qt would otherwise pop it up a second time. Balloons on the D-Bus kind go to the desktop's
+// notifications through DesktopNotifications, each replacing its icon's previous one (Qt would add
+// a new notification every time); on XEmbed Qt shows its own balloon, which replaces the last.
 #pragma once
 
 #include <QMenu>
@@ -20,6 +22,7 @@
 #include <map>
 #include <memory>
 
+#include "tray/DesktopNotifications.h"
 #include "tray/NotificationArea.h"
 #include "tray/TrayHostWatch.h"
 
@@ -38,9 +41,10 @@ class QtNotificationArea : public QObject, public NotificationArea {
   static constexpr int kFallbackPollMs = 5000;
 
   // hosts: the tray hosts to go by, by default this desktop's; null asks Qt instead, slowly
-  // polling.
-  explicit QtNotificationArea(std::unique_ptr<TrayHostWatch> hosts = CreateTrayHostWatch(),
-                              QObject* parent = nullptr);
+  // polling. notifications: where the D-Bus kind's balloons go; null leaves them to Qt.
+  explicit QtNotificationArea(
+      std::unique_ptr<TrayHostWatch> hosts = CreateTrayHostWatch(), QObject* parent = nullptr,
+      std::unique_ptr<DesktopNotifications> notifications = CreateDesktopNotifications());
   ~QtNotificationArea() override;
 
   bool Send(TrayOperation operation, const NotifyIconData& data) override;
@@ -75,7 +79,10 @@ class QtNotificationArea : public QObject, public NotificationArea {
   void Deliver(uintptr_t id, std::initializer_list<uint32_t> messages);
   void HostsChanged();
 
+  void ShowBalloon(QSystemTrayIcon& icon, const NotifyIconData& data);
+
   std::unique_ptr<TrayHostWatch> hosts;
+  std::unique_ptr<DesktopNotifications> notifications;
   std::map<uintptr_t, Entry> entries;
   QTimer trayPoll;
   TrayKind kind;

@@ -128,7 +128,7 @@ class AsioTlsTransport final : public SmtpTransport {
     } else {
       stream_.next_layer().async_read_some(asio::buffer(buffer, size), handler);
     }
-    Await(done, std::max(limit, milliseconds(1)), what + ": no reply in time");
+    Await(done, std::max(limit, milliseconds(1)), what + kNoReplyInTime);
     if (error && received == 0) {
       Close();
       throw SmtpFailure(what + ": " + Describe(error));

@@ -2,7 +2,9 @@
 """A small D-Bus tray host for tests: a StatusNotifierWatcher with a registered host and a desktop
 notification server on the session bus. It keeps what it is told and answers the test through its
 own interface org.diskvigil.TestHost at /TestHost: Items() lists the registered items as
-"service/path", Notifications() the notifications received as (app, summary, body).
+"service/path", Notifications() the notifications received as (app, summary, body), NotifyIds()
+each Notify call's replaces_id and the id it was given. Like a desktop's server, a Notify that
+names a notification still shown replaces it and keeps its id.
 
 usage: sni-host.py [--no-notifications]   (runs until terminated; prints "ready" once it owns
                                            its names)"""
@@ -105,13 +107,20 @@ class Notifications(dbus.service.Object):
     def __init__(self, bus):
         super().__init__(bus, "/org/freedesktop/Notifications")
         self.received = []
+        self.ids = []
+        self.shown = set()
         self.next_id = 1
 
     @dbus.service.method(NOTIFICATIONS, in_signature="susssasa{sv}i", out_signature="u")
     def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
         self.received.append((str(app), str(summary), str(body)))
-        self.next_id += 1
-        return self.next_id - 1
+        given = int(replaces)
+        if given not in self.shown:
+            given = self.next_id
+            self.next_id += 1
+            self.shown.add(given)
+        self.ids.append((int(replaces), given))
+        return given
 
     @dbus.service.method(NOTIFICATIONS, out_signature="as")
     def GetCapabilities(self):
@@ -123,7 +132,7 @@ class Notifications(dbus.service.Object):
 
     @dbus.service.method(NOTIFICATIONS, in_signature="u")
     def CloseNotification(self, notification):
-        pass
+        self.shown.discard(int(notification))
 
 
 class TestHost(dbus.service.Object):
@@ -139,6 +148,10 @@ class TestHost(dbus.service.Object):
     @dbus.service.method("org.diskvigil.TestHost", out_signature="a(sss)")
     def Notifications(self):
         return self.notifications.received if self.notifications else []
+
+    @dbus.service.method("org.diskvigil.TestHost", out_signature="a(uu)")
+    def NotifyIds(self):
+        return self.notifications.ids if self.notifications else []
 
 
 def main():

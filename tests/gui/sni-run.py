@@ -9,7 +9,7 @@ Activate shows the main window; the exported menu holds "Restore", a separator, 
 separator and "Exit"; "Exit" clicked through it ends the program with status 0 and the settings
 saved. With the host started two seconds after the program: every item still registers, the
 window the program showed for want of a tray hides again, and a failing drive's balloon arrives
-as a desktop notification. The program keeps one bus connection of its own besides its items'.
+as a desktop notification, which the next passes' balloons replace rather than add to. The program keeps one bus connection of its own besides its items'.
 
 Exit status 0 passed, 1 failed, 77 skipped (something the test needs cannot start).
 usage: sni-run.py --program DISKVIGIL --picture TRAY_ICON_PICTURE --work DIR
@@ -165,6 +165,9 @@ class Session:
 
     def notifications(self):
         return [tuple(str(part) for part in n) for n in self.host_call("Notifications")]
+
+    def notify_ids(self):
+        return [(int(replaces), int(given)) for replaces, given in self.host_call("NotifyIds")]
 
     def item_properties(self, item):
         service, path = item.split("/", 1)
@@ -381,6 +384,15 @@ def host_later(session):
     if not wait_until(40, lambda: any(n[1:] == wanted for n in session.notifications()), 0.5):
         raise Failed(f"no notification {wanted}; received {session.notifications()}")
     ok("the failure balloon arrives as a desktop notification")
+    # Each pass's balloon takes the place of the one before, as a tray balloon does, instead of
+    # piling up in the desktop's notification list.
+    if not wait_until(40, lambda: sum(n[1:] == wanted for n in session.notifications()) >= 3, 0.5):
+        raise Failed(f"fewer than 3 failure notifications in 40 s: {session.notifications()}")
+    calls = session.notify_ids()
+    given = {g for _, g in calls}
+    if len(given) != 1 or any(replaces != calls[0][1] for replaces, _ in calls[1:]):
+        raise Failed(f"the balloons were not one notification replaced: (replaces_id, id) {calls}")
+    ok(f"{len(calls)} balloons from the last drive's icon replace one notification (id {calls[0][1]})")
     exit_through_menu(session, items[0], program, settings_file, "host later")
 
 

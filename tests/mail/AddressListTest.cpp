@@ -32,6 +32,19 @@ TEST(AddressList, GroupsAndRoutes) {
   EXPECT_EQ(Parsed("<@relay.org:user@host.org>"), (Pairs{{"", "user@host.org"}}));
 }
 
+TEST(AddressList, QuotedLocalPartsKeepTheirQuotes) {
+  // The quotes are part of the mailbox: without them "john doe" is johndoe, another mailbox.
+  const std::vector<std::pair<std::string, Pairs>> rows = {
+      {"\"john doe\"@example.org", {{"", "\"john doe\"@example.org"}}},
+      {"\"john doe\" @ example.org (John)", {{"John", "\"john doe\"@example.org"}}},
+      {"John <\"john doe\"@example.org>", {{"John", "\"john doe\"@example.org"}}},
+      {"\"a>b\"@example.org, c@x", {{"", "\"a>b\"@example.org"}, {"", "c@x"}}},
+      {"<\"a\\\"b\"@x>", {{"", "\"a\\\"b\"@x"}}},
+      {"<@relay.org:\"a:b\"@x>", {{"", "\"a:b\"@x"}}},
+  };
+  for (const auto& [text, expected] : rows) EXPECT_EQ(Parsed(text), expected) << text;
+}
+
 TEST(AddressList, BrokenTextEndsCleanly) {
   // The open quote swallows the rest: one entry, which the server will then judge.
   EXPECT_EQ(Parsed("\"open quote <a@x>, b@y").size(), 1u);

@@ -32,17 +32,16 @@ class ScriptedServer {
 
   ScriptedServer(std::optional<std::string> greeting, Responder responder)
       : greeting_(std::move(greeting)), responder_(std::move(responder)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 1);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    Start();
   }
+
+  // A greeting that never ends: `line` again and again, one every `every`, until the client leaves,
+  // the test ends or 10 s have passed.
+  struct Trickle {
+    std::string line;
+    std::chrono::microseconds every;
+  };
+  explicit ScriptedServer(Trickle trickle) : trickle_(std::move(trickle)) { Start(); }
 
   ~ScriptedServer() {
     stop_ = true;
@@ -90,6 +89,27 @@ class ScriptedServer {
   }
 
  private:
+  void Start() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 1);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+
+  void SendTrickle(int fd) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stop_ && std::chrono::steady_clock::now() < end) {
+      if (send(fd, trickle_->line.data(), trickle_->line.size(), MSG_NOSIGNAL) <= 0) return;
+      std::this_thread::sleep_for(trickle_->every);
+    }
+  }
+
   // Waits up to `ms` for `fd` to be readable; false when stopping or nothing came.
   bool Readable(int fd, int ms) {
     pollfd p{fd, POLLIN, 0};
@@ -120,6 +140,11 @@ class ScriptedServer {
     if (!Readable(listener_, 60000)) return;
     const int fd = accept(listener_, nullptr, nullptr);
     if (fd < 0) return;
+    if (trickle_) {
+      SendTrickle(fd);
+      close(fd);
+      return;
+    }
     if (greeting_) Send(fd, *greeting_);
     std::string pending;
     bool inData = false;
@@ -166,6 +191,7 @@ class ScriptedServer {
 
   std::optional<std::string> greeting_;
   Responder responder_;
+  std::optional<Trickle> trickle_;
   int listener_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

@@ -2,7 +2,10 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
+#include <tuple>
 
 #include "mail/ReportMail.h"
 #include "mail/ScriptedServer.h"  // tests/mail
@@ -208,6 +211,53 @@ TEST(SmtpExchange, SilentServersEndWithinTheLimits) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
+// A server that never stops sending continuation lines, one every 0.1 ms, so every read gets a
+// few bytes in far less than any time limit, while none of them ends the reply. Gives up after 5 s.
+class TricklingTransport : public SmtpTransport {
+ public:
+  void Connect(const std::string&, uint16_t, std::chrono::milliseconds) override {
+    start_ = std::chrono::steady_clock::now();
+  }
+  void StartTls(const std::string&, std::chrono::milliseconds) override {}
+  bool Open() const override { return true; }
+  bool Secure() const override { return false; }
+  void Write(std::string_view, std::chrono::milliseconds) override {}
+  std::size_t ReadSome(char* buffer, std::size_t size, std::chrono::milliseconds,
+                       const std::string& what) override {
+    if (std::chrono::steady_clock::now() - start_ > 5s) {
+      throw SmtpFailure(what + ": the server closed the connection");
+    }
+    std::this_thread::sleep_for(100us);
+    const std::string_view line = "220-still talking\r\n";
+    return line.copy(buffer, std::min(size, line.size()));
+  }
+  void Close() noexcept override {}
+
+ private:
+  std::chrono::steady_clock::time_point start_;
+};
+
+TEST(SmtpExchange, TricklingReplyEndsAtTheTimeLimit) {
+  SmtpLimits limits = Short();
+  limits.command = 1s;
+  // Over TCP, where the scheduler decides how the bytes bunch up, and through a transport that
+  // hands out one line per read.
+  ScriptedServer server(ScriptedServer::Trickle{"220-still talking\r\n", 100us});
+  for (const bool overTcp : {true, false}) {
+    SmtpClient client(limits, [overTcp]() -> std::unique_ptr<SmtpTransport> {
+      return overTcp ? MakeSmtpTransport() : std::make_unique<TricklingTransport>();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      client.Connect("127.0.0.1", server.Port());
+      ADD_FAILURE() << "a reply that never ends was taken";
+    } catch (const SmtpFailure& failure) {
+      EXPECT_STREQ(failure.what(), "greeting: no reply in time") << overTcp;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2 * limits.command) << overTcp;
+  }
+}
+
 TEST(SmtpConnect, RefusedUnresolvableAndBadPort) {
   uint16_t closedPort = 0;
   {
@@ -260,16 +310,46 @@ TEST(SmtpConnect, UnknownSecurityIsRefused) {
   EXPECT_EQ(SendReportMail(settings, kReport, Short()).outcome, 255);
 }
 
-TEST(SmtpExchange, LineBreaksInAddressesNeverReachTheServer) {
-  ScriptedServer server(kGreeting, ScriptedServer::Standard());
-  MailSettings settings = SettingsFor(server);
-  settings.mail = "<\"a\r\nRCPT TO:<evil@x>\"@test.local>";
-  const MailResult result = SendReportMail(settings, kReport, Short());
-  EXPECT_TRUE(result.Ok()) << result.reason;
-  int rcpts = 0;
-  for (const std::string& line : server.Commands()) rcpts += line.rfind("RCPT", 0) == 0;
-  EXPECT_EQ(rcpts, 1);
-  EXPECT_EQ(server.Data().find("\r\nRCPT"), std::string::npos);
+TEST(SmtpExchange, QuotedLocalPartsGoOutWithTheirQuotes) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"\"john doe\"@test.local", "RCPT TO:<\"john doe\"@test.local>"},
+      {"B <\"a>b\"@test.local>", "RCPT TO:<\"a>b\"@test.local>"},
+  };
+  for (const auto& [mail, rcpt] : rows) {
+    ScriptedServer server(kGreeting, ScriptedServer::Standard());
+    MailSettings settings = SettingsFor(server);
+    settings.mail = mail;
+    const MailResult result = SendReportMail(settings, kReport, Short());
+    EXPECT_TRUE(result.Ok()) << result.reason;
+    const auto commands = server.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), rcpt), 1) << mail;
+  }
+}
+
+TEST(SmtpExchange, AddressesThatCannotBeSentAreRefusedBeforeConnecting) {
+  using namespace std::string_literals;
+  // {sender, recipients, what the failure says}
+  const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+      {"dv@test.local", "<\"a\r\nRCPT TO:<evil@x>\"@test.local>", "a control character"},
+      {"dv@test.local", "ok@test.local, \"tab\there\"@test.local", "a control character"},
+      {"dv@test.local", "a\x01b@test.local", "a control character"},
+      {"dv@test.local", "<a\x7F@test.local>", "a control character"},
+      {"dv@test.local", "nul\0@test.local"s, "a control character"},
+      {"d\x1Bv@test.local", "ops@test.local", "a control character"},
+      {"dv@test.local", "a>b@test.local", "'<' or '>'"},
+      {"dv@test.local", "<a<b@test.local>", "'<' or '>'"},
+      {"dv@test.local", "\"open@test.local", "unclosed quote"},
+  };
+  for (const auto& [from, mail, why] : rows) {
+    ScriptedServer server(kGreeting, ScriptedServer::Standard());
+    MailSettings settings = SettingsFor(server);
+    settings.from = from;
+    settings.mail = mail;
+    const MailResult result = SendReportMail(settings, kReport, Short());
+    // 255: no connection was made, so nothing of the address reached the server.
+    EXPECT_EQ(result.outcome, 255) << mail;
+    EXPECT_NE(result.reason.find(why), std::string::npos) << result.reason;
+  }
 }
 
 }  // namespace

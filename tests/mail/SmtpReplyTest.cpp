@@ -55,5 +55,28 @@ TEST(SmtpReply, LineLengthLimit) {
   EXPECT_EQ(ParseReply("250-a\r\n" + longest + "y").state, ReplyState::LineTooLong);
 }
 
+TEST(SmtpReply, ByteByByteReadsTheSameReplies) {
+  // Two replies back to back, delivered one byte at a time: the same lines as read at once, and
+  // the second reply starts where the first ended.
+  for (const std::string bytes : {"220 a\r\n250 b\r\n", "250-a\r\n250-b\n250 c\r\n221 bye\n",
+                                  "250-a\r\nok\r\n250 rest\r\n"}) {
+    const ReplyParse first = ParseReply(bytes);
+    const ReplyParse second = ParseReply(std::string_view(bytes).substr(first.consumed));
+    ReplyReader reader;
+    std::vector<ReplyParse> read;
+    for (const char c : bytes) {
+      reader.Append(std::string_view(&c, 1));
+      ReplyParse parse = reader.Next();
+      if (parse.state == ReplyState::Complete) read.push_back(std::move(parse));
+    }
+    ASSERT_EQ(read.size(), 2u) << bytes;
+    EXPECT_EQ(read[0].reply.lines, first.reply.lines);
+    EXPECT_EQ(read[0].consumed, first.consumed);
+    EXPECT_EQ(read[1].reply.lines, second.reply.lines);
+    EXPECT_EQ(read[1].reply.code, second.reply.code);
+    EXPECT_EQ(reader.Size(), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace dv

@@ -25,15 +25,27 @@ struct FakeHosts : TrayHostWatch {
   bool xembed = false;
 };
 
-// An area over fake hosts, which it owns; hosts stays valid while the area lives.
+// The desktop's notifications as a test sees them: every balloon shown, by icon.
+struct FakeNotifications : DesktopNotifications {
+  void Show(uintptr_t id, const QString& title, const QString&, TrayBalloonKind, int) override {
+    shown.emplace_back(id, title);
+  }
+  std::vector<std::pair<uintptr_t, QString>> shown;
+};
+
+// An area over fake hosts and notifications, which it owns; both stay valid while the area lives.
 struct AreaWithHosts {
   AreaWithHosts() {
     auto owned = std::make_unique<FakeHosts>();
     hosts = owned.get();
-    area = std::make_unique<QtNotificationArea>(std::move(owned));
+    auto ownedNotifications = std::make_unique<FakeNotifications>();
+    notifications = ownedNotifications.get();
+    area = std::make_unique<QtNotificationArea>(std::move(owned), nullptr,
+                                                std::move(ownedNotifications));
     area->onTrayAvailabilityChanged = [this](bool available) { changes.push_back(available); };
   }
   FakeHosts* hosts;
+  FakeNotifications* notifications;
   std::unique_ptr<QtNotificationArea> area;
   std::vector<bool> changes;
 };
@@ -139,6 +151,26 @@ class QtNotificationAreaTest : public QObject {
     area.PopupMenu(menu, QPoint(10, 10));
     QVERIFY(menu.isVisible());
     menu.hide();
+  }
+
+  void onTheDBusTrayBalloonsGoToTheDesktopNotifications() {
+    // Only there: an XEmbed tray has no notification server, and Qt shows its own balloon.
+    for (const bool dbusTray : {true, false}) {
+      AreaWithHosts fixture;
+      RecordingSink sink;
+      TTrayIcon icon(*fixture.area);
+      fixture.hosts->Set(dbusTray, !dbusTray);
+      QVERIFY(icon.AddTrayIcon());
+      QVERIFY(icon.ShowBalloon("Error", "failure", TrayBalloonKind::Error, 10));
+      using Shown = std::vector<std::pair<uintptr_t, QString>>;
+      const Shown expected = dbusTray ? Shown{{icon.Id(), "Error"}} : Shown{};
+      QCOMPARE(fixture.notifications->shown, expected);
+      if (!dbusTray) continue;
+      int clicks = 0;
+      icon.OnBalloonHintClick = [&](TTrayIcon&) { ++clicks; };
+      fixture.notifications->onClicked(icon.Id());
+      QCOMPARE(clicks, 1);
+    }
   }
 
   void theKindOnceSettledDecidesWhatCountsAsATray() {
