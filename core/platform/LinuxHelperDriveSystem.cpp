@@ -120,19 +120,29 @@ class HelperChannel {
   std::optional<HelperReply> Exchange(uint64_t generation, const HelperRequest& request) {
     const std::lock_guard<std::mutex> hold(lock_);
     if (fd_ < 0 || generation != generation_) return std::nullopt;
-    std::array<uint8_t, kHelperFrameLengthSize> prefix;
-    std::vector<uint8_t> payload;
-    std::optional<size_t> length;
-    if (SendAll(fd_, EncodeHelperRequest(request)) && ReceiveAll(fd_, prefix) &&
-        (length = HelperPayloadLength(prefix))) {
-      payload.resize(*length);
-      if (ReceiveAll(fd_, payload)) {
-        if (auto reply = DecodeHelperReply(payload)) return reply;
+    if (SendAll(fd_, EncodeHelperRequest(request))) {
+      // The replies to closes sent before come first.
+      for (; unread_ > 0; --unread_) {
+        if (!ReceiveReply()) break;
+      }
+      if (unread_ == 0) {
+        if (auto reply = ReceiveReply()) return reply;
       }
     }
-    problem_ = "the drive helper " + command_.program.string() + " ended unexpectedly";
-    Stop(true);
+    Fail();
     return std::nullopt;
+  }
+
+  // Sends a request whose reply nobody waits for (a close): it is read before the next reply, so a
+  // close costs no round trip of its own.
+  void Post(uint64_t generation, const HelperRequest& request) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (fd_ < 0 || generation != generation_) return;
+    if (SendAll(fd_, EncodeHelperRequest(request))) {
+      ++unread_;
+    } else {
+      Fail();
+    }
   }
 
   void NoteOpenRefused() {
@@ -190,11 +200,27 @@ class HelperChannel {
     problem_.clear();
   }
 
+  std::optional<HelperReply> ReceiveReply() {
+    std::array<uint8_t, kHelperFrameLengthSize> prefix;
+    if (!ReceiveAll(fd_, prefix)) return std::nullopt;
+    const auto length = HelperPayloadLength(prefix);
+    if (!length) return std::nullopt;
+    std::vector<uint8_t> payload(*length);
+    if (!ReceiveAll(fd_, payload)) return std::nullopt;
+    return DecodeHelperReply(payload);
+  }
+
+  void Fail() {
+    problem_ = "the drive helper " + command_.program.string() + " ended unexpectedly";
+    Stop(true);
+  }
+
   // Closing the socket ends a healthy helper; one that broke the protocol is killed first.
   void Stop(bool kill) {
     if (fd_ < 0) return;
     close(fd_);
     fd_ = -1;
+    unread_ = 0;
     if (kill) ::kill(pid_, SIGKILL);
     while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
@@ -208,6 +234,7 @@ class HelperChannel {
   int fd_ = -1;
   pid_t pid_ = -1;
   uint64_t generation_ = 0;
+  int unread_ = 0;  // replies to posted requests not read yet
   bool openRefused_ = false;
   bool commandRefused_ = false;
 };
@@ -221,7 +248,7 @@ class ForwardedHandle {
     HelperRequest close;
     close.type = HelperRequestType::Close;
     close.handle = id_;
-    channel_->Exchange(generation_, close);
+    channel_->Post(generation_, close);
   }
   ForwardedHandle(const ForwardedHandle&) = delete;
   ForwardedHandle& operator=(const ForwardedHandle&) = delete;
