@@ -221,7 +221,7 @@ check_capabilities() {
     return
   fi
   [[ ${caps##* } == cap_sys_rawio=ep ]] || fail "the helper holds more than cap_sys_rawio: $caps"
-  setcap cap_sys_rawio+ep /usr/bin/diskvigil /usr/bin/diskvigil-cli
+  setcap cap_sys_rawio+ep /usr/bin/diskvigil cap_sys_rawio+ep /usr/bin/diskvigil-cli
   DPKG_MAINTSCRIPT_PACKAGE=diskvigil DPKG_MAINTSCRIPT_NAME=postinst \
     /var/lib/dpkg/info/diskvigil.postinst configure 0.0.9-1 >/dev/null 2>&1 ||
     fail "postinst configure over capable programs"
@@ -272,7 +272,7 @@ check_probes() {
   cp "$probe" "$probes/modules/capeff-probe.so"
   cp "$openssl_cnf" "$probes/openssl.cnf"
   # A mail sent with TLS (so OpenSSL starts) to a port where nothing listens.
-  printf '[Settings]\nSMTP Host=127.0.0.1\nSMTP Port=1\nSMTP From=dv@test.local\n%s\n' \
+  printf '%s\n' '[Settings]' 'SMTP Host=127.0.0.1' 'SMTP Port=1' 'SMTP From=dv@test.local' \
     'SMTP Mail=ops@test.local' 'SMTP Security=2' >"$probes/mail.ini"
   chmod -R a+rX "$probes"
   chmod 1777 "$probes"
@@ -348,6 +348,14 @@ remove_and_purge() {
   [[ ${#left[@]} == 0 ]] || fail "left after purge: ${left[*]}"
 }
 
+# After a failure: the package purged, and what the test made itself (none of it was there
+# before) taken away again.
+undo_install() {
+  dpkg --purge diskvigil >/dev/null 2>&1 || true
+  rm -rf "$wants_link" "${state_dirs[@]}" /var/lib/systemd/deb-systemd-helper-enabled/$unit.dsh-also
+  [[ $made_private != yes ]] || rmdir /var/lib/private 2>/dev/null || true
+}
+
 install_package() {
   [[ $(id -u) == 0 ]] || skip "installing needs root"
   need dpkg dpkg-deb getcap setcap setpriv python3 timeout
@@ -362,7 +370,7 @@ install_package() {
   done
   dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep -v '^$' >"$work/files"
 
-  trap 'dpkg --purge diskvigil >/dev/null 2>&1 || true; cleanup' EXIT
+  trap 'undo_install; cleanup' EXIT
   dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || {
     cat "$work/dpkg.log" >&2
     fail "dpkg -i"
