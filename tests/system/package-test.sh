@@ -87,8 +87,10 @@ build_package() {
   done
   [[ $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] ||
     fail "architecture is not the machine's"
+  # The list is kept first: grep -q stopping early would fail the pipeline through tar.
+  dpkg-deb --ctrl-tarfile "$deb" | tar -t >"$work/control-files"
   for script in postinst prerm postrm; do
-    dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx "./$script" || fail "no $script"
+    grep -qx "./$script" "$work/control-files" || fail "no $script"
   done
 
   # The file list: everything under /usr, the programs, data, desktop files and documents.
