@@ -6,7 +6,7 @@
 class CapEffPlatformPlugin : public QObject {
   Q_OBJECT
   Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface.5.3" FILE
-                    "CapEffPlatformPlugin.json")
+                        "CapEffPlatformPlugin.json")
 };
 
 #include "CapEffPlatformPlugin.moc"

@@ -33,7 +33,8 @@ __attribute__((constructor)) void ReportCapabilitiesAtLoad() {
   if (reportPath == nullptr) return;
   std::string program = ReadSmallFile("/proc/self/comm");
   if (!program.empty() && program.back() == '\n') program.pop_back();
-  const std::string line = program + " " + Line(ReadSmallFile("/proc/self/status"), "CapEff:") + "\n";
+  const std::string line =
+      program + " " + Line(ReadSmallFile("/proc/self/status"), "CapEff:") + "\n";
   const int fd = open(reportPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd >= 0) {
     (void)!write(fd, line.data(), line.size());
