@@ -53,7 +53,8 @@ install(FILES "${generated}/changelog.Debian.gz" "${packaging}/copyright"
 install(FILES "${packaging}/lintian-overrides" DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides"
   RENAME diskvigil)
 
-# The headless monitor's unit, installed but not enabled (the package runs no systemctl).
+# The headless monitor's unit, installed but not enabled; prerm stops and disables it on removal,
+# postrm removes its links and state on purge.
 install(FILES "${packaging}/diskvigil-monitor.service" DESTINATION "lib/systemd/system")
 
 set(CPACK_GENERATOR "DEB")
@@ -74,21 +75,23 @@ It warns with a sound, a balloon and a mail, shows the attribute table,
 writes text reports, sets the AAM and APM levels and shows the partition
 table read-only. It never writes to a disk's sectors.
 
-The package gives /usr/bin/diskvigil and /usr/bin/diskvigil-cli the
-cap_sys_rawio capability; users who run them must be in the disk group
-(see /usr/share/doc/diskvigil/README.Debian).")
+Only the small drive helper /usr/libexec/diskvigil/diskvigil-drive-helper
+gets the cap_sys_rawio capability; the programs hold none and ask the
+helper for each drive command. Users who watch their drives must be in
+the disk group (see /usr/share/doc/diskvigil/README.Debian).")
 set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")
 set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_RELEASE "1")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DISKVIGIL_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# The libraries come from dpkg-shlibdeps; setcap is what postinst needs.
+# The libraries come from dpkg-shlibdeps; setcap and getcap are what postinst needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
 # The alert sound opens libpulse-simple.so.0 at its first alert (no library: a silent alert), so
 # shlibdeps cannot see it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libpulse0")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${packaging}/postinst")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${packaging}/postinst" "${packaging}/prerm"
+  "${packaging}/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

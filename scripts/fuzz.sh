@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 all_targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz SmtpReplyFuzz AddressListFuzz
-  SenseDataFuzz IniFileFuzz NvmeFuzz)
+  SenseDataFuzz IniFileFuzz NvmeFuzz HelperProtocolFuzz)
 usage="Usage: scripts/fuzz.sh [--seconds N] [--runs N] [TARGET...]"
 seconds=60
 runs=-1
@@ -77,6 +77,17 @@ mkdir -p "$work/seeds/nvme"
   head -c 509 /dev/zero; } >"$work/seeds/nvme/identify-and-log"
 { printf '\x00\x2c\x01\x64\x0a\x03'; head -c 506 /dev/zero; } >"$work/seeds/nvme/log"
 
+# Helper seeds: open ATA drive 0 and send IDENTIFY DEVICE on the handle; open NVMe controller 0,
+# read the health log and close.
+mkdir -p "$work/seeds/helper"
+{ printf '\x02\x00\x00\x00\x01\x00\x2d\x02\x00\x00\x03\x01\x00\x00\x00'
+  printf '\x28\x00\x02\x00\x00\x00\x00\x00\x00\x02\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00'
+  printf '\x28\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xa0\xec\x00'
+  head -c 512 /dev/zero; } >"$work/seeds/helper/identify"
+{ printf '\x02\x00\x00\x00\x02\x00\x17\x00\x00\x00\x04\x01\x00\x00\x00\x02\xff\xff\xff\xff'
+  printf '\x02\x00\x7f\x00\x00\x00\x00\x00\x00\x02\x00\x00\x01\x05\x00\x00\x00\x05\x01\x00\x00\x00'
+} >"$work/seeds/helper/nvme-log"
+
 seed_folder() {
   case "$1" in
     IdentifyFuzz) echo identify ;;
@@ -88,6 +99,7 @@ seed_folder() {
     SenseDataFuzz) echo sense ;;
     IniFileFuzz) echo ini ;;
     NvmeFuzz) echo nvme ;;
+    HelperProtocolFuzz) echo helper ;;
   esac
 }
 

@@ -3,6 +3,8 @@
 // udev re-probes the disk when it is closed, and a sleeping SATA disk may spin up. SG_IO with ATA
 // PASS-THROUGH needs CAP_SYS_RAWIO on the block device (root, or the capability set on the
 // program); without it every command fails with EPERM and no drive is listed.
+#include "core/platform/LinuxDriveSystem.h"
+
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -177,7 +179,7 @@ class LinuxDriveSystem : public DriveSystem {
 
 }  // namespace
 
-std::unique_ptr<DriveSystem> CreatePlatformDriveSystem() {
+std::unique_ptr<DriveSystem> CreateLinuxDriveSystem() {
   return std::make_unique<LinuxDriveSystem>();
 }
 

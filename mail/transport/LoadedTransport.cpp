@@ -1,14 +1,12 @@
 #include "mail/transport/LoadedTransport.h"
 
 #include <dlfcn.h>
-#include <sys/auxv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <string>
 #include <system_error>
 
+#include "core/FileTrust.h"
 #include "core/RunningProgram.h"
 #include "mail/transport/TransportModuleEntry.h"
 #include "mail/transport/UnavailableTransport.h"
@@ -44,24 +42,6 @@ LoadedModule& Module() {
   return module;
 }
 
-// Why code in `path` must not be run, or empty. The program may hold the raw-disk capability, so a
-// module that another user could have put there or changed is not loaded; with the capability
-// (the kernel's secure mode) only root's files are.
-std::string Untrusted(const fs::path& path) {
-  const bool secure = getauxval(AT_SECURE) != 0;
-  for (const fs::path& item : {path, path.parent_path()}) {
-    struct stat info {};
-    if (::stat(item.c_str(), &info) != 0) return item.string() + " cannot be read";
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-      return item.string() + " is writable by other users";
-    }
-    if (info.st_uid != 0 && (secure || info.st_uid != ::getuid())) {
-      return item.string() + " belongs to another user";
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 TransportEntry LoadTransportEntry(const std::vector<fs::path>& candidates, std::string& reason) {
@@ -69,7 +49,7 @@ TransportEntry LoadTransportEntry(const std::vector<fs::path>& candidates, std::
   for (const fs::path& candidate : candidates) {
     std::error_code error;
     if (!fs::is_regular_file(candidate, error)) continue;
-    if (const std::string why = Untrusted(candidate); !why.empty()) {
+    if (const std::string why = UntrustedFileReason(candidate); !why.empty()) {
       reason = "the mail module is not loaded: " + why;
       continue;
     }

@@ -2,7 +2,8 @@
 # packaging/diskvigil-monitor.service as systemd reads it: `systemd-analyze verify` in a scratch
 # root that holds the machine's own units and the built diskvigil-cli as /usr/bin/diskvigil-cli,
 # with no complaint at all (verify exits 0 even for unknown keys, so any output fails). The
-# unit's sandbox is checked for what the monitor needs, and its exposure score is printed.
+# unit's sandbox is checked for what the monitor needs, and its exposure score from
+# `systemd-analyze security --offline=yes` must be 3.0 or less ("OK" or better).
 #   systemd-unit-test.sh DISKVIGIL_CLI SOURCE_DIR
 # Exit 77 (skipped) without systemd-analyze or without the machine's unit folder.
 set -euo pipefail
@@ -50,6 +51,7 @@ value() { sed -n "s/^$1=//p" "$unit" | tail -1; }
 [[ $(value DynamicUser) == yes && $(value SupplementaryGroups) == disk ]] || fail "the user"
 [[ $(value ProtectSystem) == strict && $(value PrivateNetwork) == yes ]] || fail "ProtectSystem, PrivateNetwork"
 [[ $(value PrivateDevices) == no && $(value DeviceAllow) == "block-sd r" ]] || fail "the disks"
+[[ $(grep -c '^DeviceAllow=' "$unit") == 1 ]] || fail "devices beyond the SCSI disks"
 exec_start=$(value ExecStart)
 [[ $exec_start == "/usr/bin/diskvigil-cli monitor "*"--textfile /run/diskvigil/"*.prom ]] ||
   fail "ExecStart: $exec_start"
@@ -63,7 +65,14 @@ words=("${words[@]/\/run\/diskvigil\//$work/}")
 [[ -s $work/diskvigil.prom ]] || fail "the unit's command wrote no metrics"
 
 if systemd-analyze security --help 2>/dev/null | grep -q -- '--offline'; then
-  systemd-analyze security --offline=yes --root="$root" diskvigil-monitor.service 2>&1 |
-    tail -1 || true
+  SYSTEMD_LOG_COLOR=0 systemd-analyze security --offline=yes --root="$root" \
+    diskvigil-monitor.service >"$work/security.log" 2>&1 || true
+  verdict=$(grep 'Overall exposure level' "$work/security.log") ||
+    fail "systemd-analyze security gave no exposure: $(cat "$work/security.log")"
+  echo "$verdict"
+  exposure=$(sed -E 's/.*: ([0-9]+\.[0-9]+) .*/\1/' <<<"$verdict")
+  awk -v e="$exposure" 'BEGIN { exit !(e <= 3.0) }' || fail "exposure $exposure is above 3.0"
+else
+  echo "NOTE: this systemd-analyze has no security --offline; the exposure is not checked" >&2
 fi
 echo "diskvigil-monitor.service passes systemd-analyze verify"

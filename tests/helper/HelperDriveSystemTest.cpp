@@ -1,0 +1,108 @@
+// The forwarding drive system against a helper process: the same answers as the drives reached
+// directly, and a helper that is missing or keeps dying leaves no drive listed, a reason, and at
+// most one start per restart spacing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/Enumerate.h"
+#include "core/SimulatedDrives.h"
+#include "core/SmartData.h"
+#include "core/platform/LinuxHelperDriveSystem.h"
+#include "tests/TestFolder.h"
+
+namespace dv {
+namespace {
+
+std::unique_ptr<DriveSystem> Simulated(const std::string& path) {
+  std::string error;
+  auto system = SimulatedDriveSystem::Load(path, error);
+  EXPECT_TRUE(system) << error;
+  return system;
+}
+
+// Everything an enumeration and one monitoring pass learn, as text.
+std::string EnumerateAndRead(DriveSystem& system) {
+  DriveTable table;
+  std::ostringstream out;
+  out << ProbeDrives(system, table) << " " << table.DriveCount << "\n";
+  for (int position = 1; position <= table.DriveCount; ++position) {
+    SmartSectors sectors;
+    const ReadSmartResult result = ReadSMART(system, table, position, sectors);
+    const Drive& d = table.At(position);
+    out << d.ModelNumber << "|" << d.SerialNumber << "|" << d.FirmwareRevision << "|"
+        << d.UserSectors << "|" << d.HPASizeMB << "|" << d.SecurityEnabled << "|" << d.Temperature
+        << "|" << d.SMARTStatusOK << "|" << d.NvmeHealthLogRead << "|" << result.verdictReached
+        << result.statusOK << result.sectorsRead << "|";
+    for (uint8_t b : sectors.SMARTData) out << int(b) << ",";
+    for (uint8_t b : sectors.SMARTThresholds) out << int(b) << ",";
+    for (uint8_t b : sectors.NvmeHealthLog) out << int(b) << ",";
+    out << "\n";
+  }
+  return out.str();
+}
+
+TEST(HelperDriveSystemTest, SameAnswersAsTheDrivesReachedDirectly) {
+  for (const char* folder : {"demo", "demo-nvme"}) {
+    const std::string path = std::string(DISKVIGIL_SOURCE_DIR) + "/data/" + folder;
+    const auto direct = Simulated(path);
+    const auto helper =
+        CreateHelperDriveSystem({DISKVIGIL_SIMULATED_HELPER, {path}}, Simulated(path));
+    const std::string expected = EnumerateAndRead(*direct);
+    EXPECT_NE(expected.rfind("1 ", 0), std::string::npos) << folder;
+    EXPECT_EQ(EnumerateAndRead(*helper), expected) << folder;
+    EXPECT_EQ(helper->PrivilegeProblem(), "") << folder;
+  }
+}
+
+TEST(HelperDriveSystemTest, MissingOrDyingHelperListsNothingAndSaysWhy) {
+  const std::string demo = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
+  const auto missing = CreateHelperDriveSystem({}, Simulated(demo), "the helper was not found");
+  DriveTable table;
+  EXPECT_FALSE(ProbeDrives(*missing, table));
+  EXPECT_NE(missing->PrivilegeProblem().find("the helper was not found"), std::string::npos);
+
+  // A helper that ends at once, counting its starts in a file: one start per spacing.
+  const auto folder = test::MakeTestFolder("helper");
+  const std::string starts = (folder / "starts").string();
+  const DriveHelperCommand dying{"/bin/sh", {"-c", "echo >> '" + starts + "'"}};
+  auto countStarts = [&] {
+    std::ifstream in(starts);
+    return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+  };
+  const auto spaced = CreateHelperDriveSystem(dying, Simulated(demo), {}, std::chrono::hours(1));
+  EXPECT_FALSE(ProbeDrives(*spaced, table));
+  EXPECT_FALSE(ProbeDrives(*spaced, table));
+  EXPECT_EQ(countStarts(), 1);
+  EXPECT_NE(spaced->PrivilegeProblem().find("ended unexpectedly"), std::string::npos);
+
+  const auto unspaced = CreateHelperDriveSystem(dying, Simulated(demo), {}, {});
+  EXPECT_FALSE(ProbeDrives(*unspaced, table));
+  EXPECT_GT(countStarts(), 2);
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HelperDriveSystemTest, HelperIsFoundRelativeToTheProgramFirst) {
+  const auto candidates = DriveHelperCandidates("/opt/dv/bin/diskvigil");
+  ASSERT_GE(candidates.size(), 3u);
+  EXPECT_EQ(candidates[0], "/opt/dv/libexec/diskvigil/diskvigil-drive-helper");
+  EXPECT_EQ(candidates[1], "/opt/dv/bin/diskvigil-drive-helper");
+
+  const auto folder = test::MakeTestFolder("helper");
+  const auto helper = folder / kDriveHelperFile;
+  std::ofstream(helper) << "#!/bin/sh\n";
+  std::string reason;
+  EXPECT_EQ(FindDriveHelper({folder / "absent", helper}, reason), helper);
+  std::filesystem::permissions(helper, std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_FALSE(FindDriveHelper({helper}, reason));
+  EXPECT_NE(reason.find("writable by other users"), std::string::npos);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace dv
