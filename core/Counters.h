@@ -2,10 +2,10 @@
 // restarts: a raw value that grows, or one of the sector counters found above zero the first time
 // a drive is seen, puts the drive in caution long before its own verdict turns.
 //
-// The last values of each drive (keyed by model and serial) live in a small JSON state file that
-// is replaced in one step. A file that cannot be trusted (unreadable JSON, another format, another
-// machine, too large) is set aside with a note and the watch starts afresh; it never stops the
-// program.
+// The last values of each drive (keyed by model and serial, the drive's own bytes) live in a small
+// JSON state file that is replaced in one step. A file that cannot be trusted (unreadable JSON,
+// another format, another machine, too large) is moved to "<name>.bad" with a note and the watch
+// starts afresh; a record that cannot be read costs that drive alone. Neither stops the program.
 #pragma once
 
 #include <array>
@@ -70,11 +70,17 @@ CounterCheck CompareCounters(const CounterRecord* stored, const CounterValues& n
                              CounterRecord& record);
 
 // Where the state lives and how it is replaced. `writeAtomically` must leave either the old file
-// or the new one, never a part; the folder is made when missing.
+// or the new one, never a part, and replace a link rather than write through it; the folder is
+// made when missing. `folderProblem` says why a folder is not to be trusted with the state (another
+// user's, open to others), nothing when it is; the file's folder and the one holding it are
+// checked, and a refused folder leaves the watch in memory only.
 struct CounterStateFile {
+  using FolderCheck = std::function<std::optional<std::string>(const std::filesystem::path&)>;
+
   std::filesystem::path path;  // empty: nothing is read or written, the state stays in memory
   std::string machine;         // this machine; a file written on another one is not used
   std::function<bool(const std::filesystem::path&, std::string_view)> writeAtomically;
+  FolderCheck folderProblem = nullptr;  // none: every folder is used
 };
 
 inline constexpr std::uintmax_t kMaxCounterStateFileSize = 256 * 1024;
@@ -89,7 +95,8 @@ class CounterWatch {
   explicit CounterWatch(CounterStateFile file = {});
 
   // Reads the state file. Nothing when it was used or is not there yet; otherwise a note saying
-  // why it was set aside (the watch then starts from nothing).
+  // why it was set aside (the watch then starts from nothing), which records were left out, or why
+  // its folder is not used.
   std::optional<std::string> Load();
 
   // Checks one reading against what is remembered of the drive and remembers it.
@@ -112,15 +119,21 @@ class CounterWatch {
   using Key = std::pair<std::string, std::string>;  // model, serial
   static Key MakeKey(const std::string& model, const std::string& serial);
 
+  std::optional<std::string> RefusedFolder() const;
+  std::optional<std::string> SetAside(const std::string& why);
+
   CounterStateFile file_;
+  bool memoryOnly_ = false;  // the file is not to be written: a refused folder, a file not moved
   std::map<Key, CounterRecord> records_;
   std::set<Key> changed_;  // written by this process since the last save
 };
 
-// The state text parsed; a note instead when it is not to be used.
+// The state text parsed; a note instead when it is not to be used. A drive record that cannot be
+// read (a wrong type, an odd key, a drive listed twice) is left out and counted.
 struct ParsedCounterState {
   std::map<std::pair<std::string, std::string>, CounterRecord> records;
   std::optional<std::string> note;
+  size_t skipped = 0;
 };
 ParsedCounterState ParseCounterState(std::string_view text, std::string_view machine);
 

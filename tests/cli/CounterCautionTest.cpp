@@ -106,8 +106,8 @@ TEST_F(CounterCaution, AStateFileThatCannotBeTrustedIsNamedAndReplaced) {
   auto system = Simulate(kRising);
   const clitest::CliRun run = RunOn(*system, {"monitor", "--count", "1"});
   EXPECT_EQ(run.exitCode, kExitOk);
-  EXPECT_NE(run.err.find("counters.json: set aside, counters are watched afresh: it was written on "
-                         "another machine"),
+  EXPECT_NE(run.err.find("counters.json: set aside as counters.json.bad, counters are watched "
+                         "afresh: it was written on another machine"),
             std::string::npos)
       << run.err;
   std::ofstream(StateFile()) << "\x01\x02 not json";
