@@ -299,8 +299,8 @@ void TMainForm::CounterWarningsToggled(bool on) {
   caution_ = {};
   counters_.reset();
   if (on) {
-    counters_ = std::make_unique<CounterWatch>(
-        CounterStateFile{context_.counterStatePath, ThisMachineIdentity(), WriteFileAtomically});
+    counters_ = std::make_unique<CounterWatch>(CounterStateFile{
+        context_.counterStatePath, ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
     if (const auto note = counters_->Load()) StatusSB->showMessage(QString::fromStdString(*note));
   }
   // What was stored shows at once; the next pass checks the drives themselves.

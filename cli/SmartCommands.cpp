@@ -155,7 +155,8 @@ std::string TemperatureText(uint8_t celsius) {
 // The watch over the counters that predict failure, on the state file the desktop program keeps
 // too. A file set aside is named on standard error.
 CounterWatch OpenCounterWatch(CliContext& ctx) {
-  CounterWatch watch({CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically});
+  CounterWatch watch(
+      {CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
   if (const auto note = watch.Load()) ctx.err << *note << "\n";
   return watch;
 }

@@ -1,6 +1,7 @@
 // The counters that predict failure on the command line: smart's "caution" list, the monitor's
 // pass lines and state file, and the caution and asleep metrics.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -114,6 +115,38 @@ TEST_F(CounterCaution, AStateFileThatCannotBeTrustedIsNamedAndReplaced) {
   const clitest::CliRun corrupt = RunOn(*system, {"--json", "smart", "1"});
   EXPECT_EQ(corrupt.exitCode, kExitOk);
   EXPECT_NE(corrupt.err.find("is not valid JSON"), std::string::npos) << corrupt.err;
+}
+
+// Root run with a user's environment must not write where the user points it: a link planted as
+// the state file is set aside and replaced, and a folder of another user is not used at all.
+TEST_F(CounterCaution, StateNeverWrittenThroughALinkOrInAnotherUsersFolder) {
+  auto system = Simulate(kRising);
+  ASSERT_TRUE(system);
+  const fs::path precious = folder_ / "precious";
+  std::ofstream(precious) << "root only\n";
+  fs::create_directories(StateFile().parent_path());
+  fs::create_symlink(precious, StateFile());
+  const clitest::CliRun run = RunOn(*system, {"monitor", "--count", "1"});
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_NE(run.err.find("set aside as counters.json.bad, counters are watched afresh: it is a "
+                         "symbolic link"),
+            std::string::npos)
+      << run.err;
+  std::ifstream in(precious);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "root only\n");
+  EXPECT_EQ(fs::symlink_status(StateFile()).type(), fs::file_type::regular);
+  EXPECT_TRUE(fs::is_symlink(StateFile().string() + ".bad"));
+
+  if (::geteuid() != 0) GTEST_SKIP() << "another user's folder needs root to make";
+  fs::remove(StateFile());
+  ASSERT_EQ(::chown(StateFile().parent_path().c_str(), 4321, 4321), 0);
+  const clitest::CliRun refused = RunOn(*system, {"monitor", "--count", "1"});
+  EXPECT_EQ(refused.exitCode, kExitOk);
+  EXPECT_NE(refused.err.find("diskvigil: not used, counters are watched in memory only: it belongs "
+                             "to another user"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(fs::exists(StateFile()));
 }
 
 TEST_F(CounterCaution, MetricsCarryCautionAndAsleep) {
