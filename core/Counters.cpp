@@ -360,6 +360,64 @@ std::vector<CounterRise> CounterWatch::Caution(const std::string& model,
   return found == records_.end() ? std::vector<CounterRise>{} : found->second.caution;
 }
 
+namespace {
+
+bool SameKey(const Drive& a, const Drive& b) {
+  return Trimmed(a.ModelNumber) == Trimmed(b.ModelNumber) &&
+         Trimmed(a.SerialNumber) == Trimmed(b.SerialNumber);
+}
+
+}  // namespace
+
+std::optional<int> TwinOf(const DriveTable& table, int position) {
+  for (int other = 1; other <= table.DriveCount; ++other) {
+    if (other != position && SameKey(table.At(other), table.At(position))) return other;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> TwinNotes(const DriveTable& table) {
+  std::vector<std::string> notes;
+  for (int first = 1; first <= table.DriveCount; ++first) {
+    const auto twin = TwinOf(table, first);
+    if (!twin || *twin < first) continue;  // none, or told with the first of its group
+    std::vector<int> group;
+    for (int other = first; other <= table.DriveCount; ++other) {
+      if (SameKey(table.At(other), table.At(first))) group.push_back(other);
+    }
+    std::string positions;
+    for (size_t i = 0; i < group.size(); ++i) {
+      positions += (i == 0                  ? ""
+                    : i + 1 == group.size() ? " and "
+                                            : ", ") +
+                   std::to_string(group[i]);
+    }
+    notes.push_back("Drives " + positions +
+                    " give the same model and serial: their counters are not watched");
+  }
+  return notes;
+}
+
+CounterCheck CounterWatch::Take(const DriveTable& table, int position,
+                                std::span<const uint8_t> smartData) {
+  if (const auto twin = TwinOf(table, position)) return {{}, {}, twin};
+  const Drive& drive = table.At(position);
+  return Take(drive.ModelNumber, drive.SerialNumber, smartData);
+}
+
+CounterCheck CounterWatch::Peek(const DriveTable& table, int position,
+                                std::span<const uint8_t> smartData) const {
+  if (const auto twin = TwinOf(table, position)) return {{}, {}, twin};
+  const Drive& drive = table.At(position);
+  return Peek(drive.ModelNumber, drive.SerialNumber, smartData);
+}
+
+std::vector<CounterRise> CounterWatch::Caution(const DriveTable& table, int position) const {
+  if (TwinOf(table, position)) return {};
+  const Drive& drive = table.At(position);
+  return Caution(drive.ModelNumber, drive.SerialNumber);
+}
+
 std::string CounterWatch::Serialize() const {
   Json drives = Json::array();
   for (const auto& [key, record] : records_) {

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/Drive.h"
+
 namespace dv {
 
 // 5 reallocated sectors, 187 reported uncorrectable, 188 command time-out, 197 pending sectors,
@@ -60,8 +62,18 @@ struct CounterRecord {
 struct CounterCheck {
   std::vector<CounterRise> caution;   // every rise standing for the drive
   std::vector<CounterRise> newRises;  // the ones this reading found: each is told once
+  std::optional<int> twin;  // not watched: this listed drive gives the same model and serial
   bool Caution() const { return !caution.empty(); }
 };
+
+// Identical drives, or a bridge that gives every drive behind it one serial, cannot be told apart
+// from pass to pass, so their counters are not watched: one would be put in caution for the
+// other's counter, and a "rise" told at every pass. The first other listed drive with the same
+// model and serial as the one at `position`, or nothing.
+std::optional<int> TwinOf(const DriveTable& table, int position);
+// "Drives 1 and 3 give the same model and serial: their counters are not watched", one per group
+// of such drives.
+std::vector<std::string> TwinNotes(const DriveTable& table);
 
 // The rule, on its own: `stored` is null for a drive never seen. `record` becomes what is to be
 // remembered after this reading. A value that went down (a drive that reset it) is taken as the
@@ -107,6 +119,13 @@ class CounterWatch {
                     std::span<const uint8_t> smartData) const;
   // The rises standing for a drive, empty for one not seen.
   std::vector<CounterRise> Caution(const std::string& model, const std::string& serial) const;
+
+  // The same for the drive at `position` of `table`; nothing is checked, stored or standing for a
+  // drive that has a twin listed (CounterCheck::twin names it).
+  CounterCheck Take(const DriveTable& table, int position, std::span<const uint8_t> smartData);
+  CounterCheck Peek(const DriveTable& table, int position,
+                    std::span<const uint8_t> smartData) const;
+  std::vector<CounterRise> Caution(const DriveTable& table, int position) const;
 
   // Writes the state when anything changed since the last write; drives another process wrote in
   // the meantime are kept. The error text when the file cannot be written.

@@ -117,6 +117,40 @@ TEST_F(CounterCaution, AStateFileThatCannotBeTrustedIsNamedAndReplaced) {
   EXPECT_NE(corrupt.err.find("is not valid JSON"), std::string::npos) << corrupt.err;
 }
 
+// Two drives behind a bridge that gives both one model and serial, with different counters, beside
+// a third drive whose pending sectors rise: the twins are not watched (and it is said), neither is
+// put in caution for the other's counter, and the third is watched as ever.
+TEST_F(CounterCaution, DrivesWithOneModelAndSerialAreNotWatched) {
+  auto system = Simulate(R"({"drives": [
+    {"model": "USB BRIDGE", "serial": "0000", "smart": {"attributes": [
+      {"id": 5, "value": 100, "raw": 0}, {"id": 199, "value": 200, "raw": 1}]}},
+    {"model": "USB BRIDGE", "serial": "0000", "smart": {"attributes": [
+      {"id": 5, "value": 100, "raw": 8}, {"id": 199, "value": 200, "raw": 40}]}},
+    {"model": "ST3500418AS", "serial": "5VM1", "smart": {"attributes": [
+      [{"id": 197, "value": 100, "raw": 0}], [{"id": 197, "value": 100, "raw": 3}]]}}]})");
+  ASSERT_TRUE(system);
+  const clitest::CliRun run =
+      RunOn(*system, {"--json", "monitor", "--count", "4", "--interval", "0"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_NE(run.err.find("Drives 1 and 2 give the same model and serial: their counters are not "
+                         "watched\n"),
+            std::string::npos)
+      << run.err;
+  const auto lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 4u);
+  for (const json& line : lines) {
+    EXPECT_FALSE(line["drives"][0].contains("caution")) << line;
+    EXPECT_FALSE(line["drives"][1].contains("caution")) << line;
+  }
+  EXPECT_TRUE(lines[3]["drives"][2].contains("caution"));
+  const clitest::CliRun smart = RunOn(*system, {"--json", "smart", "2"});
+  EXPECT_EQ(json::parse(smart.out)["caution"], json::array());
+  EXPECT_NE(smart.err.find("Drive 1 gives the same model and serial: the counters of drive 2 are "
+                           "not watched"),
+            std::string::npos)
+      << smart.err;
+}
+
 // Root run with a user's environment must not write where the user points it: a link planted as
 // the state file is set aside and replaced, and a folder of another user is not used at all.
 TEST_F(CounterCaution, StateNeverWrittenThroughALinkOrInAnotherUsersFolder) {

@@ -274,6 +274,38 @@ TEST_F(CounterStateTest, KeysOfAnyBytesSurviveRestarts) {
   EXPECT_EQ(told, (std::vector<size_t>{2, 0, 0, 0}));  // first sight only
 }
 
+// A file as the previous version wrote it: its caution still stands after the update.
+TEST_F(CounterStateTest, FilesOfThePreviousVersionStillMatch) {
+  WriteState(R"({"drives": [{"caution": [{"from": 0, "id": 5, "to": 2}], "counters": {"5": 2},
+      "model": "WDC WD10", "serial": "S1"}], "format": "diskvigil counter state",
+      "machine": "machine-a", "version": 1})");
+  CounterWatch watch(File());
+  EXPECT_FALSE(watch.Load());
+  EXPECT_EQ(watch.Caution("WDC WD10 ", " S1"), std::vector<CounterRise>{Rise(5, 0, 2)});
+}
+
+TEST(CounterTwins, DrivesWithOneModelAndSerialAreNamedTogether) {
+  DriveTable table;
+  const std::vector<std::pair<std::string, std::string>> drives{
+      {"A", "1"}, {"B", "1"}, {"A ", " 1"}, {"C", "9"}, {"A", "1"}, {"C", "9"}};
+  for (const auto& [model, serial] : drives) {
+    Drive& drive = table.At(++table.DriveCount);
+    drive.ModelNumber = model;
+    drive.SerialNumber = serial;
+  }
+  EXPECT_EQ(TwinOf(table, 5), 1);
+  EXPECT_EQ(TwinOf(table, 2), std::nullopt);
+  EXPECT_EQ(TwinNotes(table),
+            (std::vector<std::string>{
+                "Drives 1, 3 and 5 give the same model and serial: their counters are not watched",
+                "Drives 4 and 6 give the same model and serial: their counters are not watched"}));
+  CounterWatch watch;
+  const SmartSectors sectors = MakeSectors({Raw(5, 4)});
+  EXPECT_EQ(watch.Take(table, 3, sectors.SMARTData).twin, 1);
+  EXPECT_FALSE(watch.Take(table, 3, sectors.SMARTData).Caution());
+  EXPECT_TRUE(watch.Take(table, 2, sectors.SMARTData).Caution());
+}
+
 // A drive whose reallocated sectors go 0, 0, 2, 2, 5 over five passes.
 constexpr char kRisingDrive[] = R"({"model": "ST3500418AS", "serial": "5VM1", "smart": {
   "attributes": [
