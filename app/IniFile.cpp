@@ -131,13 +131,14 @@ std::filesystem::path CounterStateFilePath() {
   return folder / "diskvigil" / "counters.json";
 }
 
-std::optional<std::string> FolderTrustProblem(unsigned owner, unsigned mode,
-                                              unsigned effectiveUser) {
-  constexpr unsigned kGroupOrOthersWrite = 0022;
+std::optional<std::string> FolderTrustProblem(unsigned owner, unsigned mode, unsigned effectiveUser,
+                                              bool ownersPrivateGroup) {
+  constexpr unsigned kGroupWrite = 0020;
+  constexpr unsigned kOthersWrite = 0002;
   constexpr unsigned kSticky = 01000;
   if (owner != effectiveUser && owner != 0) return "belongs to another user";
-  if ((mode & kGroupOrOthersWrite) != 0 && (mode & kSticky) == 0)
-    return "can be changed by other users";
+  const unsigned othersIn = kOthersWrite | (ownersPrivateGroup ? 0 : kGroupWrite);
+  if ((mode & othersIn) != 0 && (mode & kSticky) == 0) return "can be changed by other users";
   return std::nullopt;
 }
 

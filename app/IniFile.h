@@ -53,11 +53,12 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
 bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents);
 
 // Why a folder with this owner and mode is not to be written in by this user, or nothing: it
-// belongs to someone other than the user and root, or others may change it (group or world
-// writable without the sticky bit). Root run with a user's environment so keeps out of that
-// user's folders, where the user could swap files under it.
-std::optional<std::string> FolderTrustProblem(unsigned owner, unsigned mode,
-                                              unsigned effectiveUser);
+// belongs to someone other than the user and root, or others may change it (world writable, or
+// group writable with a group that is not the owner's own private one, all without the sticky
+// bit). Root run with a user's environment so keeps out of that user's folders, where the user
+// could swap files under it.
+std::optional<std::string> FolderTrustProblem(unsigned owner, unsigned mode, unsigned effectiveUser,
+                                              bool ownersPrivateGroup);
 // The same for a folder on disk, links followed; nothing for one that is not there, and always
 // nothing on Windows, where the profile's access list guards the folder.
 std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder);

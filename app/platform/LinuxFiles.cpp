@@ -3,6 +3,7 @@
 // from the user database.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -139,10 +140,49 @@ int CreateTemporary(int folderFd, const std::string& base, std::string& name) {
   return -1;
 }
 
+// Runs a getpwuid_r/getgrgid_r style lookup with a buffer that grows until the entry fits.
+template <typename Entry, typename Lookup>
+bool LookUp(Lookup lookup, Entry& entry, std::vector<char>& buffer) {
+  buffer.resize(4096);
+  Entry* found = nullptr;
+  int error = 0;
+  while ((error = lookup(&entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  return error == 0 && found != nullptr;
+}
+
+// A user private group (Debian and others give such users umask 002, so their folders are group
+// writable): the owner's primary group, named as the owner, with no other members listed.
+bool IsPrivateGroupOf(gid_t group, uid_t owner) {
+  passwd user{};
+  std::vector<char> userBuffer;
+  ::group entry{};
+  std::vector<char> groupBuffer;
+  if (!LookUp([owner](passwd* e, char* b, size_t n,
+                      passwd** f) { return ::getpwuid_r(owner, e, b, n, f); },
+              user, userBuffer) ||
+      !LookUp([group](::group* e, char* b, size_t n,
+                      ::group** f) { return ::getgrgid_r(group, e, b, n, f); },
+              entry, groupBuffer))
+    return false;
+  const bool othersListed =
+      entry.gr_mem != nullptr && entry.gr_mem[0] != nullptr &&
+      (entry.gr_mem[1] != nullptr || std::string_view(entry.gr_mem[0]) != user.pw_name);
+  return user.pw_gid == group && std::string_view(entry.gr_name) == user.pw_name && !othersListed;
+}
+
+std::optional<std::string> StatProblem(const struct stat& info) {
+  return FolderTrustProblem(
+      info.st_uid, info.st_mode, ::geteuid(),
+      (info.st_mode & S_IWGRP) != 0 && IsPrivateGroupOf(info.st_gid, info.st_uid));
+}
+
 std::optional<std::string> OpenFolderProblem(int folderFd) {
   struct stat info {};
   if (::fstat(folderFd, &info) != 0) return "cannot be examined";
-  return FolderTrustProblem(info.st_uid, info.st_mode, ::geteuid());
+  return StatProblem(info);
 }
 
 // Replaces `target`, a name in a folder (links in the folder's own path are followed), with a new
@@ -182,7 +222,7 @@ bool ReplaceFile(const std::filesystem::path& target, std::string_view contents)
 std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder) {
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0) return std::nullopt;
-  return FolderTrustProblem(info.st_uid, info.st_mode, ::geteuid());
+  return StatProblem(info);
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {

@@ -213,16 +213,18 @@ TEST(SettingsKill, SaveClearsOnlyItsOwnLeftTemporaries) {
 
 TEST(FolderTrust, OnlyTheUserOrRootAndNobodyElseMayChangeIt) {
   const unsigned me = 1000;
-  const std::vector<std::tuple<unsigned, unsigned, const char*>> cases{
-      {me, 040700, nullptr},
-      {0, 040755, nullptr},
-      {0, 041777, nullptr},  // /tmp: the sticky bit keeps others' hands off our names
-      {4321, 040700, "belongs to another user"},
-      {me, 040770, "can be changed by other users"},
-      {me, 040757, "can be changed by other users"},
+  const std::vector<std::tuple<unsigned, unsigned, bool, const char*>> cases{
+      {me, 040700, false, nullptr},
+      {0, 040755, false, nullptr},
+      {0, 041777, false, nullptr},  // /tmp: the sticky bit keeps others' hands off our names
+      {me, 040775, true, nullptr},  // umask 002 with a group of the user's own
+      {4321, 040700, false, "belongs to another user"},
+      {4321, 040775, true, "belongs to another user"},
+      {me, 040770, false, "can be changed by other users"},
+      {me, 040757, true, "can be changed by other users"},
   };
-  for (const auto& [owner, mode, problem] : cases) {
-    const auto found = FolderTrustProblem(owner, mode, me);
+  for (const auto& [owner, mode, privateGroup, problem] : cases) {
+    const auto found = FolderTrustProblem(owner, mode, me, privateGroup);
     EXPECT_EQ(found.value_or("none"), problem ? problem : "none")
         << owner << " " << std::oct << mode;
   }
@@ -257,7 +259,7 @@ TEST(FolderTrust, LinksAreReplacedUnlessTheyAreTheWritersOwn) {
     EXPECT_EQ(ReadAll(link), "after");
   }
   // A folder others may change is not written in.
-  ::chmod(folder.Path().c_str(), 0770);
+  ::chmod(folder.Path().c_str(), 0777);
   EXPECT_FALSE(WriteFileAtomically(link, "refused"));
   EXPECT_EQ(UntrustedFolder(folder.Path()), "can be changed by other users");
   ::chmod(folder.Path().c_str(), 0700);
