@@ -265,11 +265,16 @@ CounterWatch::Key CounterWatch::MakeKey(const std::string& model, const std::str
   return {Trimmed(model), Trimmed(serial)};
 }
 
+// The file's folder and the one holding it are checked; while they are missing, the nearest
+// folder above them that is there and the one holding that, where the save would make them.
 std::optional<std::string> CounterWatch::RefusedFolder() const {
   if (!file_.folderProblem) return std::nullopt;
-  const fs::path folder = file_.path.parent_path();
-  for (const fs::path& checked : {folder, folder.parent_path()}) {
-    std::error_code error;
+  std::error_code error;
+  fs::path nearest = file_.path.parent_path();
+  while (!nearest.empty() && !fs::exists(nearest, error) && nearest != nearest.parent_path()) {
+    nearest = nearest.parent_path();
+  }
+  for (const fs::path& checked : {nearest, nearest.parent_path()}) {
     if (checked.empty() || !fs::exists(checked, error)) continue;
     if (const auto problem = file_.folderProblem(checked)) {
       return checked.string() + ": not used, counters are watched in memory only: it " + *problem;

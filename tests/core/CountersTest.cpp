@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "SmartSectorBuilder.h"
 #include "TestFolder.h"
@@ -190,14 +191,20 @@ TEST_F(CounterStateTest, UntrustedFilesAreSetAsideWithANote) {
 }
 
 // A folder its check refuses (another user's, where root was sent by that user's environment),
-// or the folder holding it: the file there is neither read nor replaced.
+// the folder holding it, or the nearest one there is when they are missing: the file there is
+// neither read nor replaced, and no folder is made.
 TEST_F(CounterStateTest, AFolderNotTrustedIsNeitherReadNorWritten) {
   CounterWatch earlier(File());
   earlier.Take("M", "S", MakeSectors({Raw(5, 2)}).SMARTData);
   const std::string text = earlier.Serialize();
-  for (const fs::path& refused : {folder_ / "state", folder_}) {
-    WriteState(text);
+  const std::vector<std::tuple<fs::path, fs::path, bool>> cases{{"state", folder_ / "state", true},
+                                                                {"state", folder_, true},
+                                                                {"state/below", folder_, false}};
+  for (const auto& [where, refused, stateThere] : cases) {
+    fs::remove_all(folder_ / "state");
+    if (stateThere) WriteState(text);
     CounterStateFile file = File();
+    file.path = folder_ / where / "counters.json";
     file.folderProblem = [&](const fs::path& folder) -> std::optional<std::string> {
       if (folder == refused) return "belongs to another user";
       return std::nullopt;
@@ -209,8 +216,9 @@ TEST_F(CounterStateTest, AFolderNotTrustedIsNeitherReadNorWritten) {
     EXPECT_TRUE(watch.Caution("M", "S").empty());
     EXPECT_EQ(watch.Take("M", "S", MakeSectors({Raw(5, 3)}).SMARTData).newRises.size(), 1u);
     EXPECT_FALSE(watch.Save());
-    std::ifstream in(folder_ / "state" / "counters.json", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+    std::ifstream in(file.path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), stateThere ? text : "");
+    EXPECT_EQ(fs::exists(folder_ / "state"), stateThere);
   }
 }
 
