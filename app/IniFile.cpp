@@ -131,6 +131,17 @@ std::filesystem::path CounterStateFilePath() {
   return folder / "diskvigil" / "counters.json";
 }
 
+std::optional<std::string> FolderTrustProblem(unsigned owner, unsigned mode, unsigned effectiveUser,
+                                              bool ownersPrivateGroup) {
+  constexpr unsigned kGroupWrite = 0020;
+  constexpr unsigned kOthersWrite = 0002;
+  constexpr unsigned kSticky = 01000;
+  if (owner != effectiveUser && owner != 0) return "belongs to another user";
+  const unsigned othersIn = kOthersWrite | (ownersPrivateGroup ? 0 : kGroupWrite);
+  if ((mode & othersIn) != 0 && (mode & kSticky) == 0) return "can be changed by other users";
+  return std::nullopt;
+}
+
 std::optional<int32_t> ParseProfileInteger(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   bool negative = false;
@@ -256,7 +267,7 @@ bool IniFile::WriteString(std::string_view key, std::string_view value) {
 
   std::string out;
   for (const auto& line : lines) out += line + eol;
-  return WriteFileAtomically(path_, out);
+  return WriteFileThroughOwnLink(path_, out);
 }
 
 bool IniFile::WriteInteger(std::string_view key, int32_t value) {

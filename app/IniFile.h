@@ -44,9 +44,24 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
                                             std::string_view key);
 
 // Replaces the file's contents as one step: a temporary file beside it, flushed, renamed over it.
-// The result is readable and writable by its owner only (0600). False when anything fails; the old
-// file is then untouched. Implemented per platform.
+// The result is readable and writable by its owner only (0600). A link at `path` is replaced by the
+// file, never written through, and a folder FolderTrustProblem refuses is not written in. False
+// when anything fails; the old file is then untouched. Implemented per platform.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents);
+// The same, but a link at `path` that belongs to this (effective) user is written through: the
+// settings file may live in a folder of dotfiles. The settings file is written so.
+bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents);
+
+// Why a folder with this owner and mode is not to be written in by this user, or nothing: it
+// belongs to someone other than the user and root, or others may change it (world writable, or
+// group writable with a group that is not the owner's own private one, all without the sticky
+// bit). Root run with a user's environment so keeps out of that user's folders, where the user
+// could swap files under it.
+std::optional<std::string> FolderTrustProblem(unsigned owner, unsigned mode, unsigned effectiveUser,
+                                              bool ownersPrivateGroup);
+// The same for a folder on disk, links followed; nothing for one that is not there, and always
+// nothing on Windows, where the profile's access list guards the folder.
+std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder);
 
 // One section of one INI file. Section and key names are compared without regard to (ASCII) case;
 // lines and sections the program does not know are kept as they are.

@@ -299,16 +299,19 @@ void TMainForm::CounterWarningsToggled(bool on) {
   caution_ = {};
   counters_.reset();
   if (on) {
-    counters_ = std::make_unique<CounterWatch>(
-        CounterStateFile{context_.counterStatePath, ThisMachineIdentity(), WriteFileAtomically});
-    if (const auto note = counters_->Load()) StatusSB->showMessage(QString::fromStdString(*note));
+    counters_ = std::make_unique<CounterWatch>(CounterStateFile{
+        context_.counterStatePath, ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
+    std::vector<std::string> notes = TwinNotes(drives_);
+    if (const auto note = counters_->Load()) notes.insert(notes.begin(), *note);
+    std::string text;
+    for (const std::string& note : notes) text += (text.empty() ? "" : "; ") + note;
+    if (!text.empty()) StatusSB->showMessage(QString::fromStdString(text));
   }
   // What was stored shows at once; the next pass checks the drives themselves.
   for (int position = 1; position <= drives_.DriveCount; ++position) {
     const Drive& drive = drives_.At(position);
     if (counters_ && drive.SMARTEnabled) {
-      caution_.at(static_cast<size_t>(position - 1)) =
-          counters_->Caution(drive.ModelNumber, drive.SerialNumber);
+      caution_.at(static_cast<size_t>(position - 1)) = counters_->Caution(drives_, position);
     }
     UpdateTrayIcon(position);
   }
@@ -324,11 +327,10 @@ void TMainForm::WatchCounters(const PositionReading& reading, const SmartSectors
     return;
   }
   if (reading.asleep || !reading.result.sectorsRead) {
-    caution = counters_->Caution(drive.ModelNumber, drive.SerialNumber);
+    caution = counters_->Caution(drives_, reading.position);
     return;
   }
-  const CounterCheck check =
-      counters_->Take(drive.ModelNumber, drive.SerialNumber, sectors.SMARTData);
+  const CounterCheck check = counters_->Take(drives_, reading.position, sectors.SMARTData);
   caution = check.caution;
   for (const CounterRise& rise : check.newRises) {
     told.push_back("HDD" + std::to_string(reading.position) + " " + drive.ModelNumber + ": " +

@@ -155,7 +155,8 @@ std::string TemperatureText(uint8_t celsius) {
 // The watch over the counters that predict failure, on the state file the desktop program keeps
 // too. A file set aside is named on standard error.
 CounterWatch OpenCounterWatch(CliContext& ctx) {
-  CounterWatch watch({CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically});
+  CounterWatch watch(
+      {CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
   if (const auto note = watch.Load()) ctx.err << *note << "\n";
   return watch;
 }
@@ -425,10 +426,13 @@ int RunSmart(CliContext& ctx) {
   const Drive& drive = reading.table.At(reading.position);
   if (drive.SMARTEnabled) {
     const CounterWatch watch = OpenCounterWatch(ctx);
-    caution =
-        reading.result.sectorsRead
-            ? watch.Peek(drive.ModelNumber, drive.SerialNumber, reading.sectors.SMARTData).caution
-            : watch.Caution(drive.ModelNumber, drive.SerialNumber);
+    caution = reading.result.sectorsRead
+                  ? watch.Peek(reading.table, reading.position, reading.sectors.SMARTData).caution
+                  : watch.Caution(reading.table, reading.position);
+    if (const auto twin = TwinOf(reading.table, reading.position)) {
+      ctx.err << "Drive " << *twin << " gives the same model and serial: the counters of drive "
+              << reading.position << " are not watched\n";
+    }
   }
   ctx.out << (ctx.json ? DumpOrdered(SmartJson(reading, rows, caution), 2)
                        : SmartText(reading, rows, caution));
@@ -494,10 +498,9 @@ static std::optional<std::vector<CounterRise>> WatchCounters(CounterWatch& count
                                                              const PositionReading& reading,
                                                              const SmartSectors& sectors) {
   if (!reading.monitored || !table.IsListed(reading.position)) return std::nullopt;
-  const Drive& drive = table.At(reading.position);
-  if (reading.asleep) return counters.Caution(drive.ModelNumber, drive.SerialNumber);
+  if (reading.asleep) return counters.Caution(table, reading.position);
   if (!reading.result.sectorsRead) return std::nullopt;
-  return counters.Take(drive.ModelNumber, drive.SerialNumber, sectors.SMARTData).caution;
+  return counters.Take(table, reading.position, sectors.SMARTData).caution;
 }
 
 int RunMonitor(CliContext& ctx) {
@@ -516,6 +519,7 @@ int RunMonitor(CliContext& ctx) {
   std::optional<MetricsTextfile> textfile;
   if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
   CounterWatch counters = OpenCounterWatch(ctx);
+  for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
   std::optional<std::string> lastStateError;
   bool lastGood = true;
   for (long pass = 1;; ++pass) {

@@ -20,6 +20,7 @@ constexpr int kFormatVersion = 1;
 constexpr uint64_t kMaxRaw = (uint64_t{1} << 48) - 1;
 constexpr size_t kMaxModelLength = 40;
 constexpr size_t kMaxSerialLength = 20;
+constexpr size_t kMaxMachineLength = 255;
 
 // Names for the two counters the attribute table has no row for.
 constexpr std::string_view kReportedUncorrectableName = "Reported Uncorrectable Errors";
@@ -51,12 +52,58 @@ uint64_t ReadRaw(const Json& v) {
   return v.get<uint64_t>();
 }
 
-std::string ReadText(const Json& object, const char* key, size_t maxLength) {
-  const auto it = object.find(key);
-  if (it == object.end() || !it->is_string() ||
-      it->get_ref<const std::string&>().size() > maxLength)
-    throw Damage{};
-  return it->get<std::string>();
+// Model and serial are the drive's own bytes, any of 00-FF. Valid UTF-8 is stored as text, as
+// earlier versions stored every key (so their files keep matching); other bytes go as hexadecimal
+// under "<name>Hex", since JSON text can hold nothing but UTF-8.
+bool IsUtf8(const std::string& bytes) {
+  try {
+    (void)Json(bytes).dump();
+    return true;
+  } catch (const Json::type_error&) {
+    return false;
+  }
+}
+
+void PutBytes(Json& object, const std::string& key, const std::string& bytes) {
+  if (IsUtf8(bytes)) {
+    object[key] = bytes;
+    return;
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char byte : bytes) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  object[key + "Hex"] = hex;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string ReadBytes(const Json& object, const std::string& key, size_t maxLength) {
+  const auto text = object.find(key);
+  const auto hex = object.find(key + "Hex");
+  if ((text == object.end()) == (hex == object.end())) throw Damage{};  // neither, or both
+  if (text != object.end()) {
+    if (!text->is_string() || text->get_ref<const std::string&>().size() > maxLength)
+      throw Damage{};
+    return text->get<std::string>();
+  }
+  if (!hex->is_string()) throw Damage{};
+  const std::string& digits = hex->get_ref<const std::string&>();
+  if (digits.size() % 2 != 0 || digits.size() > 2 * maxLength) throw Damage{};
+  std::string bytes;
+  for (size_t i = 0; i < digits.size(); i += 2) {
+    const int high = HexValue(digits[i]);
+    const int low = HexValue(digits[i + 1]);
+    if (high < 0 || low < 0) throw Damage{};
+    bytes += static_cast<char>(high * 16 + low);
+  }
+  return bytes;
 }
 
 uint8_t ReadWatchedId(const std::string& text) {
@@ -90,6 +137,14 @@ CounterRecord ReadRecord(const Json& d) {
     }
   }
   return record;
+}
+
+bool ReadsAs(const Json& doc, const std::string& key, std::string_view expected) {
+  try {
+    return ReadBytes(doc, key, kMaxMachineLength) == expected;
+  } catch (const Damage&) {
+    return false;
+  }
 }
 
 Json RiseJson(const CounterRise& rise) {
@@ -179,26 +234,27 @@ ParsedCounterState ParseCounterState(std::string_view text, std::string_view mac
     parsed.note = "has a version this program does not know";
     return parsed;
   }
-  if (!doc.contains("machine") || !doc["machine"].is_string() || doc["machine"] != machine) {
+  if (!ReadsAs(doc, "machine", machine)) {
     parsed.note = "was written on another machine";
     return parsed;
   }
-  try {
-    const auto drives = doc.find("drives");
-    if (drives == doc.end() || !drives->is_array() || drives->size() > kMaxCounterStateDrives)
-      throw Damage{};
-    for (const Json& d : *drives) {
+  const auto drives = doc.find("drives");
+  if (drives == doc.end() || !drives->is_array() || drives->size() > kMaxCounterStateDrives) {
+    parsed.note = "is damaged";
+    return parsed;
+  }
+  // One record that cannot be read costs that drive alone.
+  for (const Json& d : *drives) {
+    try {
       if (!d.is_object()) throw Damage{};
-      auto key = std::make_pair(ReadText(d, "model", kMaxModelLength),
-                                ReadText(d, "serial", kMaxSerialLength));
+      auto key = std::make_pair(ReadBytes(d, "model", kMaxModelLength),
+                                ReadBytes(d, "serial", kMaxSerialLength));
       if (!parsed.records.emplace(std::move(key), ReadRecord(d)).second) throw Damage{};
+    } catch (const Damage&) {
+      ++parsed.skipped;
+    } catch (const Json::exception&) {
+      ++parsed.skipped;
     }
-  } catch (const Damage&) {
-    parsed.records.clear();
-    parsed.note = "is damaged";
-  } catch (const Json::exception&) {
-    parsed.records.clear();
-    parsed.note = "is damaged";
   }
   return parsed;
 }
@@ -209,25 +265,75 @@ CounterWatch::Key CounterWatch::MakeKey(const std::string& model, const std::str
   return {Trimmed(model), Trimmed(serial)};
 }
 
+// The file's folder and the one holding it are checked; while they are missing, the nearest
+// folder above them that is there and the one holding that, where the save would make them.
+std::optional<std::string> CounterWatch::RefusedFolder() const {
+  if (!file_.folderProblem) return std::nullopt;
+  std::error_code error;
+  fs::path nearest = file_.path.parent_path();
+  while (!nearest.empty() && !fs::exists(nearest, error) && nearest != nearest.parent_path()) {
+    nearest = nearest.parent_path();
+  }
+  for (const fs::path& checked : {nearest, nearest.parent_path()}) {
+    if (checked.empty() || !fs::exists(checked, error)) continue;
+    if (const auto problem = file_.folderProblem(checked)) {
+      return checked.string() + ": not used, counters are watched in memory only: it " + *problem;
+    }
+  }
+  return std::nullopt;
+}
+
+// Moves a file that is not used out of the way, to "<name>.bad" (an older one goes), so that
+// nothing the next save writes lands on it.
+std::optional<std::string> CounterWatch::SetAside(const std::string& why) {
+  fs::path bad = file_.path;
+  bad += ".bad";
+  std::error_code error;
+  fs::remove(bad, error);
+  fs::rename(file_.path, bad, error);
+  if (error) {
+    memoryOnly_ = true;
+    return file_.path.string() + ": not used, counters are watched in memory only: it " + why +
+           " (it could not be moved to " + bad.filename().string() + ")";
+  }
+  return file_.path.string() + ": set aside as " + bad.filename().string() +
+         ", counters are watched afresh: it " + why;
+}
+
 std::optional<std::string> CounterWatch::Load() {
   records_.clear();
   changed_.clear();
+  memoryOnly_ = false;
   if (file_.path.empty()) return std::nullopt;
+  if (auto refused = RefusedFolder()) {
+    memoryOnly_ = true;
+    return refused;
+  }
   std::error_code error;
-  const auto status = fs::status(file_.path, error);
+  const auto status = fs::symlink_status(file_.path, error);
   if (status.type() == fs::file_type::not_found) return std::nullopt;
   const std::string setAside = file_.path.string() + ": set aside, counters are watched afresh: ";
-  if (status.type() != fs::file_type::regular) return setAside + "it is not a file";
+  if (status.type() == fs::file_type::directory) return setAside + "it is not a file";
+  // A link is never followed: whatever it names stays as it is.
+  if (status.type() == fs::file_type::symlink) return SetAside("is a symbolic link");
+  if (status.type() != fs::file_type::regular) return SetAside("is not a file");
   const auto size = fs::file_size(file_.path, error);
   if (error) return setAside + "it cannot be read";
-  if (size > kMaxCounterStateFileSize) return setAside + "it is larger than 256 KB";
+  if (size > kMaxCounterStateFileSize) return SetAside("is larger than 256 KB");
   std::ifstream in(file_.path, std::ios::binary);
   if (!in) return setAside + "it cannot be read";
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   ParsedCounterState parsed = ParseCounterState(text, file_.machine);
-  if (parsed.note) return setAside + "it " + *parsed.note;
+  if (parsed.note) return SetAside(*parsed.note);
   records_ = std::move(parsed.records);
-  return std::nullopt;
+  if (parsed.skipped == 0) return std::nullopt;
+  // The rest is used; the file as it was is kept for a look.
+  fs::path bad = file_.path;
+  bad += ".bad";
+  fs::copy_file(file_.path, bad, fs::copy_options::overwrite_existing, error);
+  return file_.path.string() + ": " + std::to_string(parsed.skipped) +
+         " drive record(s) could not be read and are watched afresh" +
+         (error ? std::string() : "; the file as it was is kept as " + bad.filename().string());
 }
 
 CounterCheck CounterWatch::Take(const std::string& model, const std::string& serial,
@@ -259,6 +365,64 @@ std::vector<CounterRise> CounterWatch::Caution(const std::string& model,
   return found == records_.end() ? std::vector<CounterRise>{} : found->second.caution;
 }
 
+namespace {
+
+bool SameKey(const Drive& a, const Drive& b) {
+  return Trimmed(a.ModelNumber) == Trimmed(b.ModelNumber) &&
+         Trimmed(a.SerialNumber) == Trimmed(b.SerialNumber);
+}
+
+}  // namespace
+
+std::optional<int> TwinOf(const DriveTable& table, int position) {
+  for (int other = 1; other <= table.DriveCount; ++other) {
+    if (other != position && SameKey(table.At(other), table.At(position))) return other;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> TwinNotes(const DriveTable& table) {
+  std::vector<std::string> notes;
+  for (int first = 1; first <= table.DriveCount; ++first) {
+    const auto twin = TwinOf(table, first);
+    if (!twin || *twin < first) continue;  // none, or told with the first of its group
+    std::vector<int> group;
+    for (int other = first; other <= table.DriveCount; ++other) {
+      if (SameKey(table.At(other), table.At(first))) group.push_back(other);
+    }
+    std::string positions;
+    for (size_t i = 0; i < group.size(); ++i) {
+      positions += (i == 0                  ? ""
+                    : i + 1 == group.size() ? " and "
+                                            : ", ") +
+                   std::to_string(group[i]);
+    }
+    notes.push_back("Drives " + positions +
+                    " give the same model and serial: their counters are not watched");
+  }
+  return notes;
+}
+
+CounterCheck CounterWatch::Take(const DriveTable& table, int position,
+                                std::span<const uint8_t> smartData) {
+  if (const auto twin = TwinOf(table, position)) return {{}, {}, twin};
+  const Drive& drive = table.At(position);
+  return Take(drive.ModelNumber, drive.SerialNumber, smartData);
+}
+
+CounterCheck CounterWatch::Peek(const DriveTable& table, int position,
+                                std::span<const uint8_t> smartData) const {
+  if (const auto twin = TwinOf(table, position)) return {{}, {}, twin};
+  const Drive& drive = table.At(position);
+  return Peek(drive.ModelNumber, drive.SerialNumber, smartData);
+}
+
+std::vector<CounterRise> CounterWatch::Caution(const DriveTable& table, int position) const {
+  if (TwinOf(table, position)) return {};
+  const Drive& drive = table.At(position);
+  return Caution(drive.ModelNumber, drive.SerialNumber);
+}
+
 std::string CounterWatch::Serialize() const {
   Json drives = Json::array();
   for (const auto& [key, record] : records_) {
@@ -266,30 +430,31 @@ std::string CounterWatch::Serialize() const {
     for (const auto& [id, value] : record.values) counters[std::to_string(id)] = value;
     Json caution = Json::array();
     for (const CounterRise& rise : record.caution) caution.push_back(RiseJson(rise));
-    drives.push_back({{"model", key.first},
-                      {"serial", key.second},
-                      {"counters", counters},
-                      {"caution", caution}});
+    Json drive = Json::object();
+    PutBytes(drive, "model", key.first);
+    PutBytes(drive, "serial", key.second);
+    drive["counters"] = counters;
+    drive["caution"] = caution;
+    drives.push_back(std::move(drive));
   }
-  const Json doc{{"format", kFormatName},
-                 {"version", kFormatVersion},
-                 {"machine", file_.machine},
-                 {"drives", drives}};
-  return doc.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
+  Json doc{{"format", kFormatName}, {"version", kFormatVersion}};
+  PutBytes(doc, "machine", file_.machine);
+  doc["drives"] = drives;
+  return doc.dump(1) + "\n";
 }
 
 std::optional<std::string> CounterWatch::Save() {
   if (changed_.empty()) return std::nullopt;
-  if (file_.path.empty() || !file_.writeAtomically) {
+  if (file_.path.empty() || !file_.writeAtomically || memoryOnly_) {
     changed_.clear();
     return std::nullopt;
   }
   // Another process watching the same drives may have written since: its drives stay, ours win.
+  // What cannot be read of it was set aside by the reading.
   CounterWatch onDisk(file_);
-  if (!onDisk.Load()) {
-    for (auto& [key, record] : onDisk.records_) {
-      if (changed_.count(key) == 0) records_[key] = std::move(record);
-    }
+  (void)onDisk.Load();
+  for (auto& [key, record] : onDisk.records_) {
+    if (changed_.count(key) == 0) records_[key] = std::move(record);
   }
   for (auto it = records_.begin();
        records_.size() > kMaxCounterStateDrives && it != records_.end();) {
@@ -297,6 +462,10 @@ std::optional<std::string> CounterWatch::Save() {
   }
   std::error_code error;
   if (file_.path.has_parent_path()) fs::create_directories(file_.path.parent_path(), error);
+  if (const auto refused = RefusedFolder()) {
+    memoryOnly_ = true;
+    return refused;
+  }
   if (!file_.writeAtomically(file_.path, Serialize())) {
     return "Unable to write to " + file_.path.string();
   }

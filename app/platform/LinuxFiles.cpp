@@ -1,9 +1,12 @@
-// Atomic file replacement on POSIX: mkstemp beside the target, write, fsync, rename. The home
-// folder from the user database.
+// Atomic file replacement on POSIX: a new file beside the target (never through a link), written,
+// fsynced and renamed over it, in a folder that only this user or root can change. The home folder
+// from the user database.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,37 +122,123 @@ void RemoveLeftTemporaries(int folderFd, std::string_view base) {
   for (const std::string& name : stale) ::unlinkat(folderFd, name.c_str(), 0);
 }
 
-}  // namespace
-
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {
-  std::error_code error;
-  std::filesystem::path target = path;
-  // Write through a symbolic link to the file it names, not over the link.
-  if (std::filesystem::is_symlink(path, error)) {
-    target = std::filesystem::canonical(path, error);
-    if (error) return false;
+// A temporary `<base>.XXXXXX` made in the folder itself: never a link followed, never a file
+// that was there. -1 when none could be made.
+int CreateTemporary(int folderFd, const std::string& base, std::string& name) {
+  static constexpr std::string_view kLetters =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[kTemporarySuffixLength];
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+    name = base + ".";
+    for (const unsigned char r : random) name += kLetters[r % kLetters.size()];
+    const int fd =
+        ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                 S_IRUSR | S_IWUSR);
+    if (fd >= 0 || errno != EEXIST) return fd;
   }
-  // A file its owner made read-only stays unwritten, as a direct write would.
-  if (std::filesystem::exists(target, error) && ::access(target.c_str(), W_OK) != 0) return false;
+  return -1;
+}
 
+// Runs a getpwuid_r/getgrgid_r style lookup with a buffer that grows until the entry fits.
+template <typename Entry, typename Lookup>
+bool LookUp(Lookup lookup, Entry& entry, std::vector<char>& buffer) {
+  buffer.resize(4096);
+  Entry* found = nullptr;
+  int error = 0;
+  while ((error = lookup(&entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  return error == 0 && found != nullptr;
+}
+
+// A user private group (Debian and others give such users umask 002, so their folders are group
+// writable): the owner's primary group, named as the owner, with no other members listed.
+bool IsPrivateGroupOf(gid_t group, uid_t owner) {
+  passwd user{};
+  std::vector<char> userBuffer;
+  ::group entry{};
+  std::vector<char> groupBuffer;
+  if (!LookUp([owner](passwd* e, char* b, size_t n,
+                      passwd** f) { return ::getpwuid_r(owner, e, b, n, f); },
+              user, userBuffer) ||
+      !LookUp([group](::group* e, char* b, size_t n,
+                      ::group** f) { return ::getgrgid_r(group, e, b, n, f); },
+              entry, groupBuffer))
+    return false;
+  const bool othersListed =
+      entry.gr_mem != nullptr && entry.gr_mem[0] != nullptr &&
+      (entry.gr_mem[1] != nullptr || std::string_view(entry.gr_mem[0]) != user.pw_name);
+  return user.pw_gid == group && std::string_view(entry.gr_name) == user.pw_name && !othersListed;
+}
+
+std::optional<std::string> StatProblem(const struct stat& info) {
+  return FolderTrustProblem(
+      info.st_uid, info.st_mode, ::geteuid(),
+      (info.st_mode & S_IWGRP) != 0 && IsPrivateGroupOf(info.st_gid, info.st_uid));
+}
+
+std::optional<std::string> OpenFolderProblem(int folderFd) {
+  struct stat info {};
+  if (::fstat(folderFd, &info) != 0) return "cannot be examined";
+  return StatProblem(info);
+}
+
+// Replaces `target`, a name in a folder (links in the folder's own path are followed), with a new
+// file: a link of that name is replaced, not written through.
+bool ReplaceFile(const std::filesystem::path& target, std::string_view contents) {
   FolderSaveLock folderLock(target.parent_path());
-  if (folderLock.TryExclusive()) {
-    RemoveLeftTemporaries(folderLock.Fd(), target.filename().string());
-  }
+  const int folderFd = folderLock.Fd();
+  if (folderFd < 0 || OpenFolderProblem(folderFd)) return false;
+  const std::string base = target.filename().string();
+  // A file its owner made read-only stays unwritten, as a direct write would.
+  struct stat info {};
+  if (::fstatat(folderFd, base.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+      ::faccessat(folderFd, base.c_str(), W_OK, AT_EACCESS) != 0)
+    return false;
+
+  if (folderLock.TryExclusive()) RemoveLeftTemporaries(folderFd, base);
   // Converting the lock may let another save sweep in between, which finds no temporary of ours
   // yet; from here to the rename ours is safe.
   folderLock.Shared();
 
-  std::string temporary = target.string() + ".XXXXXX";
-  FileDescriptor fd(::mkstemp(temporary.data()));
+  std::string temporary;
+  FileDescriptor fd(CreateTemporary(folderFd, base, temporary));
   if (fd.Get() < 0) return false;
   const bool written = ::fchmod(fd.Get(), S_IRUSR | S_IWUSR) == 0 && WriteAll(fd.Get(), contents) &&
                        ::fsync(fd.Get()) == 0;
-  if (!fd.Close() || !written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  if (!fd.Close() || !written ||
+      ::renameat(folderFd, temporary.c_str(), folderFd, base.c_str()) != 0) {
+    ::unlinkat(folderFd, temporary.c_str(), 0);
     return false;
   }
+  ::fsync(folderFd);  // the rename itself outlasts a power cut
   return true;
+}
+
+}  // namespace
+
+std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) return std::nullopt;
+  return StatProblem(info);
+}
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {
+  return ReplaceFile(path, contents);
+}
+
+bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents) {
+  // A settings file kept elsewhere (a folder of dotfiles under version control) is linked from its
+  // usual place; the link's owner writes through it. Anyone else, root run with that user's
+  // environment above all, replaces the link instead of writing where it points.
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid != ::geteuid())
+    return ReplaceFile(path, contents);
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::canonical(path, error);
+  return !error && ReplaceFile(target, contents);
 }
 
 std::filesystem::path UserHomeFolder() {

@@ -49,6 +49,12 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
   return true;
 }
 
+bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents) {
+  return WriteFileAtomically(path, contents);
+}
+
+std::optional<std::string> UntrustedFolder(const std::filesystem::path&) { return std::nullopt; }
+
 std::filesystem::path UserHomeFolder() {
   for (const char* name : {"HOME", "USERPROFILE"}) {
     if (const char* home = std::getenv(name); home && *home) return home;

@@ -108,6 +108,7 @@ class CounterWarningsTest : public QObject {
   void offChangesNothing();
   void smartWindowFramesTheRowsThatCausedIt();
   void trayIconFrameIsYellow();
+  void drivesWithOneSerialAreNotWatched();
 };
 
 void CounterWarningsTest::boxSitsInFreeRoomOfTheSettingsGroup() {
@@ -318,6 +319,23 @@ void CounterWarningsTest::trayIconFrameIsYellow() {
   QCOMPARE(picture.pixel(0, 0), qRgb(255, 255, 0));
   QCOMPARE(picture.pixel(picture.width() - 1, picture.height() / 2), qRgb(255, 255, 0));
   QCOMPARE(picture.pixel(1, 1), qRgb(0, 0, 0));  // the background inside the frame
+}
+
+// Two drives giving one model and serial: the rise of one is nobody's, at no pass, and the status
+// bar says why.
+void CounterWarningsTest::drivesWithOneSerialAreNotWatched() {
+  std::string twin = CounterDrive(1, "ST3500418AS", "ok");
+  twin.replace(twin.find("SN1"), 3, "SN0");
+  CounterWindow window(DrivesFromJson({CounterDrive(0, "ST3500418AS", "ok"), twin}), kOn);
+  window.form->CounterWarnCB->setChecked(false);
+  window.form->CounterWarnCB->setChecked(true);
+  const QString note = window.form->StatusSB->currentMessage();
+  SetRaw(*window.kit.drives->FindDrive(1), 197, 3);
+  for (int pass = 0; pass < 4; ++pass) window.form->CheckHDDs();
+  QCOMPARE(window.kit.icons.icons[0].borderColor, kLime);
+  QCOMPARE(window.kit.icons.icons[1].borderColor, kLime);
+  QVERIFY(CautionBalloons(window.kit.icons).empty());
+  QCOMPARE(note, "Drives 1 and 2 give the same model and serial: their counters are not watched");
 }
 
 QTEST_MAIN(CounterWarningsTest)

@@ -1,5 +1,6 @@
 // The settings file under the worst a session can do to it: a process killed at random moments
-// while it saves, and files that are corrupt, binary or far too big.
+// while it saves, files that are corrupt, binary or far too big, and links or folders planted by
+// another user.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -207,6 +209,60 @@ TEST(SettingsKill, SaveClearsOnlyItsOwnLeftTemporaries) {
   EXPECT_TRUE(fs::exists(linked));
   EXPECT_TRUE(fs::is_directory(folder.Path() / "Diskvigil.ini.Fold01"));
   EXPECT_EQ(ReadAll(path), "[Settings]\nA=1\n");
+}
+
+TEST(FolderTrust, OnlyTheUserOrRootAndNobodyElseMayChangeIt) {
+  const unsigned me = 1000;
+  const std::vector<std::tuple<unsigned, unsigned, bool, const char*>> cases{
+      {me, 040700, false, nullptr},
+      {0, 040755, false, nullptr},
+      {0, 041777, false, nullptr},  // /tmp: the sticky bit keeps others' hands off our names
+      {me, 040775, true, nullptr},  // umask 002 with a group of the user's own
+      {4321, 040700, false, "belongs to another user"},
+      {4321, 040775, true, "belongs to another user"},
+      {me, 040770, false, "can be changed by other users"},
+      {me, 040757, true, "can be changed by other users"},
+  };
+  for (const auto& [owner, mode, privateGroup, problem] : cases) {
+    const auto found = FolderTrustProblem(owner, mode, me, privateGroup);
+    EXPECT_EQ(found.value_or("none"), problem ? problem : "none")
+        << owner << " " << std::oct << mode;
+  }
+}
+
+// A link at the file's place is replaced, never written through, unless it is the writer's own
+// and the writer follows such links (the settings file).
+TEST(FolderTrust, LinksAreReplacedUnlessTheyAreTheWritersOwn) {
+  TempFolder folder;
+  const fs::path target = folder.Path() / "target";
+  const fs::path link = folder.Path() / "Diskvigil.ini";
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    bool (*write)(const fs::path&, std::string_view);
+    bool othersLink;
+    bool throughLink;
+  };
+  const std::vector<Case> cases{{WriteFileAtomically, false, false},
+                                {WriteFileThroughOwnLink, false, true},
+                                {WriteFileThroughOwnLink, true, false}};
+  for (const Case& c : cases) {
+    if (c.othersLink && !root) continue;  // a link of another user needs root to make
+    std::ofstream(target) << "before";
+    fs::remove(link);
+    fs::create_symlink(target, link);
+    if (c.othersLink) {
+      ASSERT_EQ(::lchown(link.c_str(), 4321, 4321), 0);
+    }
+    ASSERT_TRUE(c.write(link, "after"));
+    EXPECT_EQ(ReadAll(target), c.throughLink ? "after" : "before");
+    EXPECT_EQ(fs::is_symlink(link), c.throughLink);
+    EXPECT_EQ(ReadAll(link), "after");
+  }
+  // A folder others may change is not written in.
+  ::chmod(folder.Path().c_str(), 0777);
+  EXPECT_FALSE(WriteFileAtomically(link, "refused"));
+  EXPECT_EQ(UntrustedFolder(folder.Path()), "can be changed by other users");
+  ::chmod(folder.Path().c_str(), 0700);
 }
 
 // Something else holding the folder locked for good neither hangs a save nor stops it.

@@ -1,6 +1,7 @@
 // The counters that predict failure on the command line: smart's "caution" list, the monitor's
 // pass lines and state file, and the caution and asleep metrics.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -106,14 +107,80 @@ TEST_F(CounterCaution, AStateFileThatCannotBeTrustedIsNamedAndReplaced) {
   auto system = Simulate(kRising);
   const clitest::CliRun run = RunOn(*system, {"monitor", "--count", "1"});
   EXPECT_EQ(run.exitCode, kExitOk);
-  EXPECT_NE(run.err.find("counters.json: set aside, counters are watched afresh: it was written on "
-                         "another machine"),
+  EXPECT_NE(run.err.find("counters.json: set aside as counters.json.bad, counters are watched "
+                         "afresh: it was written on another machine"),
             std::string::npos)
       << run.err;
   std::ofstream(StateFile()) << "\x01\x02 not json";
   const clitest::CliRun corrupt = RunOn(*system, {"--json", "smart", "1"});
   EXPECT_EQ(corrupt.exitCode, kExitOk);
   EXPECT_NE(corrupt.err.find("is not valid JSON"), std::string::npos) << corrupt.err;
+}
+
+// Two drives behind a bridge that gives both one model and serial, with different counters, beside
+// a third drive whose pending sectors rise: the twins are not watched (and it is said), neither is
+// put in caution for the other's counter, and the third is watched as ever.
+TEST_F(CounterCaution, DrivesWithOneModelAndSerialAreNotWatched) {
+  auto system = Simulate(R"({"drives": [
+    {"model": "USB BRIDGE", "serial": "0000", "smart": {"attributes": [
+      {"id": 5, "value": 100, "raw": 0}, {"id": 199, "value": 200, "raw": 1}]}},
+    {"model": "USB BRIDGE", "serial": "0000", "smart": {"attributes": [
+      {"id": 5, "value": 100, "raw": 8}, {"id": 199, "value": 200, "raw": 40}]}},
+    {"model": "ST3500418AS", "serial": "5VM1", "smart": {"attributes": [
+      [{"id": 197, "value": 100, "raw": 0}], [{"id": 197, "value": 100, "raw": 3}]]}}]})");
+  ASSERT_TRUE(system);
+  const clitest::CliRun run =
+      RunOn(*system, {"--json", "monitor", "--count", "4", "--interval", "0"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_NE(run.err.find("Drives 1 and 2 give the same model and serial: their counters are not "
+                         "watched\n"),
+            std::string::npos)
+      << run.err;
+  const auto lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 4u);
+  for (const json& line : lines) {
+    EXPECT_FALSE(line["drives"][0].contains("caution")) << line;
+    EXPECT_FALSE(line["drives"][1].contains("caution")) << line;
+  }
+  EXPECT_TRUE(lines[3]["drives"][2].contains("caution"));
+  const clitest::CliRun smart = RunOn(*system, {"--json", "smart", "2"});
+  EXPECT_EQ(json::parse(smart.out)["caution"], json::array());
+  EXPECT_NE(smart.err.find("Drive 1 gives the same model and serial: the counters of drive 2 are "
+                           "not watched"),
+            std::string::npos)
+      << smart.err;
+}
+
+// Root run with a user's environment must not write where the user points it: a link planted as
+// the state file is set aside and replaced, and a folder of another user is not used at all.
+TEST_F(CounterCaution, StateNeverWrittenThroughALinkOrInAnotherUsersFolder) {
+  auto system = Simulate(kRising);
+  ASSERT_TRUE(system);
+  const fs::path precious = folder_ / "precious";
+  std::ofstream(precious) << "root only\n";
+  fs::create_directories(StateFile().parent_path());
+  fs::create_symlink(precious, StateFile());
+  const clitest::CliRun run = RunOn(*system, {"monitor", "--count", "1"});
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_NE(run.err.find("set aside as counters.json.bad, counters are watched afresh: it is a "
+                         "symbolic link"),
+            std::string::npos)
+      << run.err;
+  std::ifstream in(precious);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "root only\n");
+  EXPECT_EQ(fs::symlink_status(StateFile()).type(), fs::file_type::regular);
+  EXPECT_TRUE(fs::is_symlink(StateFile().string() + ".bad"));
+
+  if (::geteuid() != 0) GTEST_SKIP() << "another user's folder needs root to make";
+  fs::remove(StateFile());
+  ASSERT_EQ(::chown(StateFile().parent_path().c_str(), 4321, 4321), 0);
+  const clitest::CliRun refused = RunOn(*system, {"monitor", "--count", "1"});
+  EXPECT_EQ(refused.exitCode, kExitOk);
+  EXPECT_NE(refused.err.find("diskvigil: not used, counters are watched in memory only: it belongs "
+                             "to another user"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(fs::exists(StateFile()));
 }
 
 TEST_F(CounterCaution, MetricsCarryCautionAndAsleep) {

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "SmartSectorBuilder.h"
 #include "TestFolder.h"
@@ -136,27 +138,42 @@ TEST_F(CounterStateTest, PeekLeavesTheStateAsItWas) {
 TEST_F(CounterStateTest, UntrustedFilesAreSetAsideWithANote) {
   CounterWatch good(File());
   good.Take("M", "S", MakeSectors({Raw(5, 2)}).SMARTData);
+  good.Take("N", "T", MakeSectors({Raw(197, 1)}).SMARTData);
   const std::string valid = good.Serialize();
   const std::string foreign = CounterWatch(File("machine-b")).Serialize();
+  const auto replaced = [&](std::string_view what, std::string_view with) {
+    return std::string(valid).replace(valid.find(what), what.size(), with);
+  };
 
+  // Whole files are moved to counters.json.bad; a record that cannot be read costs its drive
+  // alone (drive M, which comes first), and a copy of the file is kept.
+  const std::string oneRecord = "1 drive record(s) could not be read";
   const std::vector<std::pair<std::string, std::string>> cases{
       {"{\"format\": \"diskvigil counter", "not valid JSON"},
       {"[1, 2, 3]", "not a counter state file"},
       {"{\"format\": \"something else\", \"version\": 1}", "not a counter state file"},
       {foreign, "another machine"},
-      {std::string(valid).replace(valid.find("\"version\": 1"), 12, "\"version\": 7"), "version"},
-      {std::string(valid).replace(valid.find("\"5\""), 3, "\"6\""), "damaged"},
-      {std::string(valid).replace(valid.find(": 2"), 3, ": -2"), "damaged"},
-      {std::string(valid).replace(valid.find(": 2"), 3, ": 1e300"), "damaged"},
+      {replaced("\"version\": 1", "\"version\": 7"), "version"},
+      {replaced("\"caution\": [", "\"caution\": 5, \"x\": ["), oneRecord},
+      {replaced("\"5\"", "\"6\""), oneRecord},
+      {replaced(": 2", ": -2"), oneRecord},
+      {replaced(": 2", ": 1e300"), oneRecord},
+      {replaced("\"model\": \"M\"", "\"model\": 7"), oneRecord},
+      {replaced("\"model\": \"M\"", "\"modelHex\": \"4g\""), oneRecord},
+      {replaced("\"M\",\n   \"serial\": \"S\"", "\"N\",\n   \"serial\": \"T\""), oneRecord},
       {std::string(kMaxCounterStateFileSize + 1, ' '), "larger than 256 KB"},
   };
   for (const auto& [text, reason] : cases) {
     WriteState(text);
+    fs::remove(folder_ / "state" / "counters.json.bad");
     CounterWatch watch(File());
     const auto note = watch.Load();
     ASSERT_TRUE(note) << text.substr(0, 80);
     EXPECT_NE(note->find(reason), std::string::npos) << *note;
-    EXPECT_NE(note->find("counters.json"), std::string::npos) << *note;
+    EXPECT_NE(note->find("counters.json.bad"), std::string::npos) << *note;
+    std::ifstream bad(folder_ / "state" / "counters.json.bad", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(bad), {}), text) << *note;
+    EXPECT_EQ(watch.Caution("N", "T").size(), reason == oneRecord ? 1u : 0u) << *note;
     // The watch starts afresh: a sector counter above zero is a first-sight rise again.
     EXPECT_EQ(watch.Take("M", "S", MakeSectors({Raw(5, 2)}).SMARTData).newRises.size(), 1u);
     // and the next save replaces the file with a good one.
@@ -173,6 +190,38 @@ TEST_F(CounterStateTest, UntrustedFilesAreSetAsideWithANote) {
   EXPECT_EQ(blocked.Save(), "Unable to write to " + (folder_ / "state" / "counters.json").string());
 }
 
+// A folder its check refuses (another user's, where root was sent by that user's environment),
+// the folder holding it, or the nearest one there is when they are missing: the file there is
+// neither read nor replaced, and no folder is made.
+TEST_F(CounterStateTest, AFolderNotTrustedIsNeitherReadNorWritten) {
+  CounterWatch earlier(File());
+  earlier.Take("M", "S", MakeSectors({Raw(5, 2)}).SMARTData);
+  const std::string text = earlier.Serialize();
+  const std::vector<std::tuple<fs::path, fs::path, bool>> cases{{"state", folder_ / "state", true},
+                                                                {"state", folder_, true},
+                                                                {"state/below", folder_, false}};
+  for (const auto& [where, refused, stateThere] : cases) {
+    fs::remove_all(folder_ / "state");
+    if (stateThere) WriteState(text);
+    CounterStateFile file = File();
+    file.path = folder_ / where / "counters.json";
+    file.folderProblem = [&](const fs::path& folder) -> std::optional<std::string> {
+      if (folder == refused) return "belongs to another user";
+      return std::nullopt;
+    };
+    CounterWatch watch(file);
+    EXPECT_EQ(watch.Load(), refused.string() +
+                                ": not used, counters are watched in memory only: it belongs to "
+                                "another user");
+    EXPECT_TRUE(watch.Caution("M", "S").empty());
+    EXPECT_EQ(watch.Take("M", "S", MakeSectors({Raw(5, 3)}).SMARTData).newRises.size(), 1u);
+    EXPECT_FALSE(watch.Save());
+    std::ifstream in(file.path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), stateThere ? text : "");
+    EXPECT_EQ(fs::exists(folder_ / "state"), stateThere);
+  }
+}
+
 TEST_F(CounterStateTest, SaveKeepsDrivesAnotherProcessWrote) {
   CounterWatch first(File());
   CounterWatch second(File());
@@ -184,6 +233,85 @@ TEST_F(CounterStateTest, SaveKeepsDrivesAnotherProcessWrote) {
   EXPECT_FALSE(reread.Load());
   EXPECT_EQ(reread.Caution("A", "1").size(), 1u);
   EXPECT_EQ(reread.Caution("B", "2").size(), 1u);
+}
+
+// A real drive's IDENTIFY sector with a model byte that is not text (B0h), beside a healthy drive
+// whose caution stands: over restarts both keep their records and nothing is told twice.
+TEST_F(CounterStateTest, KeysOfAnyBytesSurviveRestarts) {
+  std::ifstream in(fs::path(DISKVIGIL_TEST_DATA_DIR) / "real-drives" /
+                   "FUJITSU_MHY2120BH--0084000D.json");
+  nlohmann::json odd = nlohmann::json::parse(in);
+  std::string hex = odd["identifyHex"];
+  const auto byteAt = [&](size_t i) { return std::stoi(hex.substr(2 * i, 2), nullptr, 16); };
+  const auto setByte = [&](size_t i, int value) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex[2 * i] = kDigits[(value >> 4) & 15];
+    hex[2 * i + 1] = kDigits[value & 15];
+  };
+  const int old = byteAt(58);  // model character 5 (the bytes of each word are swapped)
+  setByte(58, 0xB0);
+  setByte(511, (byteAt(511) + old - 0xB0) & 0xFF);  // the checksum still adds up
+  odd["identifyHex"] = hex;
+  const nlohmann::json healthy = nlohmann::json::parse(
+      R"({"model": "WDC WD5000AAKS", "serial": "WMA1", "smart": {"attributes": [
+          {"id": 5, "value": 200, "raw": 3}]}})");
+  std::string error;
+  auto system = SimulatedDriveSystem::FromJsonText(
+      nlohmann::json{{"drives", {odd, healthy}}}.dump(), "", "two.json", error);
+  ASSERT_TRUE(system) << error;
+  DriveTable drives;
+  ASSERT_TRUE(ProbeDrives(*system, drives));
+  ASSERT_EQ(drives.DriveCount, 2);
+  ASSERT_EQ(drives.At(1).ModelNumber.substr(0, 6), "FUJIT\xB0");
+
+  SmartSectors sectors;
+  Monitor monitor(*system, drives, sectors);
+  std::vector<size_t> told;
+  for (int start = 0; start < 4; ++start) {
+    CounterWatch watch(File());
+    EXPECT_FALSE(watch.Load()) << "start " << start;
+    size_t rises = 0;
+    monitor.CheckHDDs(0, [&](const PositionReading& reading, const SmartSectors& read) {
+      const Drive& drive = drives.At(reading.position);
+      rises += watch.Take(drive.ModelNumber, drive.SerialNumber, read.SMARTData).newRises.size();
+    });
+    told.push_back(rises);
+    EXPECT_EQ(watch.Caution("WDC WD5000AAKS", "WMA1").size(), 1u);
+    EXPECT_FALSE(watch.Save());
+  }
+  EXPECT_EQ(told, (std::vector<size_t>{2, 0, 0, 0}));  // first sight only
+}
+
+// A file as the previous version wrote it: its caution still stands after the update.
+TEST_F(CounterStateTest, FilesOfThePreviousVersionStillMatch) {
+  WriteState(R"({"drives": [{"caution": [{"from": 0, "id": 5, "to": 2}], "counters": {"5": 2},
+      "model": "WDC WD10", "serial": "S1"}], "format": "diskvigil counter state",
+      "machine": "machine-a", "version": 1})");
+  CounterWatch watch(File());
+  EXPECT_FALSE(watch.Load());
+  EXPECT_EQ(watch.Caution("WDC WD10 ", " S1"), std::vector<CounterRise>{Rise(5, 0, 2)});
+}
+
+TEST(CounterTwins, DrivesWithOneModelAndSerialAreNamedTogether) {
+  DriveTable table;
+  const std::vector<std::pair<std::string, std::string>> drives{
+      {"A", "1"}, {"B", "1"}, {"A ", " 1"}, {"C", "9"}, {"A", "1"}, {"C", "9"}};
+  for (const auto& [model, serial] : drives) {
+    Drive& drive = table.At(++table.DriveCount);
+    drive.ModelNumber = model;
+    drive.SerialNumber = serial;
+  }
+  EXPECT_EQ(TwinOf(table, 5), 1);
+  EXPECT_EQ(TwinOf(table, 2), std::nullopt);
+  EXPECT_EQ(TwinNotes(table),
+            (std::vector<std::string>{
+                "Drives 1, 3 and 5 give the same model and serial: their counters are not watched",
+                "Drives 4 and 6 give the same model and serial: their counters are not watched"}));
+  CounterWatch watch;
+  const SmartSectors sectors = MakeSectors({Raw(5, 4)});
+  EXPECT_EQ(watch.Take(table, 3, sectors.SMARTData).twin, 1);
+  EXPECT_FALSE(watch.Take(table, 3, sectors.SMARTData).Caution());
+  EXPECT_TRUE(watch.Take(table, 2, sectors.SMARTData).Caution());
 }
 
 // A drive whose reallocated sectors go 0, 0, 2, 2, 5 over five passes.
