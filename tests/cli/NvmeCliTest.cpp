@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "TestFolder.h"
 #include "cli/Cli.h"
 #include "cli/CliTestKit.h"
+#include "core/Enumerate.h"
+#include "core/SmartData.h"
 
 namespace dv::cli {
 namespace {
@@ -132,14 +135,95 @@ TEST(NvmeCli, UnprivilegedDriveAndAtaOnlyCommands) {
   EXPECT_EQ(j["rows"], json::array());
 
   run = RunOn(file.string(), {"report", "1"});
-  EXPECT_EQ(run.exitCode, kExitUnhealthy);
-  EXPECT_NE(run.err.find("needs root"), std::string::npos) << run.err;
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_NE(run.err.find("needs root (sudo diskvigil-cli report 1)"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Model Number: KINGSTON SNV2S1000G"), std::string::npos) << run.out;
 
   // AAM and APM are ATA commands: refused for an NVMe position, nothing sent.
   for (const char* feature : {"aam", "apm"}) {
     run = RunOn(kNvmeDemoDir, {feature, "3", "--set", "128"});
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_NE(run.err.find("does not apply to NVMe"), std::string::npos) << run.err;
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// A composite temperature of 0 K is "not reported": no figure anywhere, with or without the log
+// (the kernel's sensor passes it on as -273.15 degrees). A cold drive's figure stays signed.
+TEST(NvmeCli, TemperatureNotReportedOrBelowZero) {
+  struct Row {
+    bool privileged;
+    int celsius;  // as the simulation gives it; -273 is 0 K
+    std::optional<int> shown;
+  };
+  const auto folder = test::MakeTestFolder("nvme-cold");
+  for (const Row& row : {Row{true, -273, std::nullopt}, Row{false, -273, std::nullopt},
+                         Row{true, -5, -5}, Row{false, -5, -5}}) {
+    const std::string what =
+        "privileged " + std::to_string(row.privileged) + ", " + std::to_string(row.celsius) + " C";
+    auto system = Simulate(R"({"model": "COLD SSD", "serial": "C1", "nvme": {"privileged": )" +
+                           std::string(row.privileged ? "true" : "false") +
+                           R"(, "health": {"temperature": )" + std::to_string(row.celsius) + "}}}");
+    ASSERT_TRUE(system);
+    const json smart = json::parse(RunOn(*system, {"--json", "smart", "1"}).out);
+    EXPECT_EQ(smart["temperatures"]["current"], row.shown ? json(*row.shown) : json()) << what;
+    const std::string text = RunOn(*system, {"smart", "1"}).out;
+    const std::string line =
+        "Temperature: " + (row.shown ? std::to_string(*row.shown) + " C" : "...");
+    EXPECT_NE(text.find(line + "\n"), std::string::npos) << what << "\n" << text;
+    EXPECT_EQ(text.find("-273"), std::string::npos) << what << "\n" << text;
+
+    const auto metrics = folder / "cold.prom";
+    const CliRun monitor =
+        RunOn(*system, {"monitor", "--count", "1", "--json", "--settings",
+                        (folder / "none.ini").string(), "--textfile", metrics.string()});
+    EXPECT_EQ(json::parse(monitor.out)["drives"][0]["temperature"],
+              row.shown ? json(*row.shown) : json())
+        << what;
+    const std::string series = ReadWhole(metrics);
+    const std::string sample = R"(diskvigil_temperature_celsius{device="simulated NVMe drive 0",)"
+                               R"(model="COLD SSD",serial="C1"} )";
+    if (row.shown) {
+      EXPECT_NE(series.find(sample + std::to_string(*row.shown) + "\n"), std::string::npos)
+          << what << "\n"
+          << series;
+    } else {
+      EXPECT_EQ(series.find("diskvigil_temperature_celsius"), std::string::npos) << what << "\n"
+                                                                                 << series;
+    }
+
+    // The mail takes the same figure, or none.
+    DriveTable table;
+    SmartSectors sectors;
+    ASSERT_TRUE(ProbeDrives(*system, table));
+    const ReadSmartResult result = ReadSMART(*system, table, 1, sectors);
+    EXPECT_EQ(MailReportDrive(table.At(1), result).temperature, row.shown) << what;
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// Without the log the critical warning is unknown: the metrics say the log was not read and give
+// no verdict, where the log read gives both.
+TEST(NvmeCli, MetricsTellWhetherTheHealthLogWasRead) {
+  const auto folder = test::MakeTestFolder("nvme-log-read");
+  for (const bool privileged : {true, false}) {
+    auto system = Simulate(R"({"model": "SPARE LOW", "serial": "S1", "nvme": {"privileged": )" +
+                           std::string(privileged ? "true" : "false") +
+                           R"(, "health": {"criticalWarning": 1, "temperature": 40}}})");
+    ASSERT_TRUE(system);
+    const auto metrics = folder / "log.prom";
+    RunOn(*system, {"monitor", "--count", "1", "--settings", (folder / "none.ini").string(),
+                    "--textfile", metrics.string()});
+    const std::string series = ReadWhole(metrics);
+    const std::string labels =
+        R"({device="simulated NVMe drive 0",model="SPARE LOW",serial="S1"} )";
+    EXPECT_NE(series.find("diskvigil_nvme_health_log_read" + labels + (privileged ? "1" : "0")),
+              std::string::npos)
+        << series;
+    EXPECT_NE(series.find("# TYPE diskvigil_nvme_health_log_read gauge\n"), std::string::npos);
+    EXPECT_EQ(series.find("diskvigil_smart_healthy" + labels + "1"), std::string::npos) << series;
+    EXPECT_EQ(series.find("diskvigil_smart_healthy" + labels) != std::string::npos, privileged)
+        << series;
   }
   std::filesystem::remove_all(folder);
 }

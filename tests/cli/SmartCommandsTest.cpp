@@ -67,7 +67,7 @@ TEST(SmartCommand, SsdTemperatureComesFromAirflowAttribute) {
 
 TEST(SmartCommand, DriveWithSmartOffHasNoRows) {
   const CliRun run = RunOn(kDemoDir, {"--json", "smart", "4"});
-  EXPECT_EQ(run.exitCode, kExitUnhealthy);
+  EXPECT_EQ(run.exitCode, kExitSmartOff);
   const json j = json::parse(run.out);
   EXPECT_EQ(j["readOK"], false);
   EXPECT_TRUE(j["rows"].empty());
@@ -100,6 +100,41 @@ TEST(SmartCommand, PositionsAndArguments) {
 
 // A position that is not written as a number is a usage error for every command that takes one;
 // a number that names no listed drive stays "no such drive".
+// A status says what happened and no more: a change the drive aborted is no success, a drive
+// read without privilege or with S.M.A.R.T. off failed no check, and a command that does not
+// apply to the drive says so.
+TEST(ExitStatus, SaysWhatHappened) {
+  const std::string nvmeDemo = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo-nvme";
+  const std::string hwmonOnly = R"({"model": "KINGSTON SNV2S1000G", "serial": "50026B7",
+      "nvme": {"privileged": false, "health": {"temperature": 44}}})";
+  const std::string noApm = R"({"model": "No features", "serial": "NF1"})";
+  struct Row {
+    std::string drives;  // a simulation path, or simulation JSON
+    std::vector<std::string> args;
+    int status;
+    std::string said;  // in standard output or standard error
+  };
+  const std::vector<Row> rows{
+      {noApm, {"--json", "apm", "1", "--set", "128"}, kExitFailure, "\"applied\": false"},
+      {noApm, {"aam", "1", "--disable"}, kExitFailure, "aborted SET FEATURES (AAM)"},
+      {hwmonOnly, {"report", "1"}, kExitOk, "needs root"},
+      {hwmonOnly, {"smart", "1"}, kExitOk, "needs root"},
+      {kDemoDir, {"smart", "4"}, kExitSmartOff, "S.M.A.R.T.: off"},
+      {kDemoDir, {"--json", "smart", "4"}, kExitSmartOff, "\"readOK\": false"},
+      {kDemoDir, {"report", "4"}, kExitSmartOff, "S.M.A.R.T. is off on drive 4"},
+      {nvmeDemo, {"mbr", "3"}, kExitFailure, "does not apply to NVMe drive 3"},
+      {nvmeDemo, {"aam", "3"}, kExitFailure, "does not apply to NVMe drive 3"},
+  };
+  for (const Row& row : rows) {
+    auto system = row.drives.starts_with("{") ? Simulate(row.drives) : LoadSystem(row.drives);
+    ASSERT_TRUE(system);
+    const CliRun run = RunOn(*system, row.args);
+    const std::string what = testing::PrintToString(row.args) + "\n" + run.out + run.err;
+    EXPECT_EQ(run.exitCode, row.status) << what;
+    EXPECT_NE((run.out + run.err).find(row.said), std::string::npos) << what;
+  }
+}
+
 TEST(PositionArgument, WordsAreUsageErrorsNumbersOutOfRangeAreNot) {
   for (const std::string verb : {"smart", "report", "aam", "apm", "mbr"}) {
     for (const std::string word : {"abc", "1x", "x1", "1.5", "+1", " 1", "\x1b[2J"}) {
@@ -179,10 +214,10 @@ TEST_F(ReportCommand, UnwritableFileIsReportedAndNothingIsReplaced) {
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(run.err, "Unable to write to " + missing.string() + "\n");
 
-  // A drive whose attributes cannot be read leaves an earlier report in place.
+  // A drive with S.M.A.R.T. off leaves an earlier report in place.
   const fs::path earlier = folder_ / "earlier.log";
   std::ofstream(earlier) << "earlier";
-  EXPECT_EQ(RunOn(kDemoDir, {"report", "4", "-o", earlier.string()}).exitCode, kExitUnhealthy);
+  EXPECT_EQ(RunOn(kDemoDir, {"report", "4", "-o", earlier.string()}).exitCode, kExitSmartOff);
   EXPECT_EQ(Read(earlier), "earlier");
 }
 
