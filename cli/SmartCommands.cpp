@@ -180,6 +180,58 @@ std::string DumpOrdered(const OrderedJson& value, int indent) {
   return value.dump(indent, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
 }
 
+// The rows as numbers: an ATA drive's attributes, an NVMe drive's health-log fields.
+OrderedJson AttributeJson(const AttributeFacts& a) {
+  return {{"id", a.id},
+          {"name", a.name},
+          {"value", a.value},
+          {"worst", a.worst},
+          {"threshold", a.threshold},
+          {"raw", a.raw},
+          {"flags", a.flags},
+          {"flagsText", FlagsText(a.flags)},
+          {"prefailure", a.PreFailure()},
+          {"failingNow", a.FailingNow()},
+          {"failedBefore", a.FailedBefore()}};
+}
+
+// A counter beyond 64 bits, which a JSON reader's number would round, is given in decimal text.
+OrderedJson CounterJson(const NvmeCounter& counter) {
+  return counter.High == 0 ? OrderedJson(counter.Low) : OrderedJson(counter.Decimal());
+}
+
+OrderedJson NvmeFieldJson(const NvmeHealthField& field) {
+  OrderedJson j{{"name", field.name}};
+  if (field.count) {
+    j["value"] = CounterJson(*field.count);
+  } else {
+    j["value"] = OptionalJson(field.celsius);
+  }
+  if (field.threshold) j["threshold"] = *field.threshold;
+  if (field.failing) j["failingNow"] = *field.failing;
+  return j;
+}
+
+OrderedJson TypedAttributesJson(const DriveReading& reading) {
+  OrderedJson list = OrderedJson::array();
+  if (!reading.result.sectorsRead) return list;
+  const SmartSectors& sectors = reading.sectors;
+  if (reading.table.At(reading.position).IsNvme()) {
+    const auto health =
+        sectors.NvmeLogHeld ? DecodeNvmeHealthLog(sectors.NvmeHealthLog) : std::nullopt;
+    if (!health) return list;
+    for (const NvmeHealthField& field : NvmeHealthFields(*health)) {
+      list.push_back(NvmeFieldJson(field));
+    }
+    return list;
+  }
+  for (const AttributeFacts& facts :
+       BuildAttributeFacts(sectors.SMARTData, sectors.SMARTThresholds)) {
+    list.push_back(AttributeJson(facts));
+  }
+  return list;
+}
+
 OrderedJson CautionJson(const std::vector<CounterRise>& caution) {
   OrderedJson list = OrderedJson::array();
   for (const CounterRise& rise : caution) {
@@ -208,6 +260,7 @@ OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRo
                 {"temperatures",
                  {{"current", current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
                 {"rows", rowsJson},
+                {"attributes", TypedAttributesJson(reading)},
                 {"caution", CautionJson(caution)}};
   if (TableHasNvme(reading.table)) AddDriveKind(j, drive);
   if (drive.IsNvme()) {

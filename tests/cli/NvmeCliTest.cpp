@@ -2,8 +2,10 @@
 // with a critical warning) and a controller read without privilege.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -146,6 +148,64 @@ TEST(NvmeCli, UnprivilegedDriveAndAtaOnlyCommands) {
     EXPECT_NE(run.err.find("does not apply to NVMe"), std::string::npos) << run.err;
   }
   std::filesystem::remove_all(folder);
+}
+
+// The typed health fields of eight real drives are the figures smartctl printed for them.
+TEST(NvmeCli, TypedHealthFieldsOfRealDrives) {
+  const std::map<std::string, std::string> smartctlNames{
+      {"Critical Warning", "critical_warning"},
+      {"Composite Temperature (C)", "temperature"},
+      {"Available Spare (%)", "available_spare"},
+      {"Available Spare Threshold (%)", "available_spare_threshold"},
+      {"Percentage Used", "percentage_used"},
+      {"Data Units Read", "data_units_read"},
+      {"Data Units Written", "data_units_written"},
+      {"Host Read Commands", "host_reads"},
+      {"Host Write Commands", "host_writes"},
+      {"Controller Busy Time (minutes)", "controller_busy_time"},
+      {"Power Cycles", "power_cycles"},
+      {"Power On Hours", "power_on_hours"},
+      {"Unsafe Shutdowns", "unsafe_shutdowns"},
+      {"Media and Data Integrity Errors", "media_errors"},
+      {"Error Information Log Entries", "num_err_log_entries"},
+      {"Warning Temperature Time (min)", "warning_temp_time"},
+      {"Critical Temperature Time (min)", "critical_comp_time"}};
+  const auto folder = std::filesystem::path(DISKVIGIL_TEST_DATA_DIR) / "nvme";
+  int drives = 0;
+  for (const auto& file : std::filesystem::directory_iterator(folder)) {
+    if (file.path().extension() != ".json") continue;
+    SCOPED_TRACE(file.path().filename().string());
+    const json fixture = json::parse(ReadWhole(file.path()));
+    const json simulation{{"model", fixture["smartctl"]["model_name"]},
+                          {"nvme",
+                           {{"identifyHex", fixture["identifyControllerHex"]},
+                            {"namespaceHex", fixture["identifyNamespaceHex"]},
+                            {"healthLogHex", fixture["healthLogHex"]}}}};
+    auto system = Simulate(simulation.dump());
+    ASSERT_TRUE(system);
+    const json j = json::parse(RunOn(*system, {"--json", "smart", "1"}).out);
+    const json& printed = fixture["smartctl"]["nvme_smart_health_information_log"];
+    const json sensors = printed.value("temperature_sensors", json::array());
+    size_t sensorFields = 0;
+    ASSERT_EQ(j["attributes"].size(), j["rows"].size());
+    for (const json& field : j["attributes"]) {
+      const std::string name = field["name"];
+      SCOPED_TRACE(name);
+      if (name.starts_with("Temperature Sensor ")) {
+        const size_t index = std::stoul(name.substr(19)) - 1;
+        EXPECT_EQ(field["value"], sensors.at(index));
+        ++sensorFields;
+      } else if (printed.contains(smartctlNames.at(name))) {
+        EXPECT_EQ(field["value"], printed[smartctlNames.at(name)]);
+      }
+    }
+    EXPECT_EQ(sensorFields, std::count_if(sensors.begin(), sensors.end(),
+                                          [](const json& v) { return !v.is_null(); }));
+    EXPECT_EQ(j["attributes"][2]["threshold"], printed["available_spare_threshold"]);
+    EXPECT_EQ(j["attributes"][13]["failingNow"], printed["media_errors"] != 0);
+    ++drives;
+  }
+  EXPECT_EQ(drives, 8);
 }
 
 // A composite temperature of 0 K is "not reported": no figure anywhere, with or without the log

@@ -12,7 +12,9 @@
 #include "TestFolder.h"
 #include "cli/Cli.h"
 #include "cli/CliTestKit.h"
+#include "core/AttributeRows.h"
 #include "core/SimulatedDrives.h"
+#include "core/SmartData.h"
 
 namespace dv::cli {
 namespace {
@@ -83,6 +85,62 @@ TEST(SmartCommand, RealMaxtorWithAFailingVerdict) {
   ASSERT_EQ(j["rows"].size(), 17u);
   EXPECT_EQ(j["rows"][8], (json{"(0Ah) Spin Retry Count", "212", "210", "002900000063h", "223",
                                 "S-E-OF", "!!!"}));
+}
+
+std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The typed attributes of every recorded real drive: what the product's decoder reads from the
+// drive's own sectors, the same attributes as the display rows in the same order.
+TEST(SmartCommand, TypedAttributesOfRealDrives) {
+  const fs::path folder = fs::path(DISKVIGIL_TEST_DATA_DIR) / "real-drives";
+  int drives = 0;
+  for (const auto& file : fs::directory_iterator(folder)) {
+    if (file.path().extension() != ".json") continue;
+    SCOPED_TRACE(file.path().filename().string());
+    std::ifstream in(file.path());
+    const json recorded = json::parse(in);
+    const auto data = FromHex(recorded.at("smartDataHex"));
+    const auto thresholds = FromHex(recorded.at("smartThresholdsHex"));
+    const json j = json::parse(RunOn(file.path().string(), {"--json", "smart", "1", "--dec"}).out);
+    ASSERT_EQ(j["attributes"].size(), j["rows"].size());
+    for (size_t i = 0; i < j["rows"].size(); ++i) {
+      const json& a = j["attributes"][i];
+      const json& row = j["rows"][i];
+      const auto id = a["id"].get<uint8_t>();
+      const SMARTAttribute decoded = FindSMARTAttribute(data, id);
+      EXPECT_EQ(a["value"], decoded.Value);
+      EXPECT_EQ(a["worst"], decoded.Worst);
+      EXPECT_EQ(a["raw"], decoded.Raw);
+      EXPECT_EQ(a["flags"], decoded.Flags);
+      EXPECT_EQ(a["threshold"], FindSMARTThreshold(thresholds, id));
+      EXPECT_EQ(AttributeNameCell(id, a["name"].get<std::string>()), row[0]);
+      EXPECT_EQ(std::to_string(a["raw"].get<uint64_t>()), row[3]);
+      EXPECT_EQ(a["flagsText"], row[5]);
+      EXPECT_EQ(a["prefailure"], row[5].get<std::string>().back() == 'F');
+      EXPECT_EQ(a["failingNow"], row[6] == "!!!");
+      EXPECT_EQ(a["failedBefore"], a["worst"] < a["threshold"]);
+    }
+    ++drives;
+  }
+  EXPECT_GE(drives, 19);
+
+  // The Maxtor's spin retry count is below its threshold now and was before.
+  const json maxtor =
+      json::parse(RunOn(RealDrive("Maxtor_96147H8--BAC51KJ0--2"), {"--json", "smart", "1"}).out);
+  const json& spinRetry = maxtor["attributes"][8];
+  EXPECT_EQ(spinRetry["id"], 10);
+  EXPECT_EQ(spinRetry["name"], "Spin Retry Count");
+  EXPECT_EQ(spinRetry["raw"], 0x002900000063u);
+  EXPECT_EQ(spinRetry["flagsText"], "S-E-OF");
+  EXPECT_EQ(spinRetry["prefailure"], true);
+  EXPECT_EQ(spinRetry["failingNow"], true);
+  EXPECT_EQ(spinRetry["failedBefore"], true);
 }
 
 TEST(SmartCommand, PositionsAndArguments) {
