@@ -36,7 +36,7 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(50);
 // capability the log needs, so root is the one way to it.
 std::string NvmeNeedsRootText(std::string_view command, int position) {
   return "The full NVMe health log needs root (sudo diskvigil-cli " + std::string(command) + " " +
-         std::to_string(position) + "); shown here is the kernel's temperature sensor and alarm.";
+         std::to_string(position) + ")";
 }
 
 // Arguments of smart and report: POS, --dec, and for report -o FILE.
@@ -151,7 +151,10 @@ std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result, int
     }
     text += "\n";
   }
-  if (drive.NvmeHealthLogNeedsRoot) text += NvmeNeedsRootText("smart", position) + "\n";
+  if (drive.NvmeHealthLogNeedsRoot) {
+    text += NvmeNeedsRootText("smart", position) +
+            "; shown here is the kernel's temperature sensor and alarm.\n";
+  }
   return text;
 }
 
@@ -519,7 +522,7 @@ int RunReport(CliContext& ctx) {
   if (reading.result.sectorsRead && drive.IsNvme() && !drive.NvmeHealthLogRead) {
     // The report holds the identification alone, as the window's saved report does then.
     ctx.err << "Drive " << reading.position << ": " << NvmeNeedsRootText("report", reading.position)
-            << "\n";
+            << "; the report holds its identification only.\n";
   }
   if (!reading.result.sectorsRead) {
     // An empty table would pass for a drive without attributes; say so and write nothing.

@@ -2,10 +2,8 @@
 // with a critical warning) and a controller read without privilege.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -152,57 +150,42 @@ TEST(NvmeCli, UnprivilegedDriveAndAtaOnlyCommands) {
 
 // The typed health fields of eight real drives are the figures smartctl printed for them.
 TEST(NvmeCli, TypedHealthFieldsOfRealDrives) {
-  const std::map<std::string, std::string> smartctlNames{
-      {"Critical Warning", "critical_warning"},
-      {"Composite Temperature (C)", "temperature"},
-      {"Available Spare (%)", "available_spare"},
-      {"Available Spare Threshold (%)", "available_spare_threshold"},
-      {"Percentage Used", "percentage_used"},
-      {"Data Units Read", "data_units_read"},
-      {"Data Units Written", "data_units_written"},
-      {"Host Read Commands", "host_reads"},
-      {"Host Write Commands", "host_writes"},
-      {"Controller Busy Time (minutes)", "controller_busy_time"},
-      {"Power Cycles", "power_cycles"},
-      {"Power On Hours", "power_on_hours"},
-      {"Unsafe Shutdowns", "unsafe_shutdowns"},
-      {"Media and Data Integrity Errors", "media_errors"},
-      {"Error Information Log Entries", "num_err_log_entries"},
-      {"Warning Temperature Time (min)", "warning_temp_time"},
-      {"Critical Temperature Time (min)", "critical_comp_time"}};
-  const auto folder = std::filesystem::path(DISKVIGIL_TEST_DATA_DIR) / "nvme";
+  const std::vector<std::string> smartctlNames{
+      "critical_warning",          "temperature",       "available_spare",
+      "available_spare_threshold", "percentage_used",   "data_units_read",
+      "data_units_written",        "host_reads",        "host_writes",
+      "controller_busy_time",      "power_cycles",      "power_on_hours",
+      "unsafe_shutdowns",          "media_errors",      "num_err_log_entries",
+      "warning_temp_time",         "critical_comp_time"};
   int drives = 0;
-  for (const auto& file : std::filesystem::directory_iterator(folder)) {
+  for (const auto& file :
+       std::filesystem::directory_iterator(std::string(DISKVIGIL_TEST_DATA_DIR) + "/nvme")) {
     if (file.path().extension() != ".json") continue;
     SCOPED_TRACE(file.path().filename().string());
     const json fixture = json::parse(ReadWhole(file.path()));
-    const json simulation{{"model", fixture["smartctl"]["model_name"]},
-                          {"nvme",
-                           {{"identifyHex", fixture["identifyControllerHex"]},
-                            {"namespaceHex", fixture["identifyNamespaceHex"]},
-                            {"healthLogHex", fixture["healthLogHex"]}}}};
-    auto system = Simulate(simulation.dump());
-    ASSERT_TRUE(system);
-    const json j = json::parse(RunOn(*system, {"--json", "smart", "1"}).out);
     const json& printed = fixture["smartctl"]["nvme_smart_health_information_log"];
-    const json sensors = printed.value("temperature_sensors", json::array());
-    size_t sensorFields = 0;
-    ASSERT_EQ(j["attributes"].size(), j["rows"].size());
-    for (const json& field : j["attributes"]) {
-      const std::string name = field["name"];
-      SCOPED_TRACE(name);
-      if (name.starts_with("Temperature Sensor ")) {
-        const size_t index = std::stoul(name.substr(19)) - 1;
-        EXPECT_EQ(field["value"], sensors.at(index));
-        ++sensorFields;
-      } else if (printed.contains(smartctlNames.at(name))) {
-        EXPECT_EQ(field["value"], printed[smartctlNames.at(name)]);
+    auto system = Simulate(json{{"model", "x"},
+                                {"nvme",
+                                 {{"identifyHex", fixture["identifyControllerHex"]},
+                                  {"namespaceHex", fixture["identifyNamespaceHex"]},
+                                  {"healthLogHex", fixture["healthLogHex"]}}}}
+                               .dump());
+    ASSERT_TRUE(system);
+    const json fields = json::parse(RunOn(*system, {"--json", "smart", "1"}).out)["attributes"];
+    // The fields come in the log's order; the sensors smartctl printed follow.
+    json expected = json::array();
+    for (const std::string& name : smartctlNames) expected.push_back(printed.value(name, json()));
+    for (const json& sensor : printed.value("temperature_sensors", json::array())) {
+      if (!sensor.is_null()) expected.push_back(sensor);
+    }
+    ASSERT_EQ(fields.size(), expected.size());
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (!expected[i].is_null()) {
+        EXPECT_EQ(fields[i]["value"], expected[i]) << fields[i];
       }
     }
-    EXPECT_EQ(sensorFields, std::count_if(sensors.begin(), sensors.end(),
-                                          [](const json& v) { return !v.is_null(); }));
-    EXPECT_EQ(j["attributes"][2]["threshold"], printed["available_spare_threshold"]);
-    EXPECT_EQ(j["attributes"][13]["failingNow"], printed["media_errors"] != 0);
+    EXPECT_EQ(fields[2]["threshold"], printed["available_spare_threshold"]);
+    EXPECT_EQ(fields[13]["failingNow"], printed["media_errors"] != 0);
     ++drives;
   }
   EXPECT_EQ(drives, 8);
@@ -211,79 +194,41 @@ TEST(NvmeCli, TypedHealthFieldsOfRealDrives) {
 // A composite temperature of 0 K is "not reported": no figure anywhere, with or without the log
 // (the kernel's sensor passes it on as -273.15 degrees). A cold drive's figure stays signed.
 TEST(NvmeCli, TemperatureNotReportedOrBelowZero) {
-  struct Row {
-    bool privileged;
-    int celsius;  // as the simulation gives it; -273 is 0 K
-    std::optional<int> shown;
-  };
   const auto folder = test::MakeTestFolder("nvme-cold");
-  for (const Row& row : {Row{true, -273, std::nullopt}, Row{false, -273, std::nullopt},
-                         Row{true, -5, -5}, Row{false, -5, -5}}) {
-    const std::string what =
-        "privileged " + std::to_string(row.privileged) + ", " + std::to_string(row.celsius) + " C";
-    auto system = Simulate(R"({"model": "COLD SSD", "serial": "C1", "nvme": {"privileged": )" +
-                           std::string(row.privileged ? "true" : "false") +
-                           R"(, "health": {"temperature": )" + std::to_string(row.celsius) + "}}}");
-    ASSERT_TRUE(system);
-    const json smart = json::parse(RunOn(*system, {"--json", "smart", "1"}).out);
-    EXPECT_EQ(smart["temperatures"]["current"], row.shown ? json(*row.shown) : json()) << what;
-    const std::string text = RunOn(*system, {"smart", "1"}).out;
-    const std::string line =
-        "Temperature: " + (row.shown ? std::to_string(*row.shown) + " C" : "...");
-    EXPECT_NE(text.find(line + "\n"), std::string::npos) << what << "\n" << text;
-    EXPECT_EQ(text.find("-273"), std::string::npos) << what << "\n" << text;
-
-    const auto metrics = folder / "cold.prom";
-    const CliRun monitor =
-        RunOn(*system, {"monitor", "--count", "1", "--json", "--settings",
-                        (folder / "none.ini").string(), "--textfile", metrics.string()});
-    EXPECT_EQ(json::parse(monitor.out)["drives"][0]["temperature"],
-              row.shown ? json(*row.shown) : json())
-        << what;
-    const std::string series = ReadWhole(metrics);
-    const std::string sample = R"(diskvigil_temperature_celsius{device="simulated NVMe drive 0",)"
-                               R"(model="COLD SSD",serial="C1"} )";
-    if (row.shown) {
-      EXPECT_NE(series.find(sample + std::to_string(*row.shown) + "\n"), std::string::npos)
-          << what << "\n"
-          << series;
-    } else {
-      EXPECT_EQ(series.find("diskvigil_temperature_celsius"), std::string::npos) << what << "\n"
-                                                                                 << series;
-    }
-
-    // The mail takes the same figure, or none.
-    DriveTable table;
-    SmartSectors sectors;
-    ASSERT_TRUE(ProbeDrives(*system, table));
-    const ReadSmartResult result = ReadSMART(*system, table, 1, sectors);
-    EXPECT_EQ(MailReportDrive(table.At(1), result).temperature, row.shown) << what;
-  }
-  std::filesystem::remove_all(folder);
-}
-
-// Without the log the critical warning is unknown: the metrics say the log was not read and give
-// no verdict, where the log read gives both.
-TEST(NvmeCli, MetricsTellWhetherTheHealthLogWasRead) {
-  const auto folder = test::MakeTestFolder("nvme-log-read");
+  const auto metrics = folder / "cold.prom";
   for (const bool privileged : {true, false}) {
-    auto system = Simulate(R"({"model": "SPARE LOW", "serial": "S1", "nvme": {"privileged": )" +
-                           std::string(privileged ? "true" : "false") +
-                           R"(, "health": {"criticalWarning": 1, "temperature": 40}}})");
-    ASSERT_TRUE(system);
-    const auto metrics = folder / "log.prom";
-    RunOn(*system, {"monitor", "--count", "1", "--settings", (folder / "none.ini").string(),
-                    "--textfile", metrics.string()});
-    const std::string series = ReadWhole(metrics);
-    const std::string labels =
-        R"({device="simulated NVMe drive 0",model="SPARE LOW",serial="S1"} )";
-    EXPECT_NE(series.find("diskvigil_nvme_health_log_read" + labels + (privileged ? "1" : "0")),
-              std::string::npos)
-        << series;
-    EXPECT_NE(series.find("# TYPE diskvigil_nvme_health_log_read gauge\n"), std::string::npos);
-    EXPECT_EQ(series.find("diskvigil_smart_healthy" + labels + "1"), std::string::npos) << series;
-    EXPECT_EQ(series.find("diskvigil_smart_healthy" + labels) != std::string::npos, privileged)
-        << series;
+    for (const int celsius : {-273, -5}) {
+      const std::optional<int> shown = celsius == -273 ? std::nullopt : std::optional(celsius);
+      SCOPED_TRACE(std::to_string(privileged) + " " + std::to_string(celsius));
+      auto system = Simulate(
+          json{{"model", "COLD"},
+               {"nvme", {{"privileged", privileged}, {"health", {{"temperature", celsius}}}}}}
+              .dump());
+      ASSERT_TRUE(system);
+      const json expected = shown ? json(*shown) : json();
+      const json smart = json::parse(RunOn(*system, {"--json", "smart", "1"}).out);
+      EXPECT_EQ(smart["temperatures"]["current"], expected);
+      const std::string text = RunOn(*system, {"smart", "1"}).out;
+      EXPECT_NE(text.find("Temperature: " + (shown ? std::to_string(*shown) + " C" : "...")),
+                std::string::npos)
+          << text;
+      const CliRun monitor =
+          RunOn(*system, {"monitor", "--count", "1", "--json", "--settings",
+                          (folder / "none.ini").string(), "--textfile", metrics.string()});
+      EXPECT_EQ(json::parse(monitor.out)["drives"][0]["temperature"], expected);
+      const std::string series = ReadWhole(metrics);
+      const size_t sample = series.find("\ndiskvigil_temperature_celsius{");
+      EXPECT_EQ(sample != std::string::npos, shown.has_value()) << series;
+      if (shown) {
+        EXPECT_EQ(series.substr(series.find("} ", sample) + 2, 3), "-5\n") << series;
+      }
+      // The mail takes the same figure, or none.
+      DriveTable table;
+      SmartSectors sectors;
+      ASSERT_TRUE(ProbeDrives(*system, table));
+      EXPECT_EQ(MailReportDrive(table.At(1), ReadSMART(*system, table, 1, sectors)).temperature,
+                shown);
+    }
   }
   std::filesystem::remove_all(folder);
 }
