@@ -59,7 +59,7 @@ void TMainForm::StartMailReport(const std::vector<std::string>& notes) {
   std::vector<ReportDrive> listed;
   for (int position = 1; position <= drives_.DriveCount; ++position) {
     const Drive& drive = drives_.At(position);
-    listed.push_back({drive.ModelNumber, VerdictText(position), drive.Temperature});
+    listed.push_back({drive.ModelNumber, VerdictText(position), drive.ReportedTemperature()});
   }
   const auto now = std::chrono::system_clock::now();
   SendRepJob job;

@@ -64,8 +64,8 @@ constexpr const char* kNotApplicableHint = "Not applicable to NVMe drives";
 
 // Below the S.M.A.R.T. window's table when an NVMe drive's health log could not be read.
 constexpr const char* kHealthLogNeedsRootNote =
-    "Temperature only: reading the NVMe health log needs root. Run the headless monitor "
-    "(diskvigil-cli monitor) as root, or its packaged service, for the full log.";
+    "Temperature only: reading the NVMe health log needs root, for example "
+    "\"sudo diskvigil-cli smart N\" for drive N.";
 
 // The verdict's reasons: the set critical-warning bits, one per line.
 QString CriticalWarningHint(uint8_t criticalWarning) {
@@ -202,7 +202,8 @@ void TMainForm::ShowReading(int position, const ReadSmartResult& result) {
 // so the low, high and airflow labels keep "...". Without the log the table stays empty and a
 // note says how to get it.
 void TMainForm::ShowNvmeReading(const Drive& drive) {
-  HDDTempL->setText(QString::number(drive.Temperature));
+  const std::optional<int32_t> celsius = drive.ReportedTemperature();
+  HDDTempL->setText(celsius ? QString::number(*celsius) : QString("..."));
   for (QLabel* label : {HDDTempLoL, HDDTempHiL, HDDAirTempL}) label->setText("...");
   const bool logHeld = sectors_.NvmeLogHeld;
   smartForm_->ShowRows(logHeld ? BuildAttributeRows(sectors_, smartForm_->Presentation())
@@ -217,7 +218,8 @@ void TMainForm::UpdateTrayIcon(int position) {
   TemperatureIcons& icons = *context_.icons;
   const int index = position - 1;
   if (drive.SMARTEnabled) {
-    icons.SetText(index, std::to_string(drive.Temperature));
+    const std::optional<int32_t> celsius = drive.ReportedTemperature();
+    icons.SetText(index, celsius ? std::to_string(*celsius) : "...");
     const bool caution = !caution_.at(static_cast<size_t>(index)).empty();
     icons.SetBorderColor(index, !drive.SMARTStatusOK ? kBorderFailed
                                 : caution            ? kBorderCaution

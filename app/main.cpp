@@ -41,6 +41,40 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNoDisplay = 3;
 constexpr int kExitRefused = 1;  // no drive, or a system the program does not run on
 
+constexpr const char* kUsage =
+    "Usage: diskvigil [--demo | --demo=nvme | --simulate PATH] [--render-windows DIR]\n"
+    "                 [--exit-after-first-pass]\n"
+    "       diskvigil --help | --version\n"
+    "Watches the drives' health from the notification area: one temperature icon per\n"
+    "drive; a click on one shows the main window. diskvigil-cli does the same without\n"
+    "a display.\n"
+    "  --demo, --demo=nvme      the bundled demo drives (ATA, or ATA and NVMe)\n"
+    "  --simulate PATH          the simulated drives of a JSON file or folder\n"
+    "                           (DISKVIGIL_SIMULATE=PATH does the same)\n"
+    "  --render-windows DIR     save pictures of the windows in DIR, print their names, end\n"
+    "  --exit-after-first-pass  end after the start-up and the first monitoring pass\n"
+    "Exit status:\n"
+    "  0  ended normally, or another instance is already running\n"
+    "  1  no S.M.A.R.T. drive was found, the system is not one the program runs on,\n"
+    "     or --render-windows wrote no picture\n"
+    "  2  bad arguments or a bad simulation file\n"
+    "  3  there is no display\n";
+
+// --help and --version answer before anything else: no window, no settings, no drive.
+std::optional<int> AnswerHelpOrVersion(const std::vector<std::string>& args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (args[i] == "--version") {
+      std::printf("diskvigil %s\n", dv::ProgramVersion().c_str());
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
 struct Options {
   std::string renderDir;
   bool exitAfterFirstPass = false;
@@ -104,6 +138,7 @@ QIcon ProgramIcon() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
+  if (const auto status = AnswerHelpOrVersion(args)) return *status;
   dv::DriveSystemChoice choice;
   if (const auto error = dv::TakeDriveSystemOptions(args, choice)) {
     std::fprintf(stderr, "diskvigil: %s\n", error->c_str());
@@ -116,10 +151,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (args.size() > 1) {
-    std::fprintf(stderr,
-                 "diskvigil: unknown argument %s\n"
-                 "usage: diskvigil [--demo | --simulate PATH] [--render-windows DIR]\n",
-                 args[1].c_str());
+    std::fprintf(stderr, "diskvigil: unknown argument %s\n%s", args[1].c_str(), kUsage);
     return kExitUsage;
   }
   if (!HasDisplay()) {

@@ -47,6 +47,7 @@ int Dispatch(DriveSystem& system, std::vector<std::string> args, bool json, std:
 
 std::string UsageText() {
   return "Usage: diskvigil-cli [--simulate PATH | --demo | --demo=nvme] [--json] COMMAND [ARGS]\n"
+         "       diskvigil-cli --help | --version\n"
          "Commands:\n"
          "  list                          the drives found\n"
          "  smart POS [--dec] [--no-wake] verdict, temperatures and attributes of drive POS\n"
@@ -69,8 +70,21 @@ std::string UsageText() {
          "cap_sys_rawio is needed for ATA pass-through, CAP_SYS_ADMIN for the NVMe health\n"
          "log); DISKVIGIL_SIMULATE=PATH does the same\n"
          "as --simulate PATH. The mail settings are the tray program's (Diskvigil.ini in\n"
-         "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n";
+         "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n"
+         "Exit status:\n"
+         "  0  done; smart and monitor (its last pass): every drive checked is good\n"
+         "  1  nothing found, no such position, a command that does not apply to the drive\n"
+         "     (aam, apm, mbr on NVMe), SET FEATURES refused or aborted by the drive\n"
+         "     (aam/apm --set; JSON \"applied\": false), sector 0 not read, a file not\n"
+         "     written or a mail not sent\n"
+         "  2  bad arguments or a bad simulation file\n"
+         "  3  a drive failed its check or did not answer it (smart, the last pass of\n"
+         "     monitor; report when the attributes could not be read)\n"
+         "  4  smart --no-wake: the drive is in standby, nothing read\n"
+         "  5  smart, report: S.M.A.R.T. is off on the drive, nothing checked\n";
 }
+
+std::string VersionText() { return "diskvigil-cli " DISKVIGIL_VERSION "\n"; }
 
 int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
            bool outIsTerminal) {
@@ -79,6 +93,10 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
   if (std::find(args.begin(), args.end(), "--help") != args.end() ||
       std::find(args.begin(), args.end(), "-h") != args.end()) {
     out << UsageText();
+    return kExitOk;
+  }
+  if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+    out << VersionText();
     return kExitOk;
   }
   DriveSystemChoice choice;

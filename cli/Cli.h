@@ -15,11 +15,15 @@
 
 namespace dv::cli {
 
+// The exit statuses; UsageText and both manual pages list them in one table.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;  // nothing found, no such position, unwritable file
-inline constexpr int kExitUsage = 2;    // bad arguments or a bad simulation file
-inline constexpr int kExitUnhealthy = 3;
-inline constexpr int kExitAsleep = 4;  // smart --no-wake: the drive is in standby, nothing read
+// Nothing found, no such position, a command that does not apply to the drive or that the drive
+// refused or aborted, a file or mail not written.
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;      // bad arguments or a bad simulation file
+inline constexpr int kExitUnhealthy = 3;  // a drive failed its check or did not answer it
+inline constexpr int kExitAsleep = 4;     // smart --no-wake: the drive is in standby, nothing read
+inline constexpr int kExitSmartOff = 5;   // smart, report: S.M.A.R.T. is off, nothing checked
 
 struct CliContext {
   DriveSystem& system;
@@ -40,6 +44,8 @@ int RunCliOn(DriveSystem& system, const std::vector<std::string>& argv, std::ost
              std::ostream& err, bool outIsTerminal = false);
 
 std::string UsageText();
+// "diskvigil-cli " and the version, one line.
+std::string VersionText();
 
 int RunList(CliContext& ctx);
 int RunSmart(CliContext& ctx);

@@ -1,6 +1,8 @@
 // `diskvigil-cli aam` and `apm`: the feature's state on drive POS, after an optional change.
 #include <charconv>
+#include <optional>
 #include <ostream>
+#include <string_view>
 
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
@@ -11,6 +13,7 @@ namespace {
 
 // The main window's track bar runs from 0 to 254; 255 cannot be chosen there.
 constexpr int kHighestLevel = 254;
+constexpr std::string_view kAbortedReason = "the drive aborted SET FEATURES";
 
 struct FeatureArguments {
   std::string position;
@@ -84,6 +87,8 @@ int RunFeature(CliContext& ctx, DriveFeature feature) {
     return kExitFailure;
   }
 
+  // Whether a change asked for was applied; nothing when none was asked for.
+  std::optional<bool> applied;
   if (args->setLevel || args->disable) {
     const bool enable = args->setLevel.has_value();
     const uint8_t level = args->setLevel.value_or(0);
@@ -95,8 +100,9 @@ int RunFeature(CliContext& ctx, DriveFeature feature) {
               << " could not be opened or did not accept the request\n";
       return kExitFailure;
     }
-    if ((result.current.Status() & kStatusErr) != 0) {
-      ctx.err << "Note: the drive aborted SET FEATURES (" << name
+    applied = (result.current.Status() & kStatusErr) == 0;
+    if (!*applied) {
+      ctx.err << "The drive aborted SET FEATURES (" << name
               << "); the state below is what it reports now\n";
     }
   }
@@ -107,6 +113,8 @@ int RunFeature(CliContext& ctx, DriveFeature feature) {
                                 {"enabled", state.Enabled},
                                 {"current", state.CurrentLevel},
                                 {"recommended", state.RecommendedLevel}};
+    if (applied) json["applied"] = *applied;
+    if (applied == false) json["reason"] = kAbortedReason;
     ctx.out << json.dump(2) << "\n";
   } else {
     ctx.out << name << " of drive " << *position << ": "
@@ -117,7 +125,7 @@ int RunFeature(CliContext& ctx, DriveFeature feature) {
             << "  Recommended level:  " << LevelText(feature, state, state.RecommendedLevel)
             << "\n";
   }
-  return kExitOk;
+  return applied == false ? kExitFailure : kExitOk;
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result) {
 }
 
 ReportDrive MailReportDrive(const Drive& drive, const ReadSmartResult& result) {
-  return {drive.ModelNumber, MailVerdictText(drive, result), drive.Temperature};
+  return {drive.ModelNumber, MailVerdictText(drive, result), drive.ReportedTemperature()};
 }
 
 MailResult SendReport(CliContext& ctx, const std::filesystem::path& settingsPath,

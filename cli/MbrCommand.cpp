@@ -100,6 +100,11 @@ int RunMbr(CliContext& ctx) {
   const auto position = ParseListedPosition(ctx, table, *positionText);
   if (!position) return kExitFailure;
   const Drive& drive = table.At(*position);
+  if (drive.IsNvme()) {
+    // Sector 0 is read down the ATA path, where this number names another drive.
+    ctx.err << "The MBR does not apply to NVMe drive " << *position << "\n";
+    return kExitFailure;
+  }
 
   const MbrReading reading = ReadMbr(ctx.system, drive);
   if (!reading.read) {

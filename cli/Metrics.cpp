@@ -108,7 +108,10 @@ MetricsDrive MakeMetricsDrive(std::string device, const Drive& drive, const Read
 
   if (drive.IsNvme()) {
     // The health log (or the kernel's sensor) gave the temperature; there are no attributes.
-    entry.temperatureCelsius = drive.Temperature;
+    entry.temperatureCelsius = drive.ReportedTemperature();
+    entry.nvmeHealthLogRead = drive.NvmeHealthLogRead;
+    // The sensor's alarm is no verdict: the critical warning itself was not read.
+    if (!drive.NvmeHealthLogRead) entry.healthy.reset();
     return entry;
   }
   // 0 is how the temperature decoding says "not reported".
@@ -169,6 +172,10 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
   Family healthy("smart_healthy",
                  "The drive's own S.M.A.R.T. verdict: 1 good, 0 failing. No sample when the "
                  "drive gave none.");
+  Family healthLogRead("nvme_health_log_read",
+                       "NVMe drives: 1 when the health log was read, 0 when only the kernel's "
+                       "temperature sensor could be (the log needs root); then no "
+                       "diskvigil_smart_healthy sample.");
   Family temperature("temperature_celsius", "The drive's current temperature in degrees Celsius.");
   Family airflow("temperature_airflow_celsius",
                  "The airflow temperature the drive reports (attribute 190) in degrees Celsius.");
@@ -191,6 +198,7 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
     const std::string labels = DriveLabels(drive);
     enabled.Add(labels, drive.smartEnabled ? "1" : "0");
     if (drive.healthy) healthy.Add(labels, *drive.healthy ? "1" : "0");
+    if (drive.nvmeHealthLogRead) healthLogRead.Add(labels, *drive.nvmeHealthLogRead ? "1" : "0");
     if (drive.temperatureCelsius)
       temperature.Add(labels, std::to_string(*drive.temperatureCelsius));
     if (drive.airflowCelsius) airflow.Add(labels, std::to_string(*drive.airflowCelsius));
@@ -210,8 +218,8 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
   lastPass.Add("", std::to_string(static_cast<long long>(passTime)));
 
   std::string out;
-  for (const Family* family : {&enabled, &healthy, &temperature, &airflow, &value, &worst,
-                               &threshold, &raw, &caution, &asleep, &lastPass}) {
+  for (const Family* family : {&enabled, &healthy, &healthLogRead, &temperature, &airflow, &value,
+                               &worst, &threshold, &raw, &caution, &asleep, &lastPass}) {
     family->AppendTo(out);
   }
   return out;

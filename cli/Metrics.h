@@ -35,8 +35,10 @@ struct MetricsDrive {
   std::string serial;
   bool smartEnabled = false;
   std::optional<bool> healthy;  // the drive's own verdict, when it answered
-  std::optional<unsigned> temperatureCelsius;
-  std::optional<unsigned> airflowCelsius;
+  // NVMe: whether the health log was read (else only the kernel's sensor, and no verdict).
+  std::optional<bool> nvmeHealthLogRead;
+  std::optional<int> temperatureCelsius;  // below zero for a cold NVMe drive
+  std::optional<int> airflowCelsius;
   std::vector<MetricsAttribute> attributes;  // empty when the sectors were not read
   std::optional<bool> caution;  // a watched counter rose; empty when the counters are unknown
   bool asleep = false;          // left in standby by this pass, nothing read

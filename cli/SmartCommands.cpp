@@ -31,9 +31,13 @@ namespace {
 constexpr double kDefaultIntervalSeconds = 15;
 constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
-constexpr std::string_view kNvmeNeedsRootText =
-    "The full NVMe health log needs root: run the headless monitor as root (or the packaged "
-    "service); shown here is the kernel's temperature sensor and alarm.";
+
+// Said where an NVMe drive was read without privilege. The packaged service runs without the
+// capability the log needs, so root is the one way to it.
+std::string NvmeNeedsRootText(std::string_view command, int position) {
+  return "The full NVMe health log needs root (sudo diskvigil-cli " + std::string(command) + " " +
+         std::to_string(position) + ")";
+}
 
 // Arguments of smart and report: POS, --dec, and for report -o FILE.
 struct DriveArguments {
@@ -69,6 +73,9 @@ std::optional<DriveArguments> ParseDriveArguments(CliContext& ctx, bool allowOut
   if (RefuseNonNumericPosition(ctx, parsed.position)) return std::nullopt;
   return parsed;
 }
+
+// Keys in the order the documentation lists them.
+using OrderedJson = nlohmann::ordered_json;
 
 // The enumeration, then the S.M.A.R.T. read of one listed position.
 struct DriveReading {
@@ -112,20 +119,29 @@ std::vector<AttributeRow> FreshRows(const DriveReading& reading, RawPresentation
 }
 
 Temperatures FreshTemperatures(const DriveReading& reading) {
-  if (!reading.result.sectorsRead) return {};
-  const Drive& drive = reading.table.At(reading.position);
-  if (drive.IsNvme()) {
-    // The composite temperature only: low, high and airflow are not shown for NVMe drives.
-    Temperatures t;
-    t.Current = static_cast<uint8_t>(std::clamp(drive.Temperature, 0, 255));
-    return t;
-  }
+  if (!reading.result.sectorsRead || reading.table.At(reading.position).IsNvme()) return {};
   return GetTemperatures(reading.sectors.SMARTData);
+}
+
+// An NVMe drive's composite temperature, the only one shown for it (low, high and airflow stay
+// 0); nothing when the drive or its sensor gave none.
+std::optional<int> FreshNvmeTemperature(const DriveReading& reading) {
+  if (!reading.result.sectorsRead) return std::nullopt;
+  return reading.table.At(reading.position).ReportedTemperature();
+}
+
+// "41 C", or "..." for a temperature the drive did not give.
+std::string CelsiusText(std::optional<int> celsius) {
+  return celsius ? std::to_string(*celsius) + " C" : "...";
+}
+
+OrderedJson OptionalJson(std::optional<int> value) {
+  return value ? OrderedJson(*value) : OrderedJson();
 }
 
 // What an NVMe drive adds to the smart output: its critical warnings and whether the full log
 // could be read.
-std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result) {
+std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result, int position) {
   if (!drive.IsNvme() || !result.verdictReached) return {};
   std::string text;
   if (drive.NvmeCriticalWarning != 0) {
@@ -135,7 +151,10 @@ std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result) {
     }
     text += "\n";
   }
-  if (drive.NvmeHealthLogNeedsRoot) text += std::string(kNvmeNeedsRootText) + "\n";
+  if (drive.NvmeHealthLogNeedsRoot) {
+    text += NvmeNeedsRootText("smart", position) +
+            "; shown here is the kernel's temperature sensor and alarm.\n";
+  }
   return text;
 }
 
@@ -161,11 +180,60 @@ CounterWatch OpenCounterWatch(CliContext& ctx) {
   return watch;
 }
 
-// Keys in the order the documentation lists them.
-using OrderedJson = nlohmann::ordered_json;
-
 std::string DumpOrdered(const OrderedJson& value, int indent) {
   return value.dump(indent, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
+}
+
+// The rows as numbers: an ATA drive's attributes, an NVMe drive's health-log fields.
+OrderedJson AttributeJson(const AttributeFacts& a) {
+  return {{"id", a.id},
+          {"name", a.name},
+          {"value", a.value},
+          {"worst", a.worst},
+          {"threshold", a.threshold},
+          {"raw", a.raw},
+          {"flags", a.flags},
+          {"flagsText", FlagsText(a.flags)},
+          {"prefailure", a.PreFailure()},
+          {"failingNow", a.FailingNow()},
+          {"failedBefore", a.FailedBefore()}};
+}
+
+// A counter beyond 64 bits, which a JSON reader's number would round, is given in decimal text.
+OrderedJson CounterJson(const NvmeCounter& counter) {
+  return counter.High == 0 ? OrderedJson(counter.Low) : OrderedJson(counter.Decimal());
+}
+
+OrderedJson NvmeFieldJson(const NvmeHealthField& field) {
+  OrderedJson j{{"name", field.name}};
+  if (field.count) {
+    j["value"] = CounterJson(*field.count);
+  } else {
+    j["value"] = OptionalJson(field.celsius);
+  }
+  if (field.threshold) j["threshold"] = *field.threshold;
+  if (field.failing) j["failingNow"] = *field.failing;
+  return j;
+}
+
+OrderedJson TypedAttributesJson(const DriveReading& reading) {
+  OrderedJson list = OrderedJson::array();
+  if (!reading.result.sectorsRead) return list;
+  const SmartSectors& sectors = reading.sectors;
+  if (reading.table.At(reading.position).IsNvme()) {
+    const auto health =
+        sectors.NvmeLogHeld ? DecodeNvmeHealthLog(sectors.NvmeHealthLog) : std::nullopt;
+    if (!health) return list;
+    for (const NvmeHealthField& field : NvmeHealthFields(*health)) {
+      list.push_back(NvmeFieldJson(field));
+    }
+    return list;
+  }
+  for (const AttributeFacts& facts :
+       BuildAttributeFacts(sectors.SMARTData, sectors.SMARTThresholds)) {
+    list.push_back(AttributeJson(facts));
+  }
+  return list;
 }
 
 OrderedJson CautionJson(const std::vector<CounterRise>& caution) {
@@ -186,16 +254,18 @@ OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRo
                       const std::vector<CounterRise>& caution) {
   const Temperatures t = FreshTemperatures(reading);
   const Drive& drive = reading.table.At(reading.position);
+  const OrderedJson current =
+      drive.IsNvme() ? OptionalJson(FreshNvmeTemperature(reading)) : OrderedJson(t.Current);
   OrderedJson rowsJson = OrderedJson::array();
   for (const AttributeRow& row : rows) rowsJson.push_back(row);
-  OrderedJson j{
-      {"position", reading.position},
-      {"statusOK", reading.result.statusOK},
-      {"readOK", reading.result.sectorsRead},
-      {"temperatures",
-       {{"current", t.Current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
-      {"rows", rowsJson},
-      {"caution", CautionJson(caution)}};
+  OrderedJson j{{"position", reading.position},
+                {"statusOK", reading.result.statusOK},
+                {"readOK", reading.result.sectorsRead},
+                {"temperatures",
+                 {{"current", current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
+                {"rows", rowsJson},
+                {"attributes", TypedAttributesJson(reading)},
+                {"caution", CautionJson(caution)}};
   if (TableHasNvme(reading.table)) AddDriveKind(j, drive);
   if (drive.IsNvme()) {
     j["criticalWarning"] = drive.NvmeCriticalWarning;
@@ -216,8 +286,8 @@ std::string SmartText(const DriveReading& reading, const std::vector<AttributeRo
   for (const CounterRise& rise : caution) text += "Caution: " + DescribeRise(rise) + "\n";
   if (!reading.result.sectorsRead) return text;
   if (drive.IsNvme()) {
-    text +=
-        "Temperature: " + std::to_string(t.Current) + " C\n" + NvmeSmartText(drive, reading.result);
+    text += "Temperature: " + CelsiusText(FreshNvmeTemperature(reading)) + "\n" +
+            NvmeSmartText(drive, reading.result, reading.position);
     if (rows.empty()) return text;
   } else {
     text += "Temperature: " + std::to_string(t.Current) + " C (low " + TemperatureText(t.Low) +
@@ -361,11 +431,13 @@ class PassPrinter {
     OrderedJson drives = OrderedJson::array();
     for (const PositionReading& r : readings_) {
       const Drive& drive = table_.At(r.position);
-      OrderedJson entry{{"position", r.position},
-                        {"model", drive.ModelNumber},
-                        {"statusOK", r.result.statusOK},
-                        {"readOK", r.result.sectorsRead},
-                        {"temperature", r.result.sectorsRead ? drive.Temperature : 0}};
+      OrderedJson entry{
+          {"position", r.position},
+          {"model", drive.ModelNumber},
+          {"statusOK", r.result.statusOK},
+          {"readOK", r.result.sectorsRead},
+          {"temperature",
+           r.result.sectorsRead ? OptionalJson(drive.ReportedTemperature()) : OrderedJson(0)}};
       if (TableHasNvme(table_)) AddDriveKind(entry, drive);
       if (drive.IsNvme()) entry["criticalWarning"] = drive.NvmeCriticalWarning;
       if (noWake_ && r.monitored) entry["powerMode"] = PowerModeName(r.powerMode);
@@ -391,7 +463,7 @@ class PassPrinter {
         line += AsleepText(r.readingAge);
       } else {
         line += VerdictText(drive, r.result);
-        if (r.result.sectorsRead) line += " " + std::to_string(drive.Temperature) + " C";
+        if (r.result.sectorsRead) line += " " + CelsiusText(drive.ReportedTemperature());
       }
       if (const auto* caution = CautionOf(r.position))
         line += ", caution: " + CautionText(*caution);
@@ -436,6 +508,8 @@ int RunSmart(CliContext& ctx) {
   }
   ctx.out << (ctx.json ? DumpOrdered(SmartJson(reading, rows, caution), 2)
                        : SmartText(reading, rows, caution));
+  // A drive with S.M.A.R.T. off was not checked, so it did not fail a check either.
+  if (!drive.SMARTEnabled) return kExitSmartOff;
   return reading.result.Passed() ? kExitOk : kExitUnhealthy;
 }
 
@@ -445,9 +519,14 @@ int RunReport(CliContext& ctx) {
   DriveReading reading;
   if (const auto exitCode = ReadDriveAt(ctx, arguments->position, reading)) return *exitCode;
   const Drive& drive = reading.table.At(reading.position);
+  if (!drive.SMARTEnabled) {
+    ctx.err << "S.M.A.R.T. is off on drive " << reading.position << ": nothing to report\n";
+    return kExitSmartOff;
+  }
   if (reading.result.sectorsRead && drive.IsNvme() && !drive.NvmeHealthLogRead) {
-    ctx.err << "Drive " << reading.position << ": " << kNvmeNeedsRootText << "\n";
-    return kExitUnhealthy;
+    // The report holds the identification alone, as the window's saved report does then.
+    ctx.err << "Drive " << reading.position << ": " << NvmeNeedsRootText("report", reading.position)
+            << "; the report holds its identification only.\n";
   }
   if (!reading.result.sectorsRead) {
     // An empty table would pass for a drive without attributes; say so and write nothing.

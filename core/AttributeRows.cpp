@@ -13,16 +13,15 @@ constexpr std::string_view kFlagLetters = "SCEPOF";  // bits 5, 4, 3, 2, 1, 0
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 constexpr size_t kRawHexDigits = 12;  // 48 bits
 
-AttributeRow MakeRow(const AttributeNameEntry& entry, const SMARTAttribute& attribute,
-                     uint8_t threshold, RawPresentation presentation) {
+AttributeRow MakeRow(const AttributeFacts& facts, RawPresentation presentation) {
   AttributeRow row;
-  row[kColumnName] = AttributeNameCell(entry.id, entry.name);
-  row[kColumnAttr] = std::to_string(attribute.Value);
-  row[kColumnWorst] = std::to_string(attribute.Worst);
-  row[kColumnRaw] = RawValueText(attribute.Raw, presentation);
-  row[kColumnThreshold] = std::to_string(threshold);
-  row[kColumnFlags] = FlagsText(attribute.Flags);
-  row[kColumnStatus] = AttributeFailed(attribute.Value, threshold) ? kStatusFailed : kStatusOk;
+  row[kColumnName] = AttributeNameCell(facts.id, facts.name);
+  row[kColumnAttr] = std::to_string(facts.value);
+  row[kColumnWorst] = std::to_string(facts.worst);
+  row[kColumnRaw] = RawValueText(facts.raw, presentation);
+  row[kColumnThreshold] = std::to_string(facts.threshold);
+  row[kColumnFlags] = FlagsText(facts.flags);
+  row[kColumnStatus] = facts.FailingNow() ? kStatusFailed : kStatusOk;
   return row;
 }
 
@@ -68,17 +67,28 @@ std::string FlagsText(uint16_t flags) {
 
 bool AttributeFailed(uint8_t value, uint8_t threshold) { return value < threshold; }
 
-std::vector<AttributeRow> BuildAttributeRows(std::span<const uint8_t> smartData,
-                                             std::span<const uint8_t> smartThresholds,
-                                             RawPresentation presentation) {
+std::vector<AttributeFacts> BuildAttributeFacts(std::span<const uint8_t> smartData,
+                                                std::span<const uint8_t> smartThresholds) {
   const SmartTableIndex attributes(smartData);
   const SmartTableIndex thresholds(smartThresholds);
-  std::vector<AttributeRow> rows;
-  rows.reserve(kSmartEntryCount);
+  std::vector<AttributeFacts> facts;
+  facts.reserve(kSmartEntryCount);
   for (const AttributeNameEntry& entry : AttributeNameTable) {
     const SMARTAttribute attribute = attributes.Attribute(entry.id);
     if (!attribute.IsPresent()) continue;
-    rows.push_back(MakeRow(entry, attribute, thresholds.Threshold(entry.id), presentation));
+    facts.push_back({entry.id, entry.name, attribute.Value, attribute.Worst,
+                     thresholds.Threshold(entry.id), attribute.Raw, attribute.Flags});
+  }
+  return facts;
+}
+
+std::vector<AttributeRow> BuildAttributeRows(std::span<const uint8_t> smartData,
+                                             std::span<const uint8_t> smartThresholds,
+                                             RawPresentation presentation) {
+  std::vector<AttributeRow> rows;
+  rows.reserve(kSmartEntryCount);
+  for (const AttributeFacts& facts : BuildAttributeFacts(smartData, smartThresholds)) {
+    rows.push_back(MakeRow(facts, presentation));
   }
   return rows;
 }

@@ -44,6 +44,29 @@ std::string FlagsText(uint16_t flags);
 // An attribute has failed when its value is below its threshold; a threshold of 0 never fails.
 bool AttributeFailed(uint8_t value, uint8_t threshold);
 
+// Flag bit 0: the attribute predicts failure ("F" in the flags cell).
+inline constexpr uint16_t kFlagPreFailure = 0x0001;
+
+// One attribute as numbers, for programs that read them rather than the cells.
+struct AttributeFacts {
+  uint8_t id = 0;
+  std::string_view name;
+  uint8_t value = 0;
+  uint8_t worst = 0;
+  uint8_t threshold = 0;
+  uint64_t raw = 0;  // 48 bits
+  uint16_t flags = 0;
+
+  bool PreFailure() const { return (flags & kFlagPreFailure) != 0; }
+  bool FailingNow() const { return AttributeFailed(value, threshold); }
+  bool FailedBefore() const { return AttributeFailed(worst, threshold); }
+};
+
+// The attributes the rows show: one per entry of the name table that the drive keeps, in the
+// table's order.
+std::vector<AttributeFacts> BuildAttributeFacts(std::span<const uint8_t> smartData,
+                                                std::span<const uint8_t> smartThresholds);
+
 // One row per entry of the name table that the drive keeps, in the table's order.
 std::vector<AttributeRow> BuildAttributeRows(std::span<const uint8_t> smartData,
                                              std::span<const uint8_t> smartThresholds,

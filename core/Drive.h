@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dv {
@@ -43,7 +44,16 @@ struct Drive {
   bool NvmeHealthLogRead = false;  // the last reading read the full health log
   bool NvmeHealthLogNeedsRoot = false;  // only the unprivileged readings are available
   uint8_t NvmeCriticalWarning = 0;      // of the last health log read
+  // The last reading gave a temperature: a composite temperature of 0 K, or no kernel sensor
+  // without privilege, gives none (Temperature is then 0 and shown as "...").
+  bool NvmeTemperatureRead = false;
   bool IsNvme() const { return Kind == DriveKind::Nvme; }
+  // Temperature as the drive gave it, or nothing for an NVMe drive that gave none. An ATA drive
+  // keeps its figure from the attribute sector (0 when it keeps no temperature attribute).
+  std::optional<int32_t> ReportedTemperature() const {
+    if (IsNvme() && !NvmeTemperatureRead) return std::nullopt;
+    return Temperature;
+  }
 };
 
 struct DriveTable {

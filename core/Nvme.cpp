@@ -191,6 +191,11 @@ std::optional<NvmeHealth> DecodeNvmeHealthLog(std::span<const uint8_t> data) {
 
 int NvmeCelsius(uint16_t kelvin) { return static_cast<int>(kelvin) - kKelvinOffset; }
 
+std::optional<int> NvmeReportedCelsius(uint16_t kelvin) {
+  if (kelvin == 0) return std::nullopt;
+  return NvmeCelsius(kelvin);
+}
+
 int HwmonMillidegreesToCelsius(long long millidegrees) {
   // Nearest whole degree, halves away from zero, without overflowing near the limits.
   long long degrees = millidegrees / 1000;
@@ -214,54 +219,60 @@ std::vector<std::string> NvmeCriticalWarningNames(uint8_t criticalWarning) {
   return names;
 }
 
+std::vector<NvmeHealthField> NvmeHealthFields(const NvmeHealth& health) {
+  std::vector<NvmeHealthField> fields;
+  const auto count = [&fields](std::string name, const NvmeCounter& value) -> NvmeHealthField& {
+    fields.push_back({std::move(name), value, std::nullopt, std::nullopt, std::nullopt});
+    return fields.back();
+  };
+  const auto number = [&count](std::string name, uint64_t value) -> NvmeHealthField& {
+    return count(std::move(name), NvmeCounter{value, 0});
+  };
+  const auto temperature = [&fields](std::string name, uint16_t kelvin) {
+    fields.push_back(
+        {std::move(name), std::nullopt, NvmeReportedCelsius(kelvin), std::nullopt, std::nullopt});
+  };
+
+  number("Critical Warning", health.CriticalWarning).failing = health.CriticalWarning != 0;
+  temperature("Composite Temperature (C)", health.CompositeTemperatureK);
+  NvmeHealthField& spare = number("Available Spare (%)", health.AvailableSpare);
+  spare.threshold = health.AvailableSpareThreshold;
+  spare.failing = health.AvailableSpare < health.AvailableSpareThreshold;
+  number("Available Spare Threshold (%)", health.AvailableSpareThreshold);
+  number("Percentage Used", health.PercentageUsed).failing = health.PercentageUsed > 100;
+  count("Data Units Read", health.DataUnitsRead);
+  count("Data Units Written", health.DataUnitsWritten);
+  count("Host Read Commands", health.HostReadCommands);
+  count("Host Write Commands", health.HostWriteCommands);
+  count("Controller Busy Time (minutes)", health.ControllerBusyTime);
+  count("Power Cycles", health.PowerCycles);
+  count("Power On Hours", health.PowerOnHours);
+  count("Unsafe Shutdowns", health.UnsafeShutdowns);
+  count("Media and Data Integrity Errors", health.MediaErrors).failing =
+      !IsZero(health.MediaErrors);
+  count("Error Information Log Entries", health.ErrorLogEntries);
+  number("Warning Temperature Time (min)", health.WarningTemperatureMinutes);
+  number("Critical Temperature Time (min)", health.CriticalTemperatureMinutes);
+  for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
+    // A sensor that is not reported has no row at all.
+    if (health.SensorTemperatureK[i] == 0) continue;
+    temperature("Temperature Sensor " + std::to_string(i + 1) + " (C)",
+                health.SensorTemperatureK[i]);
+  }
+  return fields;
+}
+
 std::vector<AttributeRow> BuildNvmeHealthRows(const NvmeHealth& health,
                                               RawPresentation presentation) {
   std::vector<AttributeRow> rows;
-  const auto number = [presentation](uint64_t value) { return RawValueText(value, presentation); };
-  const auto counter = [presentation](const NvmeCounter& value) {
-    return CounterText(value, presentation);
-  };
-
-  AttributeRow warning = NamedRow("Critical Warning", number(health.CriticalWarning));
-  warning[kColumnStatus] = StatusCell(health.CriticalWarning != 0);
-  rows.push_back(warning);
-
-  rows.push_back(NamedRow("Composite Temperature (C)",
-                          SignedText(NvmeCelsius(health.CompositeTemperatureK), presentation)));
-
-  AttributeRow spare = NamedRow("Available Spare (%)", number(health.AvailableSpare));
-  spare[kColumnThreshold] = std::to_string(health.AvailableSpareThreshold);
-  spare[kColumnStatus] = StatusCell(health.AvailableSpare < health.AvailableSpareThreshold);
-  rows.push_back(spare);
-  rows.push_back(NamedRow("Available Spare Threshold (%)", number(health.AvailableSpareThreshold)));
-
-  AttributeRow used = NamedRow("Percentage Used", number(health.PercentageUsed));
-  used[kColumnStatus] = StatusCell(health.PercentageUsed > 100);
-  rows.push_back(used);
-
-  rows.push_back(NamedRow("Data Units Read", counter(health.DataUnitsRead)));
-  rows.push_back(NamedRow("Data Units Written", counter(health.DataUnitsWritten)));
-  rows.push_back(NamedRow("Host Read Commands", counter(health.HostReadCommands)));
-  rows.push_back(NamedRow("Host Write Commands", counter(health.HostWriteCommands)));
-  rows.push_back(NamedRow("Controller Busy Time (minutes)", counter(health.ControllerBusyTime)));
-  rows.push_back(NamedRow("Power Cycles", counter(health.PowerCycles)));
-  rows.push_back(NamedRow("Power On Hours", counter(health.PowerOnHours)));
-  rows.push_back(NamedRow("Unsafe Shutdowns", counter(health.UnsafeShutdowns)));
-
-  AttributeRow media = NamedRow("Media and Data Integrity Errors", counter(health.MediaErrors));
-  media[kColumnStatus] = StatusCell(!IsZero(health.MediaErrors));
-  rows.push_back(media);
-
-  rows.push_back(NamedRow("Error Information Log Entries", counter(health.ErrorLogEntries)));
-  rows.push_back(
-      NamedRow("Warning Temperature Time (min)", number(health.WarningTemperatureMinutes)));
-  rows.push_back(
-      NamedRow("Critical Temperature Time (min)", number(health.CriticalTemperatureMinutes)));
-  for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
-    const uint16_t kelvin = health.SensorTemperatureK[i];
-    if (kelvin == 0) continue;  // the sensor is not reported
-    rows.push_back(NamedRow("Temperature Sensor " + std::to_string(i + 1) + " (C)",
-                            SignedText(NvmeCelsius(kelvin), presentation)));
+  for (const NvmeHealthField& field : NvmeHealthFields(health)) {
+    std::string raw = "...";
+    if (field.count) raw = CounterText(*field.count, presentation);
+    if (field.celsius) raw = SignedText(*field.celsius, presentation);
+    AttributeRow row = NamedRow(field.name, std::move(raw));
+    if (field.threshold) row[kColumnThreshold] = std::to_string(*field.threshold);
+    if (field.failing) row[kColumnStatus] = StatusCell(*field.failing);
+    rows.push_back(std::move(row));
   }
   return rows;
 }
@@ -297,6 +308,7 @@ void FillCommonNvmeFields(int controller, const DriveSystem& system, Drive& driv
   drive.HPASizeMB = -1;
   drive.SecurityEnabled = false;
   drive.NvmeHealthLogRead = false;
+  drive.NvmeTemperatureRead = false;
 }
 
 void FillSize(uint64_t bytes, Drive& drive) {
@@ -320,6 +332,14 @@ bool FillFromUnprivileged(DriveSystem& system, int controller, Drive& drive) {
   return true;
 }
 
+// The kernel's sensor driver passes a composite temperature of 0 K ("not reported") on as
+// -273.15 degrees; that, like a missing sensor, is no temperature.
+std::optional<int> HwmonReportedCelsius(std::optional<long long> millidegrees) {
+  constexpr long long kZeroKelvin = -273150;
+  if (!millidegrees || *millidegrees <= kZeroKelvin) return std::nullopt;
+  return HwmonMillidegreesToCelsius(*millidegrees);
+}
+
 void ZeroAtaSectors(SmartSectors& sectors) {
   sectors.SMARTData.fill(0);
   sectors.SMARTThresholds.fill(0);
@@ -335,9 +355,10 @@ ReadSmartResult ReadUnprivileged(DriveSystem& system, Drive& drive, SmartSectors
   drive.SMARTStatusOK = outcome.statusOK;
   drive.NvmeHealthLogRead = false;
   drive.NvmeCriticalWarning = info->TemperatureAlarm ? kNvmeWarningTemperature : 0;
-  if (info->TemperatureMillidegrees) {
-    drive.Temperature = HwmonMillidegreesToCelsius(*info->TemperatureMillidegrees);
-  }
+  // Without a sensor there is no temperature, not the one of an earlier reading.
+  const auto celsius = HwmonReportedCelsius(info->TemperatureMillidegrees);
+  drive.Temperature = celsius.value_or(0);
+  drive.NvmeTemperatureRead = celsius.has_value();
   ZeroAtaSectors(sectors);
   sectors.NvmeLogHeld = false;
   return outcome;
@@ -402,7 +423,9 @@ ReadSmartResult ReadNvmeSmart(DriveSystem& system, Drive& drive, SmartSectors& s
   outcome.statusOK = health->Passed();
   outcome.sectorsRead = true;
   drive.SMARTStatusOK = outcome.statusOK;
-  drive.Temperature = NvmeCelsius(health->CompositeTemperatureK);
+  const auto celsius = NvmeReportedCelsius(health->CompositeTemperatureK);
+  drive.Temperature = celsius.value_or(0);
+  drive.NvmeTemperatureRead = celsius.has_value();
   drive.NvmeCriticalWarning = health->CriticalWarning;
   drive.NvmeHealthLogRead = true;
   ZeroAtaSectors(sectors);

@@ -95,7 +95,7 @@ inline constexpr uint8_t kNvmeWarningPersistentMemory = 0x20;
 
 struct NvmeHealth {
   uint8_t CriticalWarning = 0;                   // byte 0
-  uint16_t CompositeTemperatureK = 0;            // bytes 1-2, kelvin
+  uint16_t CompositeTemperatureK = 0;            // bytes 1-2, kelvin, 0 = not reported
   uint8_t AvailableSpare = 0;                    // byte 3, percent
   uint8_t AvailableSpareThreshold = 0;           // byte 4, percent
   uint8_t PercentageUsed = 0;                    // byte 5 (may exceed 100)
@@ -120,12 +120,25 @@ std::optional<NvmeHealth> DecodeNvmeHealthLog(std::span<const uint8_t> data);
 // Kelvin to whole degrees Celsius, as both the log (K - 273) and the kernel's hwmon
 // (millidegrees from K - 273.15, rounded to the nearest degree) give the same figure.
 int NvmeCelsius(uint16_t kelvin);
+// The same for a temperature field of the log, where 0 K means "not reported": nothing then.
+std::optional<int> NvmeReportedCelsius(uint16_t kelvin);
 int HwmonMillidegreesToCelsius(long long millidegrees);
 
 // The names of the set critical-warning bits, in bit order ("available spare below threshold",
 // "temperature", "reliability degraded", "read-only", "volatile memory backup failed",
 // "persistent memory region read-only").
 std::vector<std::string> NvmeCriticalWarningNames(uint8_t criticalWarning);
+
+// One health-log field as numbers, for programs that read them rather than the cells.
+struct NvmeHealthField {
+  std::string name;                  // as the row's Name cell
+  std::optional<NvmeCounter> count;  // the unsigned fields and the 128-bit counters
+  std::optional<int> celsius;        // the temperatures; neither set: not reported
+  std::optional<uint8_t> threshold;  // the available spare's threshold
+  std::optional<bool> failing;       // where a rule judges the field
+};
+// The fields the rows show, in the same order.
+std::vector<NvmeHealthField> NvmeHealthFields(const NvmeHealth& health);
 
 // One row per health-log field, in the same seven cells as the ATA attribute rows: the value in the
 // Raw cell (in the chosen HEX/DEC form), the Threshold cell for the available spare, the Status

@@ -58,10 +58,13 @@ ReportText ComposeReport(const std::vector<ReportDrive>& drives,
   for (const ReportDrive& drive : drives) {
     report.body += drive.model + ":" + kLineEnd + kLineEnd;
     report.body += "S.M.A.R.T.: " + drive.smartStatus + kLineEnd;
-    // The degree sign as the single byte of the 8-bit code page.
-    report.body += "Temperature: " + std::to_string(drive.temperature) +
-                   " \xB0"
-                   "C" +
+    // The degree sign as the single byte of the 8-bit code page; "..." as the window shows a
+    // temperature the drive did not give.
+    report.body += "Temperature: " +
+                   (drive.temperature ? std::to_string(*drive.temperature) +
+                                            " \xB0"
+                                            "C"
+                                      : std::string("...")) +
                    kLineEnd + kLineEnd + kLineEnd;
   }
   return report;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,9 @@ MailSettings ReadMailSettings(const IniFile& file);
 
 // What the report says of one listed drive.
 struct ReportDrive {
-  std::string model;        // trimmed model name
-  std::string smartStatus;  // the drive's own verdict text ("O.K.", "ERROR", ...)
-  int temperature = 0;      // degrees Celsius
+  std::string model;                   // trimmed model name
+  std::string smartStatus;             // the drive's own verdict text ("O.K.", "ERROR", ...)
+  std::optional<int> temperature = 0;  // degrees Celsius; none for a drive that gave none
 };
 
 struct ReportText {

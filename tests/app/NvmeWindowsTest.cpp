@@ -68,6 +68,7 @@ class NvmeWindowsTest : public QObject {
   void unprivilegedDriveSaysTheLogNeedsRoot();
   void healthRowNamesFitTheNameColumn();
   void trayShowsTheTemperatureAndWarnsOnACriticalWarning();
+  void compositeTemperatureOfZeroKelvinIsShownAsNotReported();
 };
 
 void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
@@ -197,7 +198,7 @@ void NvmeWindowsTest::unprivilegedDriveSaysTheLogNeedsRoot() {
   QCOMPARE(smart.SMARTSG->RowCount(), 1);
   QVERIFY(!smart.NoteL->isHidden());
   QVERIFY(smart.NoteL->text().contains("root"));
-  QVERIFY(smart.NoteL->text().contains("monitor"));
+  QVERIFY(smart.NoteL->text().contains("sudo diskvigil-cli smart"));
   // The note fits in the window, below the grid.
   QVERIFY(smart.NoteL->geometry().top() >= smart.SMARTSG->geometry().bottom());
   QVERIFY(smart.NoteL->geometry().bottom() <= smart.height());
@@ -218,6 +219,16 @@ void NvmeWindowsTest::healthRowNamesFitTheNameColumn() {
     }
   }
   QVERIFY2(tooWide.isEmpty(), qPrintable(tooWide.join(", ")));
+}
+
+void NvmeWindowsTest::compositeTemperatureOfZeroKelvinIsShownAsNotReported() {
+  std::string silent = NvmeJson(0);
+  silent.replace(silent.find("\"temperature\":41"), 16, "\"temperature\":-273");
+  WindowTestKit kit(DrivesFromJson({silent}));
+  auto form = kit.Start();
+  form->CheckHDDs();
+  QCOMPARE(form->HDDTempL->text(), QString("..."));
+  QCOMPARE(kit.icons.icons[0].text, std::string("..."));
 }
 
 void NvmeWindowsTest::trayShowsTheTemperatureAndWarnsOnACriticalWarning() {

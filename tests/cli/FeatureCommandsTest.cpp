@@ -39,6 +39,7 @@ TEST(FeatureCommand, SetAndDisableThenReadBack) {
   CliRun run = RunOn(*system, {"--json", "apm", "1", "--set", "200"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(json::parse(run.out)["current"], 200);
+  EXPECT_EQ(json::parse(run.out)["applied"], true);
   EXPECT_EQ(json::parse(run.out)["enabled"], true);
   run = RunOn(*system, {"--json", "apm", "--disable", "1"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
@@ -67,9 +68,10 @@ TEST(FeatureCommand, RefusedAndAbortedSetFeatures) {
   EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
   // The drive aborts a feature it lacks, but the platform accepted the request.
   run = RunOn(*system, {"--json", "apm", "2", "--set", "128"});
-  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_NE(run.err.find("aborted"), std::string::npos) << run.err;
   EXPECT_EQ(json::parse(run.out)["enabled"], false);
+  EXPECT_EQ(json::parse(run.out)["applied"], false);
   EXPECT_EQ(system->OpenHandleCount(), 0);
 }
 

@@ -183,8 +183,12 @@ TEST(ListCommand, HelpGoesToStandardOutputAndEndsWithALineBreak) {
     ASSERT_FALSE(run.out.empty());
     EXPECT_EQ(run.out.back(), '\n');
     EXPECT_EQ(run.out.rfind("Usage: ", 0), 0u);
+    EXPECT_NE(run.out.find("Exit status:"), std::string::npos);
     EXPECT_EQ(run.err, "");
   }
+  const CliRun version = RunArgs({"--version"});
+  EXPECT_EQ(version.status, kExitOk);
+  EXPECT_EQ(version.out, VersionText());
 }
 
 TEST(CliSupport, PositionsAreOneToSixInDecimal) {

@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "TestFolder.h"
 #include "cli/Cli.h"
 #include "cli/CliTestKit.h"
+#include "core/Enumerate.h"
+#include "core/SmartData.h"
 
 namespace dv::cli {
 namespace {
@@ -132,14 +135,100 @@ TEST(NvmeCli, UnprivilegedDriveAndAtaOnlyCommands) {
   EXPECT_EQ(j["rows"], json::array());
 
   run = RunOn(file.string(), {"report", "1"});
-  EXPECT_EQ(run.exitCode, kExitUnhealthy);
-  EXPECT_NE(run.err.find("needs root"), std::string::npos) << run.err;
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_NE(run.err.find("needs root (sudo diskvigil-cli report 1)"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Model Number: KINGSTON SNV2S1000G"), std::string::npos) << run.out;
 
   // AAM and APM are ATA commands: refused for an NVMe position, nothing sent.
   for (const char* feature : {"aam", "apm"}) {
     run = RunOn(kNvmeDemoDir, {feature, "3", "--set", "128"});
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_NE(run.err.find("does not apply to NVMe"), std::string::npos) << run.err;
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// The typed health fields of eight real drives are the figures smartctl printed for them.
+TEST(NvmeCli, TypedHealthFieldsOfRealDrives) {
+  const std::vector<std::string> smartctlNames{
+      "critical_warning",          "temperature",       "available_spare",
+      "available_spare_threshold", "percentage_used",   "data_units_read",
+      "data_units_written",        "host_reads",        "host_writes",
+      "controller_busy_time",      "power_cycles",      "power_on_hours",
+      "unsafe_shutdowns",          "media_errors",      "num_err_log_entries",
+      "warning_temp_time",         "critical_comp_time"};
+  int drives = 0;
+  for (const auto& file :
+       std::filesystem::directory_iterator(std::string(DISKVIGIL_TEST_DATA_DIR) + "/nvme")) {
+    if (file.path().extension() != ".json") continue;
+    SCOPED_TRACE(file.path().filename().string());
+    const json fixture = json::parse(ReadWhole(file.path()));
+    const json& printed = fixture["smartctl"]["nvme_smart_health_information_log"];
+    auto system = Simulate(json{{"model", "x"},
+                                {"nvme",
+                                 {{"identifyHex", fixture["identifyControllerHex"]},
+                                  {"namespaceHex", fixture["identifyNamespaceHex"]},
+                                  {"healthLogHex", fixture["healthLogHex"]}}}}
+                               .dump());
+    ASSERT_TRUE(system);
+    const json fields = json::parse(RunOn(*system, {"--json", "smart", "1"}).out)["attributes"];
+    // The fields come in the log's order; the sensors smartctl printed follow.
+    json expected = json::array();
+    for (const std::string& name : smartctlNames) expected.push_back(printed.value(name, json()));
+    for (const json& sensor : printed.value("temperature_sensors", json::array())) {
+      if (!sensor.is_null()) expected.push_back(sensor);
+    }
+    ASSERT_EQ(fields.size(), expected.size());
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (!expected[i].is_null()) {
+        EXPECT_EQ(fields[i]["value"], expected[i]) << fields[i];
+      }
+    }
+    EXPECT_EQ(fields[2]["threshold"], printed["available_spare_threshold"]);
+    EXPECT_EQ(fields[13]["failingNow"], printed["media_errors"] != 0);
+    ++drives;
+  }
+  EXPECT_EQ(drives, 8);
+}
+
+// A composite temperature of 0 K is "not reported": no figure anywhere, with or without the log
+// (the kernel's sensor passes it on as -273.15 degrees). A cold drive's figure stays signed.
+TEST(NvmeCli, TemperatureNotReportedOrBelowZero) {
+  const auto folder = test::MakeTestFolder("nvme-cold");
+  const auto metrics = folder / "cold.prom";
+  for (const bool privileged : {true, false}) {
+    for (const int celsius : {-273, -5}) {
+      const std::optional<int> shown = celsius == -273 ? std::nullopt : std::optional(celsius);
+      SCOPED_TRACE(std::to_string(privileged) + " " + std::to_string(celsius));
+      auto system = Simulate(
+          json{{"model", "COLD"},
+               {"nvme", {{"privileged", privileged}, {"health", {{"temperature", celsius}}}}}}
+              .dump());
+      ASSERT_TRUE(system);
+      const json expected = shown ? json(*shown) : json();
+      const json smart = json::parse(RunOn(*system, {"--json", "smart", "1"}).out);
+      EXPECT_EQ(smart["temperatures"]["current"], expected);
+      const std::string text = RunOn(*system, {"smart", "1"}).out;
+      EXPECT_NE(text.find("Temperature: " + (shown ? std::to_string(*shown) + " C" : "...")),
+                std::string::npos)
+          << text;
+      const CliRun monitor =
+          RunOn(*system, {"monitor", "--count", "1", "--json", "--settings",
+                          (folder / "none.ini").string(), "--textfile", metrics.string()});
+      EXPECT_EQ(json::parse(monitor.out)["drives"][0]["temperature"], expected);
+      const std::string series = ReadWhole(metrics);
+      const size_t sample = series.find("\ndiskvigil_temperature_celsius{");
+      EXPECT_EQ(sample != std::string::npos, shown.has_value()) << series;
+      if (shown) {
+        EXPECT_EQ(series.substr(series.find("} ", sample) + 2, 3), "-5\n") << series;
+      }
+      // The mail takes the same figure, or none.
+      DriveTable table;
+      SmartSectors sectors;
+      ASSERT_TRUE(ProbeDrives(*system, table));
+      EXPECT_EQ(MailReportDrive(table.At(1), ReadSMART(*system, table, 1, sectors)).temperature,
+                shown);
+    }
   }
   std::filesystem::remove_all(folder);
 }

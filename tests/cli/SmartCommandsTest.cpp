@@ -12,7 +12,9 @@
 #include "TestFolder.h"
 #include "cli/Cli.h"
 #include "cli/CliTestKit.h"
+#include "core/AttributeRows.h"
 #include "core/SimulatedDrives.h"
+#include "core/SmartData.h"
 
 namespace dv::cli {
 namespace {
@@ -67,7 +69,7 @@ TEST(SmartCommand, SsdTemperatureComesFromAirflowAttribute) {
 
 TEST(SmartCommand, DriveWithSmartOffHasNoRows) {
   const CliRun run = RunOn(kDemoDir, {"--json", "smart", "4"});
-  EXPECT_EQ(run.exitCode, kExitUnhealthy);
+  EXPECT_EQ(run.exitCode, kExitSmartOff);
   const json j = json::parse(run.out);
   EXPECT_EQ(j["readOK"], false);
   EXPECT_TRUE(j["rows"].empty());
@@ -85,6 +87,62 @@ TEST(SmartCommand, RealMaxtorWithAFailingVerdict) {
                                 "S-E-OF", "!!!"}));
 }
 
+std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The typed attributes of every recorded real drive: what the product's decoder reads from the
+// drive's own sectors, the same attributes as the display rows in the same order.
+TEST(SmartCommand, TypedAttributesOfRealDrives) {
+  const fs::path folder = fs::path(DISKVIGIL_TEST_DATA_DIR) / "real-drives";
+  int drives = 0;
+  for (const auto& file : fs::directory_iterator(folder)) {
+    if (file.path().extension() != ".json") continue;
+    SCOPED_TRACE(file.path().filename().string());
+    std::ifstream in(file.path());
+    const json recorded = json::parse(in);
+    const auto data = FromHex(recorded.at("smartDataHex"));
+    const auto thresholds = FromHex(recorded.at("smartThresholdsHex"));
+    const json j = json::parse(RunOn(file.path().string(), {"--json", "smart", "1", "--dec"}).out);
+    ASSERT_EQ(j["attributes"].size(), j["rows"].size());
+    for (size_t i = 0; i < j["rows"].size(); ++i) {
+      const json& a = j["attributes"][i];
+      const json& row = j["rows"][i];
+      const auto id = a["id"].get<uint8_t>();
+      const SMARTAttribute decoded = FindSMARTAttribute(data, id);
+      EXPECT_EQ(a, (json{{"id", id},
+                         {"name", a["name"]},
+                         {"value", decoded.Value},
+                         {"worst", decoded.Worst},
+                         {"threshold", FindSMARTThreshold(thresholds, id)},
+                         {"raw", decoded.Raw},
+                         {"flags", decoded.Flags},
+                         {"flagsText", row[5]},
+                         {"prefailure", row[5].get<std::string>().back() == 'F'},
+                         {"failingNow", row[6] == "!!!"},
+                         {"failedBefore", a["failedBefore"]}}));
+      EXPECT_EQ(AttributeNameCell(id, a["name"].get<std::string>()), row[0]);
+      EXPECT_EQ(std::to_string(a["raw"].get<uint64_t>()), row[3]);
+    }
+    ++drives;
+  }
+  EXPECT_GE(drives, 19);
+
+  // The Maxtor's spin retry count is below its threshold now and was before.
+  const json maxtor =
+      json::parse(RunOn(RealDrive("Maxtor_96147H8--BAC51KJ0--2"), {"--json", "smart", "1"}).out);
+  const json& spinRetry = maxtor["attributes"][8];
+  EXPECT_EQ(spinRetry["name"], "Spin Retry Count");
+  EXPECT_EQ(spinRetry["raw"], 0x002900000063u);
+  for (const char* key : {"prefailure", "failingNow", "failedBefore"}) {
+    EXPECT_EQ(spinRetry[key], true) << key;
+  }
+}
+
 TEST(SmartCommand, PositionsAndArguments) {
   EXPECT_EQ(RunOn(kDemoDir, {"smart", "7"}).exitCode, kExitFailure);
   EXPECT_EQ(RunOn(kDemoDir, {"smart", "0"}).exitCode, kExitFailure);
@@ -100,6 +158,41 @@ TEST(SmartCommand, PositionsAndArguments) {
 
 // A position that is not written as a number is a usage error for every command that takes one;
 // a number that names no listed drive stays "no such drive".
+// A status says what happened and no more: a change the drive aborted is no success, a drive
+// read without privilege or with S.M.A.R.T. off failed no check, and a command that does not
+// apply to the drive says so.
+TEST(ExitStatus, SaysWhatHappened) {
+  const std::string nvmeDemo = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo-nvme";
+  const std::string hwmonOnly = R"({"model": "KINGSTON SNV2S1000G", "serial": "50026B7",
+      "nvme": {"privileged": false, "health": {"temperature": 44}}})";
+  const std::string noApm = R"({"model": "No features", "serial": "NF1"})";
+  struct Row {
+    std::string drives;  // a simulation path, or simulation JSON
+    std::vector<std::string> args;
+    int status;
+    std::string said;  // in standard output or standard error
+  };
+  const std::vector<Row> rows{
+      {noApm, {"--json", "apm", "1", "--set", "128"}, kExitFailure, "\"applied\": false"},
+      {noApm, {"aam", "1", "--disable"}, kExitFailure, "aborted SET FEATURES (AAM)"},
+      {hwmonOnly, {"report", "1"}, kExitOk, "needs root"},
+      {hwmonOnly, {"smart", "1"}, kExitOk, "needs root"},
+      {kDemoDir, {"smart", "4"}, kExitSmartOff, "S.M.A.R.T.: off"},
+      {kDemoDir, {"--json", "smart", "4"}, kExitSmartOff, "\"readOK\": false"},
+      {kDemoDir, {"report", "4"}, kExitSmartOff, "S.M.A.R.T. is off on drive 4"},
+      {nvmeDemo, {"mbr", "3"}, kExitFailure, "does not apply to NVMe drive 3"},
+      {nvmeDemo, {"aam", "3"}, kExitFailure, "does not apply to NVMe drive 3"},
+  };
+  for (const Row& row : rows) {
+    auto system = row.drives.starts_with("{") ? Simulate(row.drives) : LoadSystem(row.drives);
+    ASSERT_TRUE(system);
+    const CliRun run = RunOn(*system, row.args);
+    const std::string what = testing::PrintToString(row.args) + "\n" + run.out + run.err;
+    EXPECT_EQ(run.exitCode, row.status) << what;
+    EXPECT_NE((run.out + run.err).find(row.said), std::string::npos) << what;
+  }
+}
+
 TEST(PositionArgument, WordsAreUsageErrorsNumbersOutOfRangeAreNot) {
   for (const std::string verb : {"smart", "report", "aam", "apm", "mbr"}) {
     for (const std::string word : {"abc", "1x", "x1", "1.5", "+1", " 1", "\x1b[2J"}) {
@@ -179,10 +272,10 @@ TEST_F(ReportCommand, UnwritableFileIsReportedAndNothingIsReplaced) {
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(run.err, "Unable to write to " + missing.string() + "\n");
 
-  // A drive whose attributes cannot be read leaves an earlier report in place.
+  // A drive with S.M.A.R.T. off leaves an earlier report in place.
   const fs::path earlier = folder_ / "earlier.log";
   std::ofstream(earlier) << "earlier";
-  EXPECT_EQ(RunOn(kDemoDir, {"report", "4", "-o", earlier.string()}).exitCode, kExitUnhealthy);
+  EXPECT_EQ(RunOn(kDemoDir, {"report", "4", "-o", earlier.string()}).exitCode, kExitSmartOff);
   EXPECT_EQ(Read(earlier), "earlier");
 }
 

@@ -43,6 +43,27 @@ check() {
 check "$source_dir/data/demo" "$work/demo.prom"
 grep -q '^diskvigil_smart_healthy{.*} 0$' "$work/demo.prom" || fail "the failing demo drive"
 
+# NVMe drives: one read with its health log, one with the kernel's sensor alone (no verdict then),
+# one whose composite temperature is 0 K (not reported: no temperature sample).
+mkdir -p "$work/nvme"
+cp "$source_dir/data/demo-nvme/3-healthy-nvme-ssd.json" "$work/nvme/"
+cat >"$work/nvme/sensor-only.json" <<'JSON'
+{"model": "SENSOR ONLY", "serial": "N1", "driveNumber": 1,
+ "nvme": {"privileged": false, "health": {"criticalWarning": 1, "temperature": 44}}}
+JSON
+cat >"$work/nvme/silent.json" <<'JSON'
+{"model": "SILENT", "serial": "N2", "driveNumber": 2, "nvme": {"health": {"temperature": -273}}}
+JSON
+check "$work/nvme" "$work/nvme.prom"
+grep -q '^diskvigil_nvme_health_log_read{.*serial="N1"} 0$' "$work/nvme.prom" ||
+  fail "no health_log_read 0 for the sensor-only drive"
+grep -q '^diskvigil_nvme_health_log_read{.*model="Samsung SSD 980 PRO 1TB".*} 1$' "$work/nvme.prom" ||
+  fail "no health_log_read 1 for the drive read with its log"
+! grep -q '^diskvigil_smart_healthy{.*serial="N1"}' "$work/nvme.prom" ||
+  fail "a verdict for the drive whose critical warning was not read"
+! grep -q '^diskvigil_temperature_celsius{.*serial="N2"}' "$work/nvme.prom" ||
+  fail "a temperature for the drive that reported none"
+
 # Recorded drives, at most 16 at a time (the drive numbers a folder may use).
 mkdir -p "$work/real"
 find "$source_dir/tests/data/real-drives" -name '*.json' | sort | head -16 |
