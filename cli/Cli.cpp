@@ -65,9 +65,10 @@ std::string UsageText() {
          "                                the acoustic or power management level of drive POS\n"
          "                                (LEVEL 0 to 254), after the optional change\n"
          "  mbr POS                       sector 0 of drive POS: partitions and boot sectors\n"
-         "Without --simulate or --demo the machine's own drives are used (root or\n"
-         "cap_sys_rawio is needed for ATA pass-through, CAP_SYS_ADMIN for the NVMe health\n"
-         "log); DISKVIGIL_SIMULATE=PATH does the same\n"
+         "Without --simulate or --demo the machine's own drives are used (ATA\n"
+         "pass-through needs root or cap_sys_rawio: on Linux a program without them hands\n"
+         "its commands to diskvigil-drive-helper, which holds the capability; the NVMe\n"
+         "health log needs CAP_SYS_ADMIN); DISKVIGIL_SIMULATE=PATH does the same\n"
          "as --simulate PATH. The mail settings are the tray program's (Diskvigil.ini in\n"
          "$APPDATA, else $XDG_CONFIG_HOME or ~/.config) unless --settings names a file.\n";
 }
