@@ -4,6 +4,10 @@
 //                                     helper process (SimulatedDriveHelper) over the same files
 //   HelperPassBench --real HELPER     the machine's drives (run as root): SG_IO from this process,
 //                                     and through HELPER (diskvigil-drive-helper)
+// In the VM, as root: bundle HelperPassBench and diskvigil-drive-helper (../shared/vm/bundle),
+// boot with three --blank disks, copy the bundle's libraries into /lib/x86_64-linux-gnu (the
+// helper gets no environment, so no LD_LIBRARY_PATH) and run
+//   HelperPassBench --real /opt/include/bin/diskvigil-drive-helper --benchmark_min_time=5
 // Simulated drives answer in nanoseconds, so there the ratio is the bare cost of the exchanges;
 // on real drives the commands themselves dominate.
 #include <benchmark/benchmark.h>

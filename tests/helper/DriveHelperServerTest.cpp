@@ -316,33 +316,5 @@ TEST(DriveHelperServerTest, BrokenStreamsEndTheLoopBeforeAnyDeviceCall) {
   }
 }
 
-TEST(HelperProtocolTest, EveryFrameRoundTrips) {
-  const HelperRequest identify = AtaRequest(7, MakeReadSector(2, 12345, true));
-  HelperRequest nvme;
-  nvme.type = HelperRequestType::NvmeCommand;
-  nvme.handle = 0x01020304;
-  nvme.nvme = MakeNvmeAdminCommand(NvmeAdminCommand::IdentifyNamespace);
-  for (const HelperRequest& request :
-       {HelperRequest{HelperRequestType::OpenAta, 200, 0, {}, {}},
-        HelperRequest{HelperRequestType::OpenNvme, 15, 0, {}, {}}, identify, nvme,
-        HelperRequest{HelperRequestType::Close, 0, 0xFFFFFFFF, {}, {}}}) {
-    const auto frame = EncodeHelperRequest(request);
-    const auto back = DecodeHelperRequest(Payload(frame));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(EncodeHelperRequest(*back), frame);
-  }
-  for (const HelperReply& reply :
-       {HelperReply{HelperReplyType::Opened, 42, 0, {}, {}},
-        HelperReply{HelperReplyType::AtaResult, 0, 3, identify.ata, {}},
-        HelperReply{HelperReplyType::NvmeResult, 0, 1, std::vector<uint8_t>(512, 9), {}},
-        HelperReply{HelperReplyType::Closed, 0, 0, {}, {}},
-        HelperReply{HelperReplyType::Refused, 0, 0, {}, HelperRefusal::TooManyHandles}}) {
-    const auto frame = EncodeHelperReply(reply);
-    const auto back = DecodeHelperReply(Payload(frame));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(EncodeHelperReply(*back), frame);
-  }
-}
-
 }  // namespace
 }  // namespace dv

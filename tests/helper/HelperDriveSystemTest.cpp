@@ -86,6 +86,18 @@ TEST(HelperDriveSystemTest, MissingOrDyingHelperListsNothingAndSaysWhy) {
   std::filesystem::remove_all(folder);
 }
 
+#ifdef DISKVIGIL_DRIVE_HELPER
+// The real helper under its system call filter: it starts, opens read-only and answers; a call the
+// filter forbids would kill it and the system would say it ended.
+TEST(HelperDriveSystemTest, RealHelperSurvivesItsFilter) {
+  const auto system = CreateHelperDriveSystem(
+      {DISKVIGIL_DRIVE_HELPER, {}}, Simulated(std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo"));
+  EXPECT_EQ(system->Open(250), nullptr);  // /dev/sdip: no such drive
+  EXPECT_EQ(system->OpenNvme(15), nullptr);
+  EXPECT_EQ(system->PrivilegeProblem(), "");
+}
+#endif
+
 TEST(HelperDriveSystemTest, HelperIsFoundRelativeToTheProgramFirst) {
   const auto candidates = DriveHelperCandidates("/opt/dv/bin/diskvigil");
   ASSERT_GE(candidates.size(), 3u);
