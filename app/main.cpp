@@ -220,7 +220,13 @@ int main(int argc, char** argv) {
     case dv::StartupResult::SecondInstance:
       return 0;
     case dv::StartupResult::NotNtBased:
+      return kExitRefused;
     case dv::StartupResult::NoDrive:
+      // The message box keeps its short text; why no drive could be read (no capability, no
+      // helper, not in the disk group) goes where the person who started the program looks.
+      if (const std::string problem = drives->PrivilegeProblem(); !problem.empty()) {
+        std::fprintf(stderr, "diskvigil: %s\n", problem.c_str());
+      }
       return kExitRefused;
   }
   mainForm.CreateMBRForm();
