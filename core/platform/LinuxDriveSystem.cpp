@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -27,6 +28,12 @@ namespace {
 
 constexpr size_t kSenseBufferSize = 64;
 constexpr char kMountsFile[] = "/proc/self/mounts";
+constexpr char kSysBlock[] = "/sys/block";
+
+bool Exists(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
 
 class FileDescriptor {
  public:
@@ -127,6 +134,14 @@ std::optional<dev_t> BlockDeviceNumber(const std::string& path) {
 
 class LinuxDriveSystem : public DriveSystem {
  public:
+  DrivePresence PresenceOf(int driveNumber) const override {
+    const std::string device = LinuxDrivePath(driveNumber);
+    return SysfsBlockPresence(kSysBlock, std::filesystem::path(device).filename().string());
+  }
+  DrivePresence NvmePresenceOf(int controller) const override {
+    return SysfsNvmePresence(kSysBlock, kSysClassNvme, controller);
+  }
+
   DriveHandlePtr Open(int driveNumber) override {
     const int fd = open(LinuxDrivePath(driveNumber).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -178,6 +193,19 @@ class LinuxDriveSystem : public DriveSystem {
 };
 
 }  // namespace
+
+DrivePresence SysfsBlockPresence(const std::filesystem::path& blockRoot,
+                                 const std::string& blockName) {
+  if (!Exists(blockRoot)) return DrivePresence::Unknown;
+  return Exists(blockRoot / blockName) ? DrivePresence::Present : DrivePresence::Absent;
+}
+
+DrivePresence SysfsNvmePresence(const std::filesystem::path& blockRoot,
+                                const std::filesystem::path& nvmeClassRoot, int controller) {
+  if (!Exists(blockRoot)) return DrivePresence::Unknown;
+  return Exists(nvmeClassRoot / ("nvme" + std::to_string(controller))) ? DrivePresence::Present
+                                                                       : DrivePresence::Absent;
+}
 
 std::unique_ptr<DriveSystem> CreateLinuxDriveSystem() {
   return std::make_unique<LinuxDriveSystem>();

@@ -1,12 +1,23 @@
 // The machine's drives reached directly: SG_IO and the NVMe admin ioctl from this process.
 #pragma once
 
+#include <filesystem>
 #include <memory>
+#include <string>
 
 #include "core/DriveSystem.h"
 
 namespace dv {
 
 std::unique_ptr<DriveSystem> CreateLinuxDriveSystem();
+
+// Whether sysfs lists the block device `blockName` ("sda") in `blockRoot` ("/sys/block"), or NVMe
+// controller N in `nvmeClassRoot` ("/sys/class/nvme"). Unknown when sysfs is not there to ask (no
+// `blockRoot`). Controllers are Absent when their class folder is missing: without the driver
+// there are none.
+DrivePresence SysfsBlockPresence(const std::filesystem::path& blockRoot,
+                                 const std::string& blockName);
+DrivePresence SysfsNvmePresence(const std::filesystem::path& blockRoot,
+                                const std::filesystem::path& nvmeClassRoot, int controller);
 
 }  // namespace dv
