@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The built diskvigil-cli as a user runs it: it must not load the TLS library for a drive command,
 # and must still send mail, loading the TLS transport module with the first mail (`mail-report`,
-# and the warning mail of a bad `monitor` pass) to the loopback SMTP sink.
+# and the warning mail of a bad `monitor` pass) to the loopback SMTP sink, and report a failure
+# inside the module (a refused connection) as text.
 #   cli-mail-module-test.sh DISKVIGIL_CLI SOURCE_DIR
 # Exit 77 (skipped) without the system Python's aiosmtpd (scripts/install-deps.sh test).
 set -euo pipefail
@@ -37,6 +38,12 @@ unset DISKVIGIL_SIMULATE
 status=0
 "$cli" --demo monitor --count 1 --settings "$settings" >/dev/null || status=$?
 [[ $status == 3 ]] || fail "a bad monitor pass exited $status, not 3"
+# A failure inside the module reaches the program as its text, not as a crash.
+sed 's/^SMTP Port=.*/SMTP Port=1/' "$settings" >"$work/refused.ini"
+status=0
+said=$("$cli" --demo mail-report --settings "$work/refused.ini" 2>&1) || status=$?
+[[ $status == 1 && $said == *"connection refused"* ]] ||
+  fail "a refused connection gave exit $status: $said"
 count=$(find "$work/mails" -name '*.eml' | wc -l)
 [[ $count == 2 ]] || fail "$count mails arrived, not 2"
 echo "diskvigil-cli sends mail through the module without linking the TLS library"
