@@ -1,7 +1,6 @@
 // The machine's drives reached directly: SG_IO and the NVMe admin ioctl from this process.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,9 +14,8 @@ std::unique_ptr<DriveSystem> CreateLinuxDriveSystem();
 // controller N in `nvmeClassRoot` ("/sys/class/nvme"). Unknown when sysfs is not there to ask (no
 // `blockRoot`). Controllers are Absent when their class folder is missing: without the driver
 // there are none.
-DrivePresence SysfsBlockPresence(const std::filesystem::path& blockRoot,
-                                 const std::string& blockName);
-DrivePresence SysfsNvmePresence(const std::filesystem::path& blockRoot,
-                                const std::filesystem::path& nvmeClassRoot, int controller);
+DrivePresence SysfsBlockPresence(const std::string& blockRoot, const std::string& blockName);
+DrivePresence SysfsNvmePresence(const std::string& blockRoot, const std::string& nvmeClassRoot,
+                                int controller);
 
 }  // namespace dv
