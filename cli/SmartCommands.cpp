@@ -24,6 +24,7 @@
 #include "core/SmartData.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
+#include "mail/MailPlatform.h"
 
 namespace dv::cli {
 namespace {
@@ -397,8 +398,10 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   return parsed;
 }
 
+// The pass line's time. ToLocalTime reads the time zone once per run, where std::localtime looks
+// at the zone file again at every call, a file system lookup at every pass.
 std::string NowText() {
-  const std::tm local = ReportLocalTime(std::time(nullptr));
+  const std::tm local = ToLocalTime(std::time(nullptr)).fields;
   char text[32];
   const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(text, length);
@@ -570,6 +573,32 @@ static void SendWarningMail(CliContext& ctx, const std::filesystem::path& settin
   ctx.err << MailOutcomeLine(SendReport(ctx, settingsPath, drives)) << "\n" << std::flush;
 }
 
+// Whether a bad pass sends the warning mail. The settings file is read again only when it has
+// changed, so that a run of bad passes does not read it at each one while the switch still follows
+// the user's settings during a long run.
+class WarningMailSwitch {
+ public:
+  explicit WarningMailSwitch(std::filesystem::path settingsPath) : path_(std::move(settingsPath)) {}
+
+  bool On() {
+    std::error_code error;
+    const auto stamp = std::filesystem::last_write_time(path_, error);
+    const auto version = error ? std::nullopt : std::optional(stamp);
+    if (!known_ || version != version_) {
+      on_ = WarningMailsOn(path_);
+      version_ = version;
+      known_ = true;
+    }
+    return on_;
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::optional<std::filesystem::file_time_type> version_;  // none: no file
+  bool known_ = false;
+  bool on_ = false;
+};
+
 // The counters of one monitored position checked (a fresh reading) or looked up (a drive left
 // asleep); nothing for a position not monitored or not read.
 static std::optional<std::vector<CounterRise>> WatchCounters(CounterWatch& counters,
@@ -600,6 +629,7 @@ int RunMonitor(CliContext& ctx) {
   CounterWatch counters = OpenCounterWatch(ctx);
   for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
   std::optional<std::string> lastStateError;
+  WarningMailSwitch warningMails(settingsPath);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
@@ -629,7 +659,7 @@ int RunMonitor(CliContext& ctx) {
       ctx.err << *error << "\n" << std::flush;
       if (pass == 1) return kExitFailure;
     }
-    if (!lastGood && WarningMailsOn(settingsPath)) {
+    if (!lastGood && warningMails.On()) {
       SendWarningMail(ctx, settingsPath, table, printer.Readings());
     }
     const bool last = arguments->count && pass >= *arguments->count;

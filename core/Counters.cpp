@@ -336,13 +336,30 @@ std::optional<std::string> CounterWatch::Load() {
          (error ? std::string() : "; the file as it was is kept as " + bad.filename().string());
 }
 
+namespace {
+
+// Every counter read now is stored with the same value.
+bool AllAsStored(const CounterValues& stored, const CounterValues& now) {
+  return std::all_of(now.begin(), now.end(), [&stored](const auto& counter) {
+    const auto found = stored.find(counter.first);
+    return found != stored.end() && found->second == counter.second;
+  });
+}
+
+}  // namespace
+
 CounterCheck CounterWatch::Take(const std::string& model, const std::string& serial,
                                 std::span<const uint8_t> smartData) {
   const Key key = MakeKey(model, serial);
   const auto found = records_.find(key);
+  const CounterValues now = ReadWatchedCounters(smartData);
+  // The common case at every pass: nothing moved, so nothing rises and the record stays as it is.
+  if (found != records_.end() && AllAsStored(found->second.values, now)) {
+    return {found->second.caution, {}, std::nullopt};
+  }
   CounterRecord record;
-  const CounterCheck check = CompareCounters(found == records_.end() ? nullptr : &found->second,
-                                             ReadWatchedCounters(smartData), record);
+  const CounterCheck check =
+      CompareCounters(found == records_.end() ? nullptr : &found->second, now, record);
   if (found == records_.end() || found->second.values != record.values ||
       found->second.caution != record.caution) {
     records_[key] = std::move(record);

@@ -48,6 +48,13 @@ struct NvmeUnprivilegedInfo {
   bool TemperatureAlarm = false;                     // any alarm file reads 1
 };
 
+// What the system says about a drive before anything opens it.
+enum class DrivePresence {
+  Absent,   // the system knows of no such drive: it is not opened
+  Present,  // the system lists it
+  Unknown,  // the system cannot tell: opening it decides
+};
+
 class DriveSystem {
  public:
   virtual ~DriveSystem() = default;
@@ -60,6 +67,11 @@ class DriveSystem {
   // Set once the system refused a drive or a command for lack of privilege, so a caller that found
   // no drive can say why; empty otherwise.
   virtual std::string PrivilegeProblem() const { return {}; }
+
+  // Asked once per drive number and controller during enumeration, before any open, so that an
+  // absent drive costs no open at all. The default cannot tell.
+  virtual DrivePresence PresenceOf(int /*driveNumber*/) const { return DrivePresence::Unknown; }
+  virtual DrivePresence NvmePresenceOf(int /*controller*/) const { return DrivePresence::Unknown; }
 
   // NVMe controller N (0..15), opened read-only; null when there is none or it cannot be opened.
   virtual NvmeHandlePtr OpenNvme(int /*controller*/) { return nullptr; }

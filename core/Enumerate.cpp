@@ -86,6 +86,7 @@ bool IdentifyDrive(DriveHandle& handle, int driveNumber, Drive& drive) {
 bool ProbeDrives(DriveSystem& system, DriveTable& table) {
   table.DriveCount = 0;
   for (int n = 0; n <= kMaxDriveNumber && table.DriveCount < kMaxDrives; ++n) {
+    if (system.PresenceOf(n) == DrivePresence::Absent) continue;
     DriveHandlePtr handle = OpenDrive(system, n);
     if (!handle) continue;
     Drive& drive = table.At(table.DriveCount + 1);
@@ -96,6 +97,7 @@ bool ProbeDrives(DriveSystem& system, DriveTable& table) {
   }  // the handle closes at the end of each round, whatever happened
   // NVMe controllers after the ATA drives, in the positions left.
   for (int n = 0; n <= kMaxNvmeController && table.DriveCount < kMaxDrives; ++n) {
+    if (system.NvmePresenceOf(n) == DrivePresence::Absent) continue;
     if (IdentifyNvmeDrive(system, n, table.At(table.DriveCount + 1))) ++table.DriveCount;
   }
   return table.DriveCount > 0;

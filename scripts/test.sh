@@ -1,23 +1,83 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test. This is what CI runs.
-set -euo pipefail
+# The four builds are independent, so they overlap where one alone would leave a core idle: the
+# Windows cross build (needed only by the Wine test) and the fuzz stage run in the background
+# beside the ASan build and tests, and the Wine test runs beside the rest of the tests. ccache is
+# used when it is installed. Each stage's time is printed at the end; logs of the background
+# stages are in build/test-logs/.
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
+export DISKVIGIL_JOBS=$jobs
+logs="$root/build/test-logs"
+started=$SECONDS
 
-"$root/scripts/install-deps.sh" all
-
-echo "== Core and command line under ASan and UBSan"
-cmake --preset asan >/dev/null
-cmake --build build/asan -j "$jobs"
-ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'vm|gui|windows'
-
-if [ -x "$root/scripts/fuzz.sh" ]; then
-  echo "== Fuzz targets, a short run each (scripts/fuzz.sh --seconds N for a long one)"
-  "$root/scripts/fuzz.sh" --seconds "${DISKVIGIL_FUZZ_SECONDS:-5}"
+"$root/scripts/install-deps.sh" all || exit 1
+mkdir -p "$logs"
+: >"$logs/times"
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 fi
 
+# stage NAME COMMAND...: runs COMMAND, notes its time and outcome in $logs/times.
+stage() {
+  local name=$1 begin=$SECONDS status=0
+  shift
+  "$@" || status=$?
+  echo "$name $((SECONDS - begin)) $status" >>"$logs/times"
+  return "$status"
+}
+
+summary() {
+  echo "== Stage times (background stages overlap the others)"
+  local name seconds status failed=0
+  while read -r name seconds status; do
+    printf '  %-16s %4d:%02d  %s\n' "$name" $((seconds / 60)) $((seconds % 60)) \
+      "$([ "$status" = 0 ] && echo ok || echo "FAILED ($status)")"
+    [ "$status" = 0 ] || failed=1
+  done <"$logs/times"
+  printf '  %-16s %4d:%02d\n' total $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60))
+  return "$failed"
+}
+
+windows_build() {
+  cmake --preset windows >/dev/null && cmake --build build/windows -j "$jobs"
+}
+asan_build() { cmake --preset asan >/dev/null && cmake --build build/asan -j "$jobs"; }
+asan_tests() { ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'vm|gui|windows'; }
+fuzz() { "$root/scripts/fuzz.sh" --seconds "${DISKVIGIL_FUZZ_SECONDS:-5}"; }
+ci_build() { cmake --preset ci >/dev/null && cmake --build build/ci -j "$jobs"; }
+ci_tests() { ctest --test-dir build/ci --output-on-failure -j "$jobs" -LE windows; }
+# The Wine test is RUN_SERIAL within its own ctest; this one runs it beside the other tests.
+windows_tests() { ctest --test-dir build/ci --output-on-failure -L windows; }
+
+echo "== Windows cross build, in the background ($logs/windows-build.log)"
+windows_pid=
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  stage windows-build windows_build >"$logs/windows-build.log" 2>&1 &
+  windows_pid=$!
+fi
+
+echo "== Core and command line under ASan and UBSan"
+stage asan-build asan_build
+echo "== Fuzz targets, a short run each, in the background ($logs/fuzz.log)"
+stage fuzz fuzz >"$logs/fuzz.log" 2>&1 &
+fuzz_pid=$!
+stage asan-tests asan_tests
+
 echo "== Everything, warnings as errors"
-cmake --preset ci >/dev/null
-cmake --build build/ci -j "$jobs"
-ctest --test-dir build/ci --output-on-failure -j "$jobs"
+stage ci-build ci_build
+# The Wine test builds build/windows incrementally: never while the background build still runs.
+[ -z "$windows_pid" ] || wait "$windows_pid"
+stage windows-tests windows_tests >"$logs/windows-tests.log" 2>&1 &
+windows_tests_pid=$!
+stage ci-tests ci_tests
+wait "$windows_tests_pid"
+echo "== Windows tests ($logs/windows-tests.log)"
+tail -n 15 "$logs/windows-tests.log"
+wait "$fuzz_pid"
+echo "== Fuzz ($logs/fuzz.log)"
+tail -n 15 "$logs/fuzz.log"
+summary

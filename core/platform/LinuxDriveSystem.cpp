@@ -27,6 +27,11 @@ namespace {
 
 constexpr size_t kSenseBufferSize = 64;
 constexpr char kMountsFile[] = "/proc/self/mounts";
+constexpr char kSysBlock[] = "/sys/block";
+
+// access() on a plain string: asked 32 times at every start, where std::filesystem would split
+// each path into its parts first.
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 class FileDescriptor {
  public:
@@ -127,6 +132,14 @@ std::optional<dev_t> BlockDeviceNumber(const std::string& path) {
 
 class LinuxDriveSystem : public DriveSystem {
  public:
+  DrivePresence PresenceOf(int driveNumber) const override {
+    const std::string device = LinuxDrivePath(driveNumber);
+    return SysfsBlockPresence(kSysBlock, device.substr(device.rfind('/') + 1));
+  }
+  DrivePresence NvmePresenceOf(int controller) const override {
+    return SysfsNvmePresence(kSysBlock, kSysClassNvme, controller);
+  }
+
   DriveHandlePtr Open(int driveNumber) override {
     const int fd = open(LinuxDrivePath(driveNumber).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -178,6 +191,18 @@ class LinuxDriveSystem : public DriveSystem {
 };
 
 }  // namespace
+
+DrivePresence SysfsBlockPresence(const std::string& blockRoot, const std::string& blockName) {
+  if (!Exists(blockRoot)) return DrivePresence::Unknown;
+  return Exists(blockRoot + "/" + blockName) ? DrivePresence::Present : DrivePresence::Absent;
+}
+
+DrivePresence SysfsNvmePresence(const std::string& blockRoot, const std::string& nvmeClassRoot,
+                                int controller) {
+  if (!Exists(blockRoot)) return DrivePresence::Unknown;
+  return Exists(nvmeClassRoot + "/nvme" + std::to_string(controller)) ? DrivePresence::Present
+                                                                      : DrivePresence::Absent;
+}
 
 std::unique_ptr<DriveSystem> CreateLinuxDriveSystem() {
   return std::make_unique<LinuxDriveSystem>();

@@ -42,7 +42,48 @@ LoadedModule& Module() {
   return module;
 }
 
+// Throws, on this side, what the module handed back.
+class ModuleBackedTransport : public SmtpTransport {
+ public:
+  explicit ModuleBackedTransport(ModuleTransport* inner) : inner_(inner) {}
+
+  void Connect(const std::string& host, uint16_t port, std::chrono::milliseconds limit) override {
+    ModuleFailure failure;
+    if (!inner_->Connect(host, port, limit, failure)) Throw(failure);
+  }
+  void StartTls(const std::string& host, std::chrono::milliseconds limit) override {
+    ModuleFailure failure;
+    if (!inner_->StartTls(host, limit, failure)) Throw(failure);
+  }
+  bool Open() const override { return inner_->Open(); }
+  bool Secure() const override { return inner_->Secure(); }
+  void Write(std::string_view bytes, std::chrono::milliseconds limit) override {
+    ModuleFailure failure;
+    if (!inner_->Write(bytes, limit, failure)) Throw(failure);
+  }
+  std::size_t ReadSome(char* buffer, std::size_t size, std::chrono::milliseconds limit,
+                       const std::string& what) override {
+    ModuleFailure failure;
+    std::size_t got = 0;
+    if (!inner_->ReadSome(buffer, size, limit, what, got, failure)) Throw(failure);
+    return got;
+  }
+  void Close() noexcept override { inner_->Close(); }
+
+ private:
+  [[noreturn]] static void Throw(const ModuleFailure& failure) {
+    throw SmtpFailure(failure.what, failure.code);
+  }
+
+  std::unique_ptr<ModuleTransport> inner_;
+};
+
 }  // namespace
+
+std::unique_ptr<SmtpTransport> WrapModuleTransport(ModuleTransport* made) {
+  if (made == nullptr) return nullptr;
+  return std::make_unique<ModuleBackedTransport>(made);
+}
 
 TransportEntry LoadTransportEntry(const std::vector<fs::path>& candidates, std::string& reason) {
   reason = std::string("the mail module ") + kTransportModuleFile + " was not found";
@@ -80,7 +121,7 @@ std::unique_ptr<SmtpTransport> MakeSmtpTransport() {
     }
   }
   if (module.entry == nullptr) return NewUnavailableTransport(reason);
-  if (SmtpTransport* made = module.entry()) return std::unique_ptr<SmtpTransport>(made);
+  if (auto made = WrapModuleTransport(module.entry())) return made;
   return NewUnavailableTransport("the mail module could not set up a connection");
 }
 

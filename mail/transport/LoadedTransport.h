@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,8 @@ std::vector<std::filesystem::path> TransportModuleCandidates(const std::filesyst
 // user, when none does. A loaded module stays loaded.
 TransportEntry LoadTransportEntry(const std::vector<std::filesystem::path>& candidates,
                                   std::string& reason);
+
+// The module's transport as an SmtpTransport: its failures are thrown here as SmtpFailure.
+std::unique_ptr<SmtpTransport> WrapModuleTransport(ModuleTransport* made);
 
 }  // namespace dv

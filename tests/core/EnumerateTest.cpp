@@ -63,6 +63,42 @@ TEST(ProbeDrives, ListsInDriveNumberOrderAndNeverOpensASeventh) {
   EXPECT_TRUE(CommandsTo(*system, 11).empty());
 }
 
+// The simulated drives behind a system that lists only some of them, as sysfs does.
+class ListingSystem : public DriveSystem {
+ public:
+  ListingSystem(SimulatedDriveSystem& drives, std::vector<int> listed)
+      : drives_(drives), listed_(std::move(listed)) {}
+  DrivePresence PresenceOf(int driveNumber) const override {
+    return std::count(listed_.begin(), listed_.end(), driveNumber) > 0 ? DrivePresence::Present
+                                                                       : DrivePresence::Absent;
+  }
+  DrivePresence NvmePresenceOf(int) const override { return DrivePresence::Absent; }
+  DriveHandlePtr Open(int driveNumber) override { return drives_.Open(driveNumber); }
+  NvmeHandlePtr OpenNvme(int controller) override { return drives_.OpenNvme(controller); }
+  std::optional<NvmeUnprivilegedInfo> ReadNvmeUnprivileged(int controller) override {
+    return drives_.ReadNvmeUnprivileged(controller);
+  }
+  std::optional<std::string> VolumeName(int, int) override { return std::nullopt; }
+  std::string DescribeDrive(int driveNumber) const override {
+    return drives_.DescribeDrive(driveNumber);
+  }
+
+ private:
+  SimulatedDriveSystem& drives_;
+  std::vector<int> listed_;
+};
+
+TEST(ProbeDrives, OpensOnlyWhatTheSystemListsAndKeepsTheOrder) {
+  auto drives = Simulate(Drives({SimDrive(0, "ST0"), SimDrive(2, "ST2"), SimDrive(3, "ST3"),
+                                 SimDrive(9, "ST9"), SimDrive(10, "nvme", R"("nvme": {})")}));
+  ListingSystem system(*drives, {3, 2, 9});
+  DriveTable table;
+  EXPECT_TRUE(ProbeDrives(system, table));
+  EXPECT_THAT(ListedDriveNumbers(table), ElementsAre(2, 3, 9));
+  EXPECT_EQ(drives->TotalOpens(), 3);
+  EXPECT_TRUE(CommandsTo(*drives, 0).empty());
+}
+
 TEST(ProbeDrives, SkipsDrivesThatFailToOpenEnableOrIdentifyAndClosesEveryHandle) {
   auto system = Simulate(Drives({
       SimDrive(0, "ST0", R"("failures": {"open": true})"),

@@ -68,7 +68,7 @@ TEST_F(LoadedTransportTest, FailuresInsideTheModuleReachTheClientAsSmtpFailure) 
   std::string reason;
   const TransportEntry entry = LoadTransportEntry(TransportModuleCandidates({}), reason);
   ASSERT_NE(entry, nullptr) << reason;
-  SmtpClient client(SmtpLimits{}, [entry] { return std::unique_ptr<SmtpTransport>(entry()); });
+  SmtpClient client(SmtpLimits{}, [entry] { return WrapModuleTransport(entry()); });
   // Port 1 on this machine: nothing listens there.
   try {
     client.Connect("127.0.0.1", 1);
