@@ -3,8 +3,8 @@
 // open ATA drive N or NVMe controller N, carry one canonical ATA request or one NVMe admin request
 // to an open handle, or close one; every request gets exactly one reply, in order. The n-th open
 // request of a stream names handle n, whether it opens or not, so a caller may send a command
-// right behind its open. Encoders and decoders are
-// pure: the helper and its caller share them, and the decoders accept only the exact lengths below.
+// right behind its open. Encoders and decoders are pure: the helper and its caller share them, and
+// the decoders accept only the exact lengths below.
 #pragma once
 
 #include <cstddef>
