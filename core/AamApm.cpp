@@ -60,7 +60,9 @@ ATACommandResult SetFeatureExchange(DriveSystem& system, int driveNumber, DriveF
   if (!handle) return {};
   const FeatureCodes& codes = CodesFor(feature);
   const uint8_t subcommand = enable ? codes.enableCode : codes.disableCode;
-  return SendATACommand(*handle, MakeSetFeatures(driveNumber, subcommand, level));
+  const ATACommandResult result =
+      SendATACommand(*handle, MakeSetFeatures(driveNumber, subcommand, level));
+  return handle->OpenFailed() ? ATACommandResult{} : result;
 }
 
 // The returned status is not judged: a drive that aborts still counts as accepted.

@@ -18,6 +18,9 @@ class DriveHandle {
   // drive and writes the returned registers and data back into it. Returns whether the platform
   // call itself succeeded; the ERR bit is judged by the caller.
   virtual bool PassThrough(std::span<uint8_t> request) = 0;
+  // True when the drive turned out not to be open after all: a handle whose open was sent ahead
+  // of its first command and refused. The caller treats it as a drive that did not open.
+  virtual bool OpenFailed() const { return false; }
 };
 
 // Closing is the handle's destruction, so every path closes it.

@@ -1,8 +1,10 @@
 // The drive helper's wire format. The calling program and the helper exchange frames on a stream:
 // a 4-byte little-endian payload length, then the payload, whose first byte is its type. Requests
 // open ATA drive N or NVMe controller N, carry one canonical ATA request or one NVMe admin request
-// to an open handle, or close one; every request gets exactly one reply. Encoders and decoders are
-// pure: the helper and its caller share them, and the decoders accept only the exact lengths below.
+// to an open handle, or close one; every request gets exactly one reply, in order. The n-th open
+// request of a stream names handle n, whether it opens or not, so a caller may send a command
+// right behind its open. Encoders and decoders are pure: the helper and its caller share them, and
+// the decoders accept only the exact lengths below.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +21,8 @@ namespace dv {
 inline constexpr size_t kHelperFrameLengthSize = 4;
 // The longest payload either side sends (an NVMe reply with 4096 bytes of identify data).
 inline constexpr size_t kHelperMaxPayload = 8 + kNvmeIdentifySize;
+// Enough for the longest frame and several short ones ahead of it: the size both sides read in.
+inline constexpr size_t kHelperInputBuffer = 4 * (kHelperFrameLengthSize + kHelperMaxPayload);
 // Handles the helper keeps open at once; a caller holding more is refused.
 inline constexpr size_t kHelperMaxHandles = 64;
 

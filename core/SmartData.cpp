@@ -36,7 +36,9 @@ std::optional<ATACommandResult> SendOnFreshOpen(DriveSystem& system, int driveNu
                                                 AtaCommand command) {
   DriveHandlePtr handle = OpenDrive(system, driveNumber);
   if (!handle) return std::nullopt;
-  return SendATACommand(*handle, MakeAtaCommand(command, driveNumber));
+  const ATACommandResult result = SendATACommand(*handle, MakeAtaCommand(command, driveNumber));
+  if (handle->OpenFailed()) return std::nullopt;
+  return result;
 }
 
 bool IsGoodVerdict(const ATACommandResult& result) {

@@ -18,16 +18,13 @@ HelperReply Refuse(HelperRefusal why) {
   return reply;
 }
 
-// Reads exactly `buffer.size()` bytes; the count read before the input ended otherwise.
-size_t ReadFully(int fd, std::span<uint8_t> buffer) {
-  size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t n = read(fd, buffer.data() + done, buffer.size() - done);
+// What one read brings; 0 at the end of the input or on an error.
+ssize_t ReadSome(int fd, std::span<uint8_t> buffer) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+    return n < 0 ? 0 : n;
   }
-  return done;
 }
 
 bool WriteFully(int fd, std::span<const uint8_t> bytes) {
@@ -61,8 +58,10 @@ std::vector<uint8_t> DriveHelperServer::Answer(std::span<const uint8_t> payload)
 }
 
 HelperReply DriveHelperServer::Open(const HelperRequest& request) {
-  if (!HasRoom()) return Refuse(HelperRefusal::TooManyHandles);
+  // Every open takes the next number, opened or not, so a caller can name the handle in a command
+  // it sends before the reply to the open has come.
   const uint32_t id = nextHandle_++;
+  if (!HasRoom()) return Refuse(HelperRefusal::TooManyHandles);
   if (request.type == HelperRequestType::OpenAta) {
     if (auto handle = OpenDrive(system_, request.number)) {
       ata_.emplace(id, std::move(handle));
@@ -131,17 +130,36 @@ HelperReply DriveHelperServer::CloseHandle(const HelperRequest& request) {
 
 int ServeDriveHelper(DriveSystem& system, int in, int out) {
   DriveHelperServer server(system);
-  std::array<uint8_t, kHelperMaxPayload> payload;
+  // A caller sends several frames in one write (closes and opens ahead of a command), so the input
+  // is read in blocks and the replies to every frame already here go back in one write.
+  std::vector<uint8_t> input(kHelperInputBuffer);
+  size_t start = 0;
+  size_t end = 0;
+  std::vector<uint8_t> replies;
   for (;;) {
-    std::array<uint8_t, kHelperFrameLengthSize> prefix;
-    const size_t got = ReadFully(in, prefix);
-    if (got == 0) return 0;
-    if (got < prefix.size()) return 1;
-    const auto length = HelperPayloadLength(prefix);
-    if (!length) return 1;
-    const std::span<uint8_t> body(payload.data(), *length);
-    if (ReadFully(in, body) < body.size()) return 1;
-    if (!WriteFully(out, server.Answer(body))) return 1;
+    const std::span<const uint8_t> held(input.data() + start, end - start);
+    if (held.size() >= kHelperFrameLengthSize) {
+      const auto length = HelperPayloadLength(held.first<kHelperFrameLengthSize>());
+      if (!length) return 1;
+      if (held.size() >= kHelperFrameLengthSize + *length) {
+        const auto frame = server.Answer(held.subspan(kHelperFrameLengthSize, *length));
+        replies.insert(replies.end(), frame.begin(), frame.end());
+        start += kHelperFrameLengthSize + *length;
+        continue;
+      }
+    }
+    if (!replies.empty()) {
+      if (!WriteFully(out, replies)) return 1;
+      replies.clear();
+    }
+    // Keep the partial frame at the front, then read more behind it.
+    std::copy(input.begin() + static_cast<ptrdiff_t>(start),
+              input.begin() + static_cast<ptrdiff_t>(end), input.begin());
+    end -= start;
+    start = 0;
+    const ssize_t n = ReadSome(in, std::span<uint8_t>(input).subspan(end));
+    if (n <= 0) return end == 0 ? 0 : 1;
+    end += static_cast<size_t>(n);
   }
 }
 

@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <system_error>
 
@@ -80,27 +82,28 @@ bool SendAll(int fd, std::span<const uint8_t> bytes) {
   return true;
 }
 
-bool ReceiveAll(int fd, std::span<uint8_t> bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = recv(fd, bytes.data() + done, bytes.size() - done, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
+// What became of an open sent ahead of the handle's first command.
+struct PostedOpen {
+  uint32_t id = 0;
+  bool answered = false;
+  bool opened = false;
+};
 
 // One running helper and the socket to it. Every exchange holds the lock, so threads sharing the
 // drive system take turns. A helper that fails an exchange is stopped; `generation` tells handles
 // opened in an earlier helper that theirs is gone.
+//
+// Requests whose replies nobody waits for (closes, and opens of drives that opened before) are
+// kept and leave in the same write as the next request that is waited for; their replies are read
+// first, in order. So a monitoring command costs one exchange: its close, its open and itself.
 class HelperChannel {
  public:
   HelperChannel(DriveHelperCommand command, std::string unavailableReason,
                 std::chrono::steady_clock::duration restartSpacing)
       : command_(std::move(command)),
         problem_(std::move(unavailableReason)),
-        restartRule_(restartSpacing) {}
+        restartRule_(restartSpacing),
+        input_(kHelperInputBuffer) {}
   ~HelperChannel() { Stop(false); }
   HelperChannel(const HelperChannel&) = delete;
   HelperChannel& operator=(const HelperChannel&) = delete;
@@ -120,35 +123,69 @@ class HelperChannel {
   std::optional<HelperReply> Exchange(uint64_t generation, const HelperRequest& request) {
     const std::lock_guard<std::mutex> hold(lock_);
     if (fd_ < 0 || generation != generation_) return std::nullopt;
-    if (SendAll(fd_, EncodeHelperRequest(request))) {
-      // The replies to closes sent before come first.
-      for (; unread_ > 0; --unread_) {
-        if (!ReceiveReply()) break;
-      }
-      if (unread_ == 0) {
-        if (auto reply = ReceiveReply()) return reply;
-      }
+    Enqueue(request);
+    if (Flush()) {
+      if (auto reply = ReceiveReply()) return reply;
     }
     Fail();
     return std::nullopt;
   }
 
-  // Sends a request whose reply nobody waits for (a close): it is read before the next reply, so a
-  // close costs no round trip of its own.
-  void Post(uint64_t generation, const HelperRequest& request) {
+  // Keeps a close for the next exchange.
+  void PostClose(uint64_t generation, uint32_t id) {
     const std::lock_guard<std::mutex> hold(lock_);
     if (fd_ < 0 || generation != generation_) return;
-    if (SendAll(fd_, EncodeHelperRequest(request))) {
-      ++unread_;
-    } else {
-      Fail();
-    }
+    HelperRequest close;
+    close.type = HelperRequestType::Close;
+    close.handle = id;
+    Enqueue(close);
+    awaited_.push_back(nullptr);
+    if (awaited_.size() >= kMostPosted && !Flush()) Fail();
   }
 
-  void NoteOpenRefused() {
+  // Opens ATA drive `number`: sent ahead of the first command when the drive opened before in this
+  // process, otherwise waited for (so that a drive that is not there gives no handle). The handle's
+  // id, with what became of a posted open; nullopt when the drive did not open.
+  std::optional<std::pair<uint32_t, std::shared_ptr<PostedOpen>>> OpenAta(uint64_t generation,
+                                                                          uint8_t number) {
     const std::lock_guard<std::mutex> hold(lock_);
-    openRefused_ = true;
+    if (fd_ < 0 || generation != generation_) return std::nullopt;
+    HelperRequest open;
+    open.type = HelperRequestType::OpenAta;
+    open.number = number;
+    const uint32_t id = Enqueue(open);
+    if (openedBefore_.test(number)) {
+      auto posted = std::make_shared<PostedOpen>();
+      posted->id = id;
+      awaited_.push_back(posted);
+      postedNumbers_.push_back(number);
+      return std::make_pair(id, posted);
+    }
+    const auto reply = Flush() ? ReceiveReply() : std::nullopt;
+    if (!reply) {
+      Fail();
+      return std::nullopt;
+    }
+    NoteOpenReply(number, *reply);
+    if (reply->type != HelperReplyType::Opened) return std::nullopt;
+    return std::make_pair(reply->handle, nullptr);
   }
+
+  // Opens NVMe controller `number`, waiting for the reply; its handle's id or nullopt.
+  std::optional<uint32_t> OpenNvme(uint64_t generation, uint8_t number) {
+    HelperRequest open;
+    open.type = HelperRequestType::OpenNvme;
+    open.number = number;
+    const auto reply = Exchange(generation, open);
+    if (!reply || reply->type != HelperReplyType::Opened) return std::nullopt;
+    return reply->handle;
+  }
+
+  bool OpenFailed(const PostedOpen& posted) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return posted.answered && !posted.opened;
+  }
+
   void NoteCommandRefused() {
     const std::lock_guard<std::mutex> hold(lock_);
     commandRefused_ = true;
@@ -168,6 +205,9 @@ class HelperChannel {
   }
 
  private:
+  // Posted requests kept at most before they are sent on their own.
+  static constexpr size_t kMostPosted = 16;
+
   void Start() {
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
@@ -197,17 +237,66 @@ class HelperChannel {
     }
     fd_ = sockets[0];
     ++generation_;
+    opensSent_ = 0;
     problem_.clear();
   }
 
+  // Adds the request to the frames not sent yet; for an open, the id the helper gives it.
+  uint32_t Enqueue(const HelperRequest& request) {
+    const auto frame = EncodeHelperRequest(request);
+    output_.insert(output_.end(), frame.begin(), frame.end());
+    const bool open =
+        request.type == HelperRequestType::OpenAta || request.type == HelperRequestType::OpenNvme;
+    return open ? ++opensSent_ : 0;
+  }
+
+  // Sends every kept frame in one write and reads the replies to the posted ones.
+  bool Flush() {
+    const bool sent = SendAll(fd_, output_);
+    output_.clear();
+    if (!sent) return false;
+    for (; !awaited_.empty(); awaited_.pop_front()) {
+      const auto reply = ReceiveReply();
+      if (!reply) return false;
+      if (const auto& posted = awaited_.front()) {
+        posted->answered = true;
+        posted->opened = reply->type == HelperReplyType::Opened && reply->handle == posted->id;
+        NoteOpenReply(postedNumbers_.front(), *reply);
+        postedNumbers_.pop_front();
+        if (reply->type == HelperReplyType::Opened && !posted->opened) return false;
+      }
+    }
+    return true;
+  }
+
+  void NoteOpenReply(uint8_t number, const HelperReply& reply) {
+    openedBefore_.set(number, reply.type == HelperReplyType::Opened);
+    if (reply.type == HelperReplyType::Refused && reply.refusal == HelperRefusal::OpenNotAllowed) {
+      openRefused_ = true;
+    }
+  }
+
+  // The next reply, read in blocks: the replies to one write mostly come in one read.
   std::optional<HelperReply> ReceiveReply() {
-    std::array<uint8_t, kHelperFrameLengthSize> prefix;
-    if (!ReceiveAll(fd_, prefix)) return std::nullopt;
-    const auto length = HelperPayloadLength(prefix);
-    if (!length) return std::nullopt;
-    std::vector<uint8_t> payload(*length);
-    if (!ReceiveAll(fd_, payload)) return std::nullopt;
-    return DecodeHelperReply(payload);
+    for (;;) {
+      const std::span<const uint8_t> held(input_.data() + inputStart_, inputEnd_ - inputStart_);
+      if (held.size() >= kHelperFrameLengthSize) {
+        const auto length = HelperPayloadLength(held.first<kHelperFrameLengthSize>());
+        if (!length) return std::nullopt;
+        if (held.size() >= kHelperFrameLengthSize + *length) {
+          inputStart_ += kHelperFrameLengthSize + *length;
+          return DecodeHelperReply(held.subspan(kHelperFrameLengthSize, *length));
+        }
+      }
+      std::copy(input_.begin() + static_cast<ptrdiff_t>(inputStart_),
+                input_.begin() + static_cast<ptrdiff_t>(inputEnd_), input_.begin());
+      inputEnd_ -= inputStart_;
+      inputStart_ = 0;
+      const ssize_t n = recv(fd_, input_.data() + inputEnd_, input_.size() - inputEnd_, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return std::nullopt;
+      inputEnd_ += static_cast<size_t>(n);
+    }
   }
 
   void Fail() {
@@ -215,12 +304,19 @@ class HelperChannel {
     Stop(true);
   }
 
-  // Closing the socket ends a healthy helper; one that broke the protocol is killed first.
+  // Closing the socket ends a healthy helper; one that broke the protocol is killed first. Opens
+  // still unanswered count as refused.
   void Stop(bool kill) {
+    for (const auto& posted : awaited_) {
+      if (posted) posted->answered = true;
+    }
+    awaited_.clear();
+    postedNumbers_.clear();
+    output_.clear();
+    inputStart_ = inputEnd_ = 0;
     if (fd_ < 0) return;
     close(fd_);
     fd_ = -1;
-    unread_ = 0;
     if (kill) ::kill(pid_, SIGKILL);
     while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
@@ -234,7 +330,14 @@ class HelperChannel {
   int fd_ = -1;
   pid_t pid_ = -1;
   uint64_t generation_ = 0;
-  int unread_ = 0;  // replies to posted requests not read yet
+  uint32_t opensSent_ = 0;
+  std::vector<uint8_t> output_;                      // frames not sent yet
+  std::deque<std::shared_ptr<PostedOpen>> awaited_;  // per posted frame; null for a close
+  std::deque<uint8_t> postedNumbers_;                // the drive of each posted open
+  std::vector<uint8_t> input_;                       // replies read but not taken yet
+  size_t inputStart_ = 0;
+  size_t inputEnd_ = 0;
+  std::bitset<256> openedBefore_;  // ATA drives whose last open in this process succeeded
   bool openRefused_ = false;
   bool commandRefused_ = false;
 };
@@ -244,12 +347,7 @@ class ForwardedHandle {
  public:
   ForwardedHandle(std::shared_ptr<HelperChannel> channel, uint64_t generation, uint32_t id)
       : channel_(std::move(channel)), generation_(generation), id_(id) {}
-  ~ForwardedHandle() {
-    HelperRequest close;
-    close.type = HelperRequestType::Close;
-    close.handle = id_;
-    channel_->Post(generation_, close);
-  }
+  ~ForwardedHandle() { channel_->PostClose(generation_, id_); }
   ForwardedHandle(const ForwardedHandle&) = delete;
   ForwardedHandle& operator=(const ForwardedHandle&) = delete;
 
@@ -257,7 +355,7 @@ class ForwardedHandle {
     request.handle = id_;
     return channel_->Exchange(generation_, request);
   }
-  HelperChannel& Channel() { return *channel_; }
+  HelperChannel& Channel() const { return *channel_; }
 
  private:
   std::shared_ptr<HelperChannel> channel_;
@@ -267,8 +365,9 @@ class ForwardedHandle {
 
 class HelperDriveHandle : public DriveHandle {
  public:
-  HelperDriveHandle(std::shared_ptr<HelperChannel> channel, uint64_t generation, uint32_t id)
-      : handle_(std::move(channel), generation, id) {}
+  HelperDriveHandle(std::shared_ptr<HelperChannel> channel, uint64_t generation, uint32_t id,
+                    std::shared_ptr<PostedOpen> posted)
+      : handle_(std::move(channel), generation, id), posted_(std::move(posted)) {}
 
   bool PassThrough(std::span<uint8_t> request) override {
     HelperRequest forwarded;
@@ -284,9 +383,11 @@ class HelperDriveHandle : public DriveHandle {
     std::copy(reply->data.begin(), reply->data.end(), request.begin());
     return (reply->flags & kHelperCallSucceeded) != 0;
   }
+  bool OpenFailed() const override { return posted_ && handle_.Channel().OpenFailed(*posted_); }
 
  private:
   ForwardedHandle handle_;
+  std::shared_ptr<PostedOpen> posted_;  // null when the open was waited for
 };
 
 class HelperNvmeHandle : public NvmeHandle {
@@ -324,16 +425,21 @@ class HelperDriveSystem : public DriveSystem {
 
   DriveHandlePtr Open(int driveNumber) override {
     if (driveNumber < 0 || driveNumber > 255) return nullptr;
-    const auto opened = OpenInHelper(HelperRequestType::OpenAta, driveNumber);
+    const auto generation = channel_->Running();
+    if (!generation) return nullptr;
+    auto opened = channel_->OpenAta(*generation, static_cast<uint8_t>(driveNumber));
     if (!opened) return nullptr;
-    return std::make_unique<HelperDriveHandle>(channel_, opened->first, opened->second);
+    return std::make_unique<HelperDriveHandle>(channel_, *generation, opened->first,
+                                               std::move(opened->second));
   }
 
   NvmeHandlePtr OpenNvme(int controller) override {
     if (controller < 0 || controller > 255) return nullptr;
-    const auto opened = OpenInHelper(HelperRequestType::OpenNvme, controller);
-    if (!opened) return nullptr;
-    return std::make_unique<HelperNvmeHandle>(channel_, opened->first, opened->second);
+    const auto generation = channel_->Running();
+    if (!generation) return nullptr;
+    const auto id = channel_->OpenNvme(*generation, static_cast<uint8_t>(controller));
+    if (!id) return nullptr;
+    return std::make_unique<HelperNvmeHandle>(channel_, *generation, *id);
   }
 
   std::optional<std::string> VolumeName(int driveNumber, int partition) override {
@@ -351,23 +457,6 @@ class HelperDriveSystem : public DriveSystem {
   std::string PrivilegeProblem() const override { return channel_->Problem(); }
 
  private:
-  // The helper's generation and the handle's id, or nullopt.
-  std::optional<std::pair<uint64_t, uint32_t>> OpenInHelper(HelperRequestType type, int number) {
-    const auto generation = channel_->Running();
-    if (!generation) return std::nullopt;
-    HelperRequest open;
-    open.type = type;
-    open.number = static_cast<uint8_t>(number);
-    const auto reply = channel_->Exchange(*generation, open);
-    if (!reply) return std::nullopt;
-    if (reply->type == HelperReplyType::Refused &&
-        reply->refusal == HelperRefusal::OpenNotAllowed && type == HelperRequestType::OpenAta) {
-      channel_->NoteOpenRefused();
-    }
-    if (reply->type != HelperReplyType::Opened) return std::nullopt;
-    return std::make_pair(*generation, reply->handle);
-  }
-
   std::shared_ptr<HelperChannel> channel_;
   std::unique_ptr<DriveSystem> local_;
 };

@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
+#include "core/AamApm.h"
 #include "core/Enumerate.h"
+#include "core/HelperProtocol.h"
+#include "core/PowerMode.h"
 #include "core/SimulatedDrives.h"
 #include "core/SmartData.h"
 #include "core/platform/LinuxHelperDriveSystem.h"
@@ -57,6 +61,44 @@ TEST(HelperDriveSystemTest, SameAnswersAsTheDrivesReachedDirectly) {
     EXPECT_EQ(EnumerateAndRead(*helper), expected) << folder;
     EXPECT_EQ(helper->PrivilegeProblem(), "") << folder;
   }
+}
+
+// A drive that opened before has its open sent ahead of the command; when the helper refuses that
+// open (here: every handle it holds is taken), the pass sees a drive that did not open, as it
+// would have seen a refused open that was waited for: no verdict, no alarm.
+TEST(HelperDriveSystemTest, RefusedOpenSentAheadCountsAsNoOpen) {
+  const std::string demo = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
+  const auto system =
+      CreateHelperDriveSystem({DISKVIGIL_SIMULATED_HELPER, {demo}}, Simulated(demo));
+  DriveTable table;
+  ASSERT_TRUE(ProbeDrives(*system, table));
+  const int drive = table.At(1).DriveNumber;
+  std::vector<DriveHandlePtr> held;
+  for (size_t i = 0; i < kHelperMaxHandles; ++i) held.push_back(system->Open(drive));
+  struct Row {
+    const char* what;
+    std::function<bool()> asWithoutOpen;
+  };
+  const std::vector<Row> rows{
+      {"SMART read",
+       [&] {
+         SmartSectors sectors;
+         const ReadSmartResult r = ReadSMART(*system, table, 1, sectors);
+         return !r.verdictReached && !r.statusOK && !r.sectorsRead;
+       }},
+      {"power mode", [&] { return ReadPowerMode(*system, drive) == PowerMode::Unknown; }},
+      {"set features",
+       [&] {
+         const ATACommandResult r =
+             SetFeatureExchange(*system, drive, DriveFeature::AAM, 0x80, true);
+         return !r.callSucceeded && r.current == TaskFile{};
+       }},
+  };
+  for (const Row& row : rows) EXPECT_TRUE(row.asWithoutOpen()) << row.what;
+  EXPECT_EQ(system->PrivilegeProblem(), "");
+  held.clear();
+  SmartSectors sectors;
+  EXPECT_TRUE(ReadSMART(*system, table, 1, sectors).Passed());
 }
 
 TEST(HelperDriveSystemTest, MissingOrDyingHelperListsNothingAndSaysWhy) {
