@@ -1,5 +1,5 @@
 // The report mails' state without a window: each drive's last verdict is what a report says of
-// it, and a report that fell due during a pass is taken once.
+// it. The timer is checked through the window (MailSenderTest, MainFormTest).
 #include <QtTest/QtTest>
 
 #include "app/MailReports.h"
@@ -34,7 +34,6 @@ class MailReportsTest : public QObject {
 
  private slots:
   void reportGivesEachDrivesLastVerdict();
-  void reportDueDuringPassIsTakenOnce();
 };
 
 void MailReportsTest::reportGivesEachDrivesLastVerdict() {
@@ -58,18 +57,6 @@ void MailReportsTest::reportGivesEachDrivesLastVerdict() {
     QCOMPARE(listed[0].temperature, std::optional<int>(41));
     drives.At(1).SerialNumber = "SN1";
   }
-}
-
-void MailReportsTest::reportDueDuringPassIsTakenOnce() {
-  MailReports reports;
-  QVERIFY(!reports.TakeReportDueDuringPass());  // not running
-  reports.Timer().setInterval(0);
-  reports.Timer().start();
-  QVERIFY(reports.TakeReportDueDuringPass());
-  QVERIFY(reports.Timer().isActive());
-  reports.SetDelayMinutes(20);
-  QCOMPARE(reports.Timer().interval(), 20 * 60000);
-  QVERIFY(!reports.TakeReportDueDuringPass());
 }
 
 QTEST_GUILESS_MAIN(MailReportsTest)
