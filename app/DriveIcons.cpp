@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/HealthColors.h"
 #include "tray/NotificationArea.h"
 
 namespace dv {
@@ -92,7 +93,7 @@ DriveIcons::DriveIcons(NotificationArea& area, QWidget* owner) {
     icon->SetFontColor(kClYellow);
     icon->SetColor(kClBlack);
     icon->SetBorder(true);
-    icon->SetBorderColor(kClLime);
+    icon->SetBorderColor(HealthColor(Health::Passed));
     icon->SetMinimizeToTray(true);
     icon->OnClick = [this, index](TTrayIcon&) {
       if (onClick) onClick(index);

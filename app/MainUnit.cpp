@@ -1,7 +1,14 @@
-// The main window's controls and their wiring. Start-up and exit live in MainUnitLifecycle.cpp,
-// the settings in MainUnitSettings.cpp, the drives and the monitoring pass in MainUnitMonitor.cpp,
-// the Icons group in MainUnitIcons.cpp, the AAM and APM groups in MainUnitFeatures.cpp, the MBR
-// reading in MainUnitMbr.cpp.
+// The main window's controls and their wiring. The other areas of TMainForm, one file each:
+//   MainUnitLifecycle.cpp  start-up, hiding instead of closing, exit, session end, suspend/resume
+//   MainUnitSettings.cpp   the settings file and the autorun entry
+//   MainUnitMonitor.cpp    the drives, the information panel, the monitoring pass and its warnings
+//   MainUnitMail.cpp       report and warning mails and the SMTP window's handlers
+//   MainUnitIcons.cpp      the Icons group and the temperature icons
+//   MainUnitFeatures.cpp   the AAM and APM groups
+//   MainUnitMbr.cpp        "Get MBR"
+//   MainUnitPictures.cpp   pictures of the windows for the documentation
+// The state the window only shows lives in collaborators it holds: CounterWarnings (the counter
+// rises standing) and MailReports (the report timer and the verdicts a report gives).
 #include "app/MainUnit.h"
 
 #include <QApplication>
@@ -80,7 +87,8 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      context_(std::move(context)) {
+      context_(std::move(context)),
+      counterWarnings_(context_.counterStatePath) {
   setWindowTitle("Diskvigil");
   setFixedSize(kClientWidth, kClientHeight);
   // The layout is drawn for a small 11-pixel face.
@@ -100,7 +108,7 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
 
   SMARTT = new QTimer(this);
   SMARTT->setInterval(kSmartTimerDesignInterval);
-  SMTPReportsTimer = new QTimer(this);
+  SMTPReportsTimer = &mailReports_.Timer();
   SMTPReportsTimer->setInterval(kReportTimerDesignInterval);
 
   monitor_ = std::make_unique<Monitor>(*context_.driveSystem, drives_, sectors_);

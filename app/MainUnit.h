@@ -1,5 +1,6 @@
 // The main window `TMainForm`: the program's control panel, and the owner of the start-up
-// sequence, the monitoring pass on the window side, the settings and the exit path.
+// sequence, the monitoring pass on the window side, the settings and the exit path. Its code is
+// split by area over app/MainUnit*.cpp; MainUnit.cpp lists the files.
 #pragma once
 
 #include <QWidget>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "app/CounterWarnings.h"
 #include "app/MailLock.h"
+#include "app/MailReports.h"
 #include "app/OsVersion.h"
 #include "app/SendRepUnit.h"
 #include "core/AamApm.h"
@@ -160,7 +163,7 @@ class TMainForm : public QWidget {
   bool Exiting() const { return exiting_; }
   // The counter rises standing for a position in the last pass (with "Counter Warnings" on).
   const std::vector<CounterRise>& CautionOf(int position) const {
-    return caution_.at(static_cast<size_t>(position - 1));
+    return counterWarnings_.CautionOf(position);
   }
   const DriveTable& Drives() const { return drives_; }
   DriveTable& Drives() { return drives_; }
@@ -276,9 +279,6 @@ class TMainForm : public QWidget {
   void UpdateTrayIcon(int position);
   void ShowSleepState(const PositionReading& reading);
   void CounterWarningsToggled(bool on);
-  // Checks a position's counters after its reading; rises new in this pass are added to `told`.
-  void WatchCounters(const PositionReading& reading, const SmartSectors& sectors,
-                     std::vector<std::string>& told);
   void WarnOfRises(const std::vector<std::string>& told);
   void MarkCautionRows(int position);
   // `notes`: counter rises of the same pass, for the warning mail.
@@ -314,22 +314,14 @@ class TMainForm : public QWidget {
   // Positions whose tray hint says "asleep", and whether the status bar does for the selected one.
   std::array<bool, kMaxDrives> asleepHint_{};
   bool asleepStatusShown_ = false;
-  std::unique_ptr<CounterWatch> counters_;  // while "Counter Warnings" is on
-  std::array<std::vector<CounterRise>, kMaxDrives> caution_{};
+  CounterWarnings counterWarnings_;
   bool passRunning_ = false;  // a monitoring pass is under way
 
-  // Report mails. The verdict text the S.M.A.R.T. window would show for each position's drive.
-  struct VerdictNote {
-    uint8_t driveNumber = 0;
-    std::string serial;
-    std::string text;
-  };
+  // Report mails.
   void ConnectMailHandlers();
-  void NoteVerdict(int position, const ReadSmartResult& result);
-  std::string VerdictText(int position) const;
   MailSettings ReadMailSettings();
   void ShowMailOutcome(const MailResult& result);
-  std::array<VerdictNote, kMaxDrives> verdicts_{};
+  MailReports mailReports_;
   // Last member, so it is the first to go: from then on the mail workers reach nothing here.
   MailHomeLease mailHome_;
 };

@@ -15,12 +15,14 @@
 #include <set>
 
 #include "app/AlertSound.h"
+#include "app/HealthColors.h"
 #include "app/IniFile.h"
 #include "app/MainUnit.h"
 #include "app/TemperatureIcons.h"
 #include "app/VendorLogos.h"
 #include "core/AttributeRows.h"
 #include "core/Enumerate.h"
+#include "core/Health.h"
 #include "core/Identify.h"
 #include "core/Monitor.h"
 #include "core/Nvme.h"
@@ -36,11 +38,6 @@ namespace dv {
 
 namespace {
 
-// Border colours of the temperature icons, 0x00BBGGRR.
-constexpr uint32_t kBorderPassed = 0x0000FF00;
-constexpr uint32_t kBorderFailed = 0x000000FF;
-constexpr uint32_t kBorderNoSmart = 0x00FF0000;
-constexpr uint32_t kBorderCaution = 0x0000FFFF;  // yellow: a counter that predicts failure rose
 constexpr int kBalloonSeconds = 10;
 
 // Marks a pass as running for its whole length, however it ends.
@@ -165,7 +162,7 @@ void TMainForm::PaintPendingLogo() {
 bool TMainForm::ReadSMARTShown(int position) {
   if (!drives_.IsListed(position)) return false;
   const ReadSmartResult result = ReadSMART(*context_.driveSystem, drives_, position, sectors_);
-  NoteVerdict(position, result);
+  mailReports_.NoteVerdict(drives_, position, result);
   ShowReading(position, result);
   MarkCautionRows(position);
   return result.Passed();
@@ -173,8 +170,10 @@ bool TMainForm::ReadSMARTShown(int position) {
 
 void TMainForm::ShowReading(int position, const ReadSmartResult& result) {
   const Drive& drive = drives_.At(position);
-  if (result.verdictReached) {
-    const QString verdict = result.statusOK ? "O.K." : "ERROR";
+  const Health health = HealthOf(drive, result);
+  if (HasVerdict(health)) {
+    const std::string_view text = VerdictText(health);
+    const QString verdict = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     SMARTStatusL->setText(verdict);
     smartForm_->SMARTStatusL->setText(verdict);
     // An NVMe verdict names its reasons on the status labels' hints (without privilege the
@@ -220,14 +219,11 @@ void TMainForm::UpdateTrayIcon(int position) {
   if (drive.SMARTEnabled) {
     const std::optional<int32_t> celsius = drive.ReportedTemperature();
     icons.SetText(index, celsius ? std::to_string(*celsius) : "...");
-    const bool caution = !caution_.at(static_cast<size_t>(index)).empty();
-    icons.SetBorderColor(index, !drive.SMARTStatusOK ? kBorderFailed
-                                : caution            ? kBorderCaution
-                                                     : kBorderPassed);
   } else {
     icons.SetText(index, "---");
-    icons.SetBorderColor(index, kBorderNoSmart);
   }
+  const bool caution = counterWarnings_.Caution(position);
+  icons.SetBorderColor(index, HealthColor(WithCaution(StoredHealth(drive), caution)));
 }
 
 void TMainForm::CheckHDDs() {
@@ -241,8 +237,8 @@ void TMainForm::CheckHDDs() {
   std::vector<std::string> told;  // counter rises new in this pass
   const PassOutcome outcome = monitor_->CheckHDDs(
       SelectedPosition(), [&](const PositionReading& reading, const SmartSectors& sectors) {
-        NoteVerdict(reading.position, reading.result);
-        if (counters_) WatchCounters(reading, sectors, told);
+        mailReports_.NoteVerdict(drives_, reading.position, reading.result);
+        counterWarnings_.Watch(reading, sectors, drives_, told);
         if (reading.shown && reading.monitored && !reading.asleep) {
           ShowReading(reading.position, reading.result);
         }
@@ -257,21 +253,16 @@ void TMainForm::CheckHDDs() {
   } else if (!told.empty()) {
     WarnOfRises(told);
   }
-  if (counters_) {
-    if (const auto error = counters_->Save()) StatusSB->showMessage(QString::fromStdString(*error));
+  if (const auto error = counterWarnings_.Save()) {
+    StatusSB->showMessage(QString::fromStdString(*error));
   }
   if (timerWasActive) SMARTT->start();
   SendReportDueDuringPass();
 }
 
 void TMainForm::SendReportDueDuringPass() {
-  // A report that fell due while the pass held the window goes out once, now that it is over,
-  // and its timer counts its interval from here. Left to the event loop, a report tick due in
-  // the same round of timers as the tick that ran this pass is delivered twice, back to back, and
-  // so would be the mail.
-  if (!SMTPReportsTimer->isActive() || SMTPReportsTimer->remainingTime() != 0) return;
-  SMTPReportsTimer->start();
-  SMTPReportsTimerTimer();
+  // A report that fell due while the pass held the window goes out once, now that it is over.
+  if (mailReports_.TakeReportDueDuringPass()) SMTPReportsTimerTimer();
 }
 
 // A drive left asleep keeps its last reading; its icon's hint, and the status bar while it is the
@@ -298,46 +289,10 @@ void TMainForm::ShowSleepState(const PositionReading& reading) {
 }
 
 void TMainForm::CounterWarningsToggled(bool on) {
-  caution_ = {};
-  counters_.reset();
-  if (on) {
-    counters_ = std::make_unique<CounterWatch>(CounterStateFile{
-        context_.counterStatePath, ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
-    std::vector<std::string> notes = TwinNotes(drives_);
-    if (const auto note = counters_->Load()) notes.insert(notes.begin(), *note);
-    std::string text;
-    for (const std::string& note : notes) text += (text.empty() ? "" : "; ") + note;
-    if (!text.empty()) StatusSB->showMessage(QString::fromStdString(text));
-  }
-  // What was stored shows at once; the next pass checks the drives themselves.
-  for (int position = 1; position <= drives_.DriveCount; ++position) {
-    const Drive& drive = drives_.At(position);
-    if (counters_ && drive.SMARTEnabled) {
-      caution_.at(static_cast<size_t>(position - 1)) = counters_->Caution(drives_, position);
-    }
-    UpdateTrayIcon(position);
-  }
+  const std::string notes = counterWarnings_.Switch(on, drives_);
+  if (!notes.empty()) StatusSB->showMessage(QString::fromStdString(notes));
+  for (int position = 1; position <= drives_.DriveCount; ++position) UpdateTrayIcon(position);
   MarkCautionRows(SelectedPosition());
-}
-
-void TMainForm::WatchCounters(const PositionReading& reading, const SmartSectors& sectors,
-                              std::vector<std::string>& told) {
-  std::vector<CounterRise>& caution = caution_.at(static_cast<size_t>(reading.position - 1));
-  const Drive& drive = drives_.At(reading.position);
-  if (!reading.monitored) {
-    caution.clear();
-    return;
-  }
-  if (reading.asleep || !reading.result.sectorsRead) {
-    caution = counters_->Caution(drives_, reading.position);
-    return;
-  }
-  const CounterCheck check = counters_->Take(drives_, reading.position, sectors.SMARTData);
-  caution = check.caution;
-  for (const CounterRise& rise : check.newRises) {
-    told.push_back("HDD" + std::to_string(reading.position) + " " + drive.ModelNumber + ": " +
-                   DescribeRise(rise));
-  }
 }
 
 void TMainForm::WarnOfRises(const std::vector<std::string>& told) {
@@ -352,13 +307,8 @@ void TMainForm::WarnOfRises(const std::vector<std::string>& told) {
 
 void TMainForm::MarkCautionRows(int position) {
   if (!smartForm_) return;
-  std::set<uint8_t> ids;
-  if (drives_.IsListed(position)) {
-    for (const CounterRise& rise : caution_.at(static_cast<size_t>(position - 1))) {
-      ids.insert(rise.id);
-    }
-  }
-  smartForm_->MarkCautionRows(ids);
+  smartForm_->MarkCautionRows(drives_.IsListed(position) ? counterWarnings_.CautionIds(position)
+                                                         : std::set<uint8_t>());
 }
 
 void TMainForm::RaiseWarnings(const std::vector<std::string>& notes) {

@@ -59,8 +59,8 @@ int RunMailReport(CliContext& ctx);
 // Mail helpers shared by mail-report and monitor.
 // Takes "--settings PATH" out of ctx.args.
 std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx);
-// The text the S.M.A.R.T. window's status label shows for the drive: "O.K.", "ERROR", or "..."
-// when S.M.A.R.T. is off.
+// The verdict text the main window's report mail gives the drive: "O.K.", "ERROR", or "..." when
+// S.M.A.R.T. is off or the drive gave no verdict.
 std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result);
 ReportDrive MailReportDrive(const Drive& drive, const ReadSmartResult& result);
 // Composes the report of `drives` now and sends it with the mail keys of the settings file.

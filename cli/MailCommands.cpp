@@ -7,6 +7,7 @@
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
+#include "core/Health.h"
 #include "core/SmartData.h"
 
 namespace dv::cli {
@@ -29,8 +30,7 @@ std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx) {
 }
 
 std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result) {
-  if (!drive.SMARTEnabled) return "...";
-  return result.verdictReached && result.statusOK ? "O.K." : "ERROR";
+  return std::string(VerdictText(HealthOf(drive, result)));
 }
 
 ReportDrive MailReportDrive(const Drive& drive, const ReadSmartResult& result) {

@@ -9,6 +9,7 @@
 
 #include "cli/CliSupport.h"
 #include "core/AttributeNames.h"
+#include "core/Health.h"
 #include "core/Temperatures.h"
 
 namespace dv::cli {
@@ -103,7 +104,8 @@ MetricsDrive MakeMetricsDrive(std::string device, const Drive& drive, const Read
   entry.serial = drive.SerialNumber;
   entry.smartEnabled = drive.SMARTEnabled;
   if (!drive.SMARTEnabled) return entry;
-  if (result.verdictReached) entry.healthy = result.statusOK;
+  const Health health = HealthOf(drive, result);
+  if (HasVerdict(health)) entry.healthy = health == Health::Passed;
   if (!result.sectorsRead) return entry;
 
   if (drive.IsNvme()) {

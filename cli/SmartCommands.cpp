@@ -18,6 +18,7 @@
 #include "cli/Metrics.h"
 #include "core/AttributeRows.h"
 #include "core/Counters.h"
+#include "core/Health.h"
 #include "core/Monitor.h"
 #include "core/Nvme.h"
 #include "core/PowerMode.h"
@@ -160,9 +161,10 @@ std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result, int
 }
 
 std::string VerdictText(const Drive& drive, const ReadSmartResult& result) {
-  if (!drive.SMARTEnabled) return "S.M.A.R.T. off";
-  if (!result.verdictReached) return "no answer";
-  std::string text = result.statusOK ? "O.K." : "ERROR";
+  const Health health = HealthOf(drive, result);
+  if (health == Health::SmartOff) return "S.M.A.R.T. off";
+  if (health == Health::Unknown) return "no answer";
+  std::string text(dv::VerdictText(health));
   if (!result.sectorsRead) text += " (attributes not read)";
   return text;
 }

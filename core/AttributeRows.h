@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Health.h"
 #include "core/SmartData.h"
 
 namespace dv {
@@ -33,7 +34,8 @@ using AttributeRow = std::array<std::string, kAttributeColumnCount>;
 const AttributeRow& AttributeRowHeadings();
 
 inline constexpr std::string_view kStatusFailed = "!!!";
-inline constexpr std::string_view kStatusOk = "O.K.";
+// The row of an attribute that holds says what a good drive verdict says.
+inline constexpr std::string_view kStatusOk = kVerdictOkText;
 
 // "(C2h) Temperature".
 std::string AttributeNameCell(uint8_t id, std::string_view name);

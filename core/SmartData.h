@@ -72,7 +72,7 @@ struct SmartSectors {
 
 // What one ReadSMART found out, so the caller knows which of its displays to rewrite.
 struct ReadSmartResult {
-  bool verdictReached = false;  // RETURN STATUS was sent: "O.K."/"ERROR" may be shown
+  bool verdictReached = false;  // RETURN STATUS was answered: a verdict (core/Health.h)
   bool statusOK = false;        // the drive's own verdict was good
   bool sectorsRead = false;     // both sectors were read: temperatures and rows are fresh
 

@@ -15,6 +15,8 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "app/HealthColors.h"
+#include "ui/ColorSwatch.h"
 #include "ui/LazyIcon.h"
 #include "ui/StringGrid.h"
 
@@ -36,8 +38,6 @@ constexpr int kFramePollInterval = 50;
 constexpr int kFramePolls = 40;
 
 const QColor kSelectedBack(135, 206, 250);
-// The frame around a row whose counter rose, the yellow of the caution icon.
-const QColor kCautionFrame(255, 255, 0);
 constexpr int kCautionFrameWidth = 2;
 const QColor kBelowThresholdBack(255, 192, 203);
 const QColor kAboveThresholdBack(144, 238, 144);
@@ -298,13 +298,15 @@ void TSMARTForm::SMARTSGDrawCell(QPainter& painter, int column, int row, const Q
   }
   painter.fillRect(rect, back);
   if (IsCautionRow(row)) {
+    // The frame around a row whose counter rose, in the colour of the caution icon.
+    const QColor frame = ColorFromBgr(HealthColor(Health::Caution));
     // Top and bottom edge in every cell, the outer edges in the first and last: one frame.
     const int w = kCautionFrameWidth;
-    painter.fillRect(rect.x(), rect.y(), rect.width(), w, kCautionFrame);
-    painter.fillRect(rect.x(), rect.bottom() - w + 1, rect.width(), w, kCautionFrame);
-    if (column == 0) painter.fillRect(rect.x(), rect.y(), w, rect.height(), kCautionFrame);
+    painter.fillRect(rect.x(), rect.y(), rect.width(), w, frame);
+    painter.fillRect(rect.x(), rect.bottom() - w + 1, rect.width(), w, frame);
+    if (column == 0) painter.fillRect(rect.x(), rect.y(), w, rect.height(), frame);
     if (column == SMARTSG->ColumnCount() - 1) {
-      painter.fillRect(rect.right() - w + 1, rect.y(), w, rect.height(), kCautionFrame);
+      painter.fillRect(rect.right() - w + 1, rect.y(), w, rect.height(), frame);
     }
   }
   painter.setPen(palette().color(QPalette::WindowText));

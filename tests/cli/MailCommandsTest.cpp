@@ -116,3 +116,18 @@ TEST_F(MailCommand, MonitorMailFailureKeepsThePassStatus) {
 
 }  // namespace
 }  // namespace dv::cli
+
+namespace dv::cli {
+namespace {
+
+// The report mail says what the main window's mail says: a drive that gave no verdict is "...",
+// not "ERROR".
+TEST(MailVerdict, NoVerdictIsNotAFailure) {
+  Drive drive;
+  drive.SMARTEnabled = true;
+  EXPECT_EQ(MailVerdictText(drive, ReadSmartResult{}), "...");
+  EXPECT_EQ(MailVerdictText(drive, ReadSmartResult{true, false, true}), "ERROR");
+}
+
+}  // namespace
+}  // namespace dv::cli
