@@ -9,46 +9,9 @@
 namespace dv {
 namespace {
 
-// Identify Controller offsets.
-constexpr size_t kIdVendorId = 0;
-constexpr size_t kIdSerial = 4;
-constexpr size_t kIdSerialLength = 20;
-constexpr size_t kIdModel = 24;
-constexpr size_t kIdModelLength = 40;
-constexpr size_t kIdFirmware = 64;
-constexpr size_t kIdFirmwareLength = 8;
-
-// Identify Namespace offsets.
-constexpr size_t kNsSize = 0;
-constexpr size_t kNsFormatCount = 25;  // NLBAF, 0-based
-constexpr size_t kNsFormattedLba = 26;
-constexpr size_t kNsLbaFormats = 128;  // 4 bytes each; LBADS at byte 2 of an entry
-constexpr size_t kLbaFormatSize = 4;
-constexpr size_t kLbaFormatDataShift = 2;
+// The data sizes an LBA format may give.
 constexpr uint8_t kMinDataShift = 9;   // 512 bytes, the smallest block the format allows
 constexpr uint8_t kMaxDataShift = 31;  // still fits the 32-bit block size
-
-// Health log offsets.
-constexpr size_t kLogCriticalWarning = 0;
-constexpr size_t kLogCompositeTemperature = 1;
-constexpr size_t kLogAvailableSpare = 3;
-constexpr size_t kLogSpareThreshold = 4;
-constexpr size_t kLogPercentageUsed = 5;
-constexpr size_t kLogDataUnitsRead = 32;
-constexpr size_t kLogDataUnitsWritten = 48;
-constexpr size_t kLogHostReads = 64;
-constexpr size_t kLogHostWrites = 80;
-constexpr size_t kLogBusyTime = 96;
-constexpr size_t kLogPowerCycles = 112;
-constexpr size_t kLogPowerOnHours = 128;
-constexpr size_t kLogUnsafeShutdowns = 144;
-constexpr size_t kLogMediaErrors = 160;
-constexpr size_t kLogErrorEntries = 176;
-constexpr size_t kLogWarningTime = 192;
-constexpr size_t kLogCriticalTime = 196;
-constexpr size_t kLogSensors = 200;
-
-constexpr int kKelvinOffset = 273;
 
 // A text field of the identify data: printable ASCII kept, anything else shown as '?', the
 // space (and NUL) padding trimmed from both ends.
@@ -118,24 +81,25 @@ AttributeRow NamedRow(std::string name, std::string raw) {
 std::optional<NvmeIdentity> DecodeNvmeIdentifyController(std::span<const uint8_t> data) {
   if (data.size() < kNvmeIdentifySize) return std::nullopt;
   NvmeIdentity identity;
-  identity.PciVendorId = Le16(data, kIdVendorId);
-  identity.SerialNumber = IdentifyText(data, kIdSerial, kIdSerialLength);
-  identity.ModelNumber = IdentifyText(data, kIdModel, kIdModelLength);
-  identity.FirmwareRevision = IdentifyText(data, kIdFirmware, kIdFirmwareLength);
+  identity.PciVendorId = Le16(data, kNvmeIdVendorId);
+  identity.SerialNumber = IdentifyText(data, kNvmeIdSerial, kNvmeIdSerialLength);
+  identity.ModelNumber = IdentifyText(data, kNvmeIdModel, kNvmeIdModelLength);
+  identity.FirmwareRevision = IdentifyText(data, kNvmeIdFirmware, kNvmeIdFirmwareLength);
   return identity;
 }
 
 std::optional<NvmeNamespaceSize> DecodeNvmeIdentifyNamespace(std::span<const uint8_t> data) {
   if (data.size() < kNvmeIdentifySize) return std::nullopt;
-  const uint8_t formatCount = static_cast<uint8_t>(Byte(data, kNsFormatCount) + 1);
-  const uint8_t format = Byte(data, kNsFormattedLba) & 0x0F;
+  const uint8_t formatCount = static_cast<uint8_t>(Byte(data, kNvmeNsFormatCount) + 1);
+  const uint8_t format = Byte(data, kNvmeNsFormattedLba) & 0x0F;
   // A formatted LBA format outside the list, or a data size the format does not allow (an
   // inactive namespace reads all zeros), gives no size rather than a wrong one.
   if (format >= formatCount) return std::nullopt;
-  const uint8_t shift = Byte(data, kNsLbaFormats + kLbaFormatSize * format + kLbaFormatDataShift);
+  const uint8_t shift =
+      Byte(data, kNvmeNsLbaFormats + kNvmeLbaFormatSize * format + kNvmeLbaFormatDataShift);
   if (shift < kMinDataShift || shift > kMaxDataShift) return std::nullopt;
   NvmeNamespaceSize size;
-  size.Blocks = Le64(data, kNsSize);
+  size.Blocks = Le64(data, kNvmeNsSize);
   size.BlockSize = uint32_t{1} << shift;
   return size;
 }
@@ -166,30 +130,30 @@ std::string NvmeCounter::Decimal() const {
 std::optional<NvmeHealth> DecodeNvmeHealthLog(std::span<const uint8_t> data) {
   if (data.size() < kNvmeHealthLogSize) return std::nullopt;
   NvmeHealth health;
-  health.CriticalWarning = Byte(data, kLogCriticalWarning);
-  health.CompositeTemperatureK = Le16(data, kLogCompositeTemperature);
-  health.AvailableSpare = Byte(data, kLogAvailableSpare);
-  health.AvailableSpareThreshold = Byte(data, kLogSpareThreshold);
-  health.PercentageUsed = Byte(data, kLogPercentageUsed);
-  health.DataUnitsRead = ReadCounter(data, kLogDataUnitsRead);
-  health.DataUnitsWritten = ReadCounter(data, kLogDataUnitsWritten);
-  health.HostReadCommands = ReadCounter(data, kLogHostReads);
-  health.HostWriteCommands = ReadCounter(data, kLogHostWrites);
-  health.ControllerBusyTime = ReadCounter(data, kLogBusyTime);
-  health.PowerCycles = ReadCounter(data, kLogPowerCycles);
-  health.PowerOnHours = ReadCounter(data, kLogPowerOnHours);
-  health.UnsafeShutdowns = ReadCounter(data, kLogUnsafeShutdowns);
-  health.MediaErrors = ReadCounter(data, kLogMediaErrors);
-  health.ErrorLogEntries = ReadCounter(data, kLogErrorEntries);
-  health.WarningTemperatureMinutes = Le32(data, kLogWarningTime);
-  health.CriticalTemperatureMinutes = Le32(data, kLogCriticalTime);
+  health.CriticalWarning = Byte(data, kNvmeLogCriticalWarning);
+  health.CompositeTemperatureK = Le16(data, kNvmeLogCompositeTemperature);
+  health.AvailableSpare = Byte(data, kNvmeLogAvailableSpare);
+  health.AvailableSpareThreshold = Byte(data, kNvmeLogSpareThreshold);
+  health.PercentageUsed = Byte(data, kNvmeLogPercentageUsed);
+  health.DataUnitsRead = ReadCounter(data, kNvmeLogDataUnitsRead);
+  health.DataUnitsWritten = ReadCounter(data, kNvmeLogDataUnitsWritten);
+  health.HostReadCommands = ReadCounter(data, kNvmeLogHostReads);
+  health.HostWriteCommands = ReadCounter(data, kNvmeLogHostWrites);
+  health.ControllerBusyTime = ReadCounter(data, kNvmeLogBusyTime);
+  health.PowerCycles = ReadCounter(data, kNvmeLogPowerCycles);
+  health.PowerOnHours = ReadCounter(data, kNvmeLogPowerOnHours);
+  health.UnsafeShutdowns = ReadCounter(data, kNvmeLogUnsafeShutdowns);
+  health.MediaErrors = ReadCounter(data, kNvmeLogMediaErrors);
+  health.ErrorLogEntries = ReadCounter(data, kNvmeLogErrorEntries);
+  health.WarningTemperatureMinutes = Le32(data, kNvmeLogWarningTime);
+  health.CriticalTemperatureMinutes = Le32(data, kNvmeLogCriticalTime);
   for (size_t i = 0; i < health.SensorTemperatureK.size(); ++i) {
-    health.SensorTemperatureK[i] = Le16(data, kLogSensors + 2 * i);
+    health.SensorTemperatureK[i] = Le16(data, kNvmeLogSensors + 2 * i);
   }
   return health;
 }
 
-int NvmeCelsius(uint16_t kelvin) { return static_cast<int>(kelvin) - kKelvinOffset; }
+int NvmeCelsius(uint16_t kelvin) { return KelvinToCelsius(kelvin); }
 
 std::optional<int> NvmeReportedCelsius(uint16_t kelvin) {
   if (kelvin == 0) return std::nullopt;
@@ -335,8 +299,7 @@ bool FillFromUnprivileged(DriveSystem& system, int controller, Drive& drive) {
 // The kernel's sensor driver passes a composite temperature of 0 K ("not reported") on as
 // -273.15 degrees; that, like a missing sensor, is no temperature.
 std::optional<int> HwmonReportedCelsius(std::optional<long long> millidegrees) {
-  constexpr long long kZeroKelvin = -273150;
-  if (!millidegrees || *millidegrees <= kZeroKelvin) return std::nullopt;
+  if (!millidegrees || *millidegrees <= kMillidegreesAtZeroKelvin) return std::nullopt;
   return HwmonMillidegreesToCelsius(*millidegrees);
 }
 
