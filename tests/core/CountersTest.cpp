@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 #include "TestFolder.h"
 #include "core/Counters.h"
 #include "core/Enumerate.h"
