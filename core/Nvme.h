@@ -1,6 +1,7 @@
-// NVMe drives: the three admin commands the program sends, their guard, and the decoders of the
-// identify data and the SMART / Health Information log (log page 02h). Decoders are pure
-// functions over the bytes the controller returned.
+// NVMe drives: the three admin commands the program sends and their guard (NvmeCommands.cpp), the
+// decoders of the identify data and the SMART / Health Information log (log page 02h) with its
+// rows (NvmeHealth.cpp), and the reading of a drive with or without privilege (NvmeDrive.cpp).
+// Decoders are pure functions over the bytes the controller returned.
 #pragma once
 
 #include <array>
