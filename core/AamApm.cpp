@@ -1,16 +1,11 @@
 #include "core/AamApm.h"
 
+#include "core/AtaLayout.h"
 #include "core/Ioctl.h"
 #include "core/LittleEndian.h"
 
 namespace dv {
 namespace {
-
-// IDENTIFY DEVICE words that describe the two features.
-constexpr size_t kWordSupported = 83;
-constexpr size_t kWordEnabled = 86;
-constexpr size_t kWordApmLevel = 91;
-constexpr size_t kWordAamLevel = 94;
 
 struct FeatureCodes {
   uint16_t bit;        // in words 83 (supported) and 86 (enabled)
@@ -19,8 +14,10 @@ struct FeatureCodes {
   uint8_t disableCode;
 };
 
-constexpr FeatureCodes kAam{1u << 9, kWordAamLevel, 0x42, 0xC2};
-constexpr FeatureCodes kApm{1u << 3, kWordApmLevel, 0x05, 0x85};
+constexpr FeatureCodes kAam{kIdBitAam, kIdWordAamLevel, kSetFeaturesEnableAam,
+                            kSetFeaturesDisableAam};
+constexpr FeatureCodes kApm{kIdBitApm, kIdWordApmLevel, kSetFeaturesEnableApm,
+                            kSetFeaturesDisableApm};
 
 const FeatureCodes& CodesFor(DriveFeature feature) {
   return feature == DriveFeature::AAM ? kAam : kApm;
@@ -38,8 +35,8 @@ FeatureState ReadFeature(DriveSystem& system, int driveNumber, DriveFeature feat
   if (!result.callSucceeded) return state;
   const FeatureCodes& codes = CodesFor(feature);
   const std::span<const uint8_t> identify(result.data);
-  state.Supported = (Word(identify, kWordSupported) & codes.bit) != 0;
-  state.Enabled = (Word(identify, kWordEnabled) & codes.bit) != 0;
+  state.Supported = (Word(identify, kIdWordFeaturesSupported2) & codes.bit) != 0;
+  state.Enabled = (Word(identify, kIdWordFeaturesEnabled2) & codes.bit) != 0;
   const uint16_t level = Word(identify, codes.levelWord);
   state.CurrentLevel = static_cast<uint8_t>(level & 0xFF);
   state.RecommendedLevel = static_cast<uint8_t>(level >> 8);

@@ -1,17 +1,11 @@
 #include "core/Enumerate.h"
 
+#include "core/AtaLayout.h"
 #include "core/Identify.h"
 #include "core/Nvme.h"
 
 namespace dv {
 namespace {
-
-// S.M.A.R.T. READ DATA: off-line data collection capability (byte 367) and the low byte of the
-// S.M.A.R.T. capability word (byte 368).
-constexpr size_t kOfflineCapabilityByte = 367;
-constexpr size_t kSmartCapabilityByte = 368;
-constexpr uint8_t kAutoOfflineSupported = 1u << 1;
-constexpr uint8_t kAttributeAutosaveSupported = 1u << 1;
 
 bool Send(DriveHandle& handle, AtaCommand command, int driveNumber) {
   return SendATACommand(handle, MakeAtaCommand(command, driveNumber)).success;
@@ -46,10 +40,10 @@ void EnableSmartConveniences(DriveHandle& handle, int driveNumber) {
   const ATACommandResult data =
       SendATACommand(handle, MakeAtaCommand(AtaCommand::SmartReadData, driveNumber));
   if (!data.success) return;
-  if ((data.data[kOfflineCapabilityByte] & kAutoOfflineSupported) != 0) {
+  if ((data.data[kSmartOfflineCapabilityByte] & kSmartAutoOfflineBit) != 0) {
     Send(handle, AtaCommand::SmartAutoOffline, driveNumber);
   }
-  if ((data.data[kSmartCapabilityByte] & kAttributeAutosaveSupported) != 0) {
+  if ((data.data[kSmartCapabilityOffset] & kSmartAutosaveBit) != 0) {
     Send(handle, AtaCommand::SmartAutosave, driveNumber);
   }
 }

@@ -8,11 +8,6 @@
 namespace dv {
 namespace {
 
-constexpr uint16_t kBitSmartEnabled = 1u << 0;     // word 85
-constexpr uint16_t kBitSecurityEnabled = 1u << 1;  // word 85
-constexpr uint16_t kBitHpaEnabled = 1u << 10;      // word 85
-constexpr uint16_t kBitLba48Enabled = 1u << 10;    // word 86
-
 constexpr uint64_t kSectorsPerGB = 2ull * 1024 * 1024;  // 512-byte sectors in 2^30 bytes
 constexpr uint64_t kSectorsPerMB = 2ull * 1024;         // 512-byte sectors in 2^20 bytes
 
@@ -86,7 +81,7 @@ std::string TrimATAString(std::string_view text) {
 }
 
 bool IdentifyLBA48(std::span<const uint8_t> identify) {
-  return (Word(identify, kIdWordFeaturesEnabled2) & kBitLba48Enabled) != 0;
+  return (Word(identify, kIdWordFeaturesEnabled2) & kIdBitLba48) != 0;
 }
 
 uint64_t UserSectors(std::span<const uint8_t> identify) {
@@ -121,9 +116,9 @@ IdentifyInfo DecodeIdentify(std::span<const uint8_t> identify) {
   info.VendorCode = VendorCodeForModel(info.ModelNumber);
 
   const uint16_t enabled = Word(identify, kIdWordFeaturesEnabled);
-  info.SMARTEnabled = (enabled & kBitSmartEnabled) != 0;
-  info.SecurityEnabled = (enabled & kBitSecurityEnabled) != 0;
-  info.HPAEnabled = (enabled & kBitHpaEnabled) != 0;
+  info.SMARTEnabled = (enabled & kIdBitSmart) != 0;
+  info.SecurityEnabled = (enabled & kIdBitSecurity) != 0;
+  info.HPAEnabled = (enabled & kIdBitHpa) != 0;
   info.LBA48 = IdentifyLBA48(identify);
 
   info.UserSectors = UserSectors(identify);

@@ -9,19 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace dv {
+#include "core/AtaLayout.h"
 
-// Word numbers of the fields decoded here (ATA/ATAPI IDENTIFY DEVICE).
-inline constexpr size_t kIdWordSerialFirst = 10;  // 10-19: serial number, 20 characters
-inline constexpr size_t kIdWordSerialLast = 19;
-inline constexpr size_t kIdWordFirmwareFirst = 23;  // 23-26: firmware revision, 8 characters
-inline constexpr size_t kIdWordFirmwareLast = 26;
-inline constexpr size_t kIdWordModelFirst = 27;  // 27-46: model number, 40 characters
-inline constexpr size_t kIdWordModelLast = 46;
-inline constexpr size_t kIdWordSectors28 = 60;        // 60-61: user sectors for 28-bit commands
-inline constexpr size_t kIdWordFeaturesEnabled = 85;  // command set/feature enabled
-inline constexpr size_t kIdWordFeaturesEnabled2 = 86;
-inline constexpr size_t kIdWordSectors48 = 100;  // 100-103: max user LBA for 48-bit commands + 1
+namespace dv {
 
 // One maker recognised from the beginning of the model number.
 struct VendorPrefix {

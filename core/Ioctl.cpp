@@ -7,17 +7,6 @@
 namespace dv {
 namespace {
 
-constexpr uint8_t kCmdSmart = 0xB0;
-constexpr uint8_t kCmdIdentify = 0xEC;
-constexpr uint8_t kCmdReadNativeMaxExt = 0x27;
-constexpr uint8_t kCmdSetFeatures = 0xEF;
-constexpr uint8_t kCmdReadSectors = 0x20;
-constexpr uint8_t kCmdReadSectorsExt = 0x24;
-constexpr uint8_t kCmdCheckPowerMode = 0xE5;
-
-constexpr uint8_t kSmartLbaMid = 0x4F;
-constexpr uint8_t kSmartLbaHigh = 0xC2;
-
 // S.M.A.R.T. subcommands (Features) with their Sector Count, flags and data length.
 struct SmartSubcommand {
   AtaCommand command;
@@ -27,17 +16,21 @@ struct SmartSubcommand {
   uint32_t dataLength;
 };
 constexpr std::array<SmartSubcommand, 6> kSmartSubcommands{{
-    {AtaCommand::SmartEnable, 0xD8, 1, kAtaFlagsDrdyRequired, 0},
-    {AtaCommand::SmartReadData, 0xD0, 1, kAtaFlagsDrdyRequired | kAtaFlagsDataIn, kSectorSize},
-    {AtaCommand::SmartAutoOffline, 0xDB, 0xF8, kAtaFlagsDrdyRequired, 0},
-    {AtaCommand::SmartAutosave, 0xD2, 0xF1, kAtaFlagsDrdyRequired, 0},
-    {AtaCommand::SmartReturnStatus, 0xDA, 1, kAtaFlagsDrdyRequired, 0},
-    {AtaCommand::SmartReadThresholds, 0xD1, 1, kAtaFlagsDrdyRequired | kAtaFlagsDataIn,
+    {AtaCommand::SmartEnable, kSmartEnableOperations, 1, kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartReadData, kSmartReadData, 1, kAtaFlagsDrdyRequired | kAtaFlagsDataIn,
      kSectorSize},
+    {AtaCommand::SmartAutoOffline, kSmartAutoOffline, kSmartAutoOfflineEnable,
+     kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartAutosave, kSmartAttributeAutosave, kSmartAutosaveEnable,
+     kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartReturnStatus, kSmartReturnStatus, 1, kAtaFlagsDrdyRequired, 0},
+    {AtaCommand::SmartReadThresholds, kSmartReadThresholds, 1,
+     kAtaFlagsDrdyRequired | kAtaFlagsDataIn, kSectorSize},
 }};
 
 // SET FEATURES subcommands the program may send: AAM and APM enable/disable.
-constexpr std::array<uint8_t, 4> kSetFeaturesSubcommands{0x42, 0xC2, 0x05, 0x85};
+constexpr std::array<uint8_t, 4> kSetFeaturesSubcommands{
+    kSetFeaturesEnableAam, kSetFeaturesDisableAam, kSetFeaturesEnableApm, kSetFeaturesDisableApm};
 
 constexpr std::array<const char*, 12> kCommandNames{
     "SMART_ENABLE",       "IDENTIFY",       "READ_NATIVE_MAX_EXT", "SMART_READ_DATA",
@@ -45,11 +38,11 @@ constexpr std::array<const char*, 12> kCommandNames{
     "SET_FEATURES",       "READ_SECTORS",   "READ_SECTORS_EXT",    "CHECK_POWER_MODE",
 };
 
-bool IsDeviceHead(uint8_t device, uint8_t base) { return (device & ~0x10) == base; }
+bool IsDeviceHead(uint8_t device, uint8_t base) { return (device & ~kDeviceSelect) == base; }
 
 std::optional<AtaCommand> ClassifySmart(uint16_t flags, const TaskFile& tf, uint32_t length) {
   if (tf.lbaLow != 1 || tf.lbaMid != kSmartLbaMid || tf.lbaHigh != kSmartLbaHigh ||
-      !IsDeviceHead(tf.device, 0xA0)) {
+      !IsDeviceHead(tf.device, kDeviceChs)) {
     return std::nullopt;
   }
   for (const auto& sub : kSmartSubcommands) {
@@ -127,11 +120,11 @@ std::optional<AtaCommand> AtaCommandFromName(std::string_view name) {
 }
 
 uint8_t DeviceHeadFor(int driveNumber) {
-  return static_cast<uint8_t>(0xA0 | ((driveNumber & 1) << 4));
+  return static_cast<uint8_t>(kDeviceChs | ((driveNumber & 1) << 4));
 }
 
 uint8_t LbaDeviceHeadFor(int driveNumber) {
-  return static_cast<uint8_t>(0x40 | ((driveNumber & 1) << 4));
+  return static_cast<uint8_t>(kDeviceLba | ((driveNumber & 1) << 4));
 }
 
 AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber) {
@@ -221,19 +214,19 @@ std::optional<AtaCommand> ClassifyAtaCommand(uint16_t ataFlags, const TaskFile& 
       if (!IsZero(previous)) return std::nullopt;
       return ClassifySmart(ataFlags, current, dataLength);
     case kCmdIdentify:
-      if (plain && IsZero(previous) && IsDeviceHead(current.device, 0xA0) &&
+      if (plain && IsZero(previous) && IsDeviceHead(current.device, kDeviceChs) &&
           ataFlags == kAtaFlagsDataIn && !noData) {
         return AtaCommand::Identify;
       }
       return std::nullopt;
     case kCmdReadNativeMaxExt:
-      if (plain && IsZero(previous) && IsDeviceHead(current.device, 0x40) &&
+      if (plain && IsZero(previous) && IsDeviceHead(current.device, kDeviceLba) &&
           ataFlags == (kAtaFlagsDrdyRequired | kAtaFlags48BitCommand) && noData) {
         return AtaCommand::ReadNativeMaxExt;
       }
       return std::nullopt;
     case kCmdCheckPowerMode:
-      if (plain && IsZero(previous) && IsDeviceHead(current.device, 0xA0) &&
+      if (plain && IsZero(previous) && IsDeviceHead(current.device, kDeviceChs) &&
           ataFlags == kAtaFlagsDrdyRequired && noData) {
         return AtaCommand::CheckPowerMode;
       }
@@ -242,14 +235,14 @@ std::optional<AtaCommand> ClassifyAtaCommand(uint16_t ataFlags, const TaskFile& 
       const bool known = std::find(kSetFeaturesSubcommands.begin(), kSetFeaturesSubcommands.end(),
                                    current.features) != kSetFeaturesSubcommands.end();
       if (known && current.lbaLow == 0 && current.lbaMid == 0 && current.lbaHigh == 0 &&
-          IsZero(previous) && IsDeviceHead(current.device, 0xA0) && ataFlags == 0 && noData) {
+          IsZero(previous) && IsDeviceHead(current.device, kDeviceChs) && ataFlags == 0 && noData) {
         return AtaCommand::SetFeatures;
       }
       return std::nullopt;
     }
     case kCmdReadSectors:
       if (current.features == 0 && current.sectorCount == 1 && IsZero(previous) &&
-          (current.device & 0xE0) == 0x40 &&
+          (current.device & 0xE0) == kDeviceLba &&
           ataFlags == (kAtaFlagsDrdyRequired | kAtaFlagsDataIn) && !noData) {
         return AtaCommand::ReadSectors;
       }
@@ -257,7 +250,7 @@ std::optional<AtaCommand> ClassifyAtaCommand(uint16_t ataFlags, const TaskFile& 
     case kCmdReadSectorsExt:
       if (current.features == 0 && current.sectorCount == 1 && previous.features == 0 &&
           previous.sectorCount == 0 && previous.device == 0 && previous.command == 0 &&
-          previous.reserved == 0 && IsDeviceHead(current.device, 0x40) &&
+          previous.reserved == 0 && IsDeviceHead(current.device, kDeviceLba) &&
           ataFlags == (kAtaFlagsDrdyRequired | kAtaFlagsDataIn | kAtaFlags48BitCommand) &&
           !noData) {
         return AtaCommand::ReadSectorsExt;

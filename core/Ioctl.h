@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AtaLayout.h"
 #include "core/DriveSystem.h"
 
 namespace dv {
@@ -41,11 +42,9 @@ inline constexpr uint16_t kAtaFlagsDataIn = 0x02;
 inline constexpr uint16_t kAtaFlags48BitCommand = 0x08;
 
 inline constexpr uint32_t kIoctlAtaPassThrough = 0x0004D02C;
-inline constexpr size_t kSectorSize = 512;
 inline constexpr size_t kRequestHeaderSize = 40;
 inline constexpr size_t kDataRequestSize = kRequestHeaderSize + kSectorSize;  // 552
 inline constexpr uint32_t kAtaTimeOutSeconds = 2;
-inline constexpr uint8_t kStatusErr = 0x01;
 
 // Byte offsets inside the 40-byte header (32-bit layout).
 inline constexpr size_t kOffsetLength = 0;
@@ -112,11 +111,6 @@ struct AtaCommandRequest {
 // Device/Head values: 0xA0 or 0x40 with bit 4 set to the lowest bit of the drive number.
 uint8_t DeviceHeadFor(int driveNumber);
 uint8_t LbaDeviceHeadFor(int driveNumber);
-
-// Sector Count returned by CHECK POWER MODE.
-inline constexpr uint8_t kPowerModeStandby = 0x00;
-inline constexpr uint8_t kPowerModeIdle = 0x80;
-inline constexpr uint8_t kPowerModeActiveOrIdle = 0xFF;
 
 // The fixed catalogue commands (everything except SET FEATURES and the sector reads).
 AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber);

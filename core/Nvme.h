@@ -1,6 +1,7 @@
-// NVMe drives: the three admin commands the program sends, their guard, and the decoders of the
-// identify data and the SMART / Health Information log (log page 02h). Decoders are pure
-// functions over the bytes the controller returned.
+// NVMe drives: the three admin commands the program sends and their guard (NvmeCommands.cpp), the
+// decoders of the identify data and the SMART / Health Information log (log page 02h) with its
+// rows (NvmeHealth.cpp), and the reading of a drive with or without privilege (NvmeDrive.cpp).
+// Decoders are pure functions over the bytes the controller returned.
 #pragma once
 
 #include <array>
@@ -13,15 +14,9 @@
 
 #include "core/AttributeRows.h"
 #include "core/DriveSystem.h"
+#include "core/NvmeLayout.h"
 
 namespace dv {
-
-inline constexpr size_t kNvmeIdentifySize = 4096;
-inline constexpr size_t kNvmeHealthLogSize = 512;
-inline constexpr uint8_t kNvmeOpcodeGetLogPage = 0x02;
-inline constexpr uint8_t kNvmeOpcodeIdentify = 0x06;
-inline constexpr uint8_t kNvmeHealthLogId = 0x02;
-inline constexpr uint32_t kNvmeAllNamespaces = 0xFFFFFFFF;
 
 // The NVMe catalogue: everything the program ever sends to an NVMe controller. All three read.
 enum class NvmeAdminCommand {
@@ -85,33 +80,25 @@ struct NvmeCounter {
   std::string Decimal() const;  // the full value in decimal
 };
 
-// Critical-warning bits.
-inline constexpr uint8_t kNvmeWarningSpare = 0x01;
-inline constexpr uint8_t kNvmeWarningTemperature = 0x02;
-inline constexpr uint8_t kNvmeWarningReliability = 0x04;
-inline constexpr uint8_t kNvmeWarningReadOnly = 0x08;
-inline constexpr uint8_t kNvmeWarningVolatileBackup = 0x10;
-inline constexpr uint8_t kNvmeWarningPersistentMemory = 0x20;
-
 struct NvmeHealth {
-  uint8_t CriticalWarning = 0;                   // byte 0
-  uint16_t CompositeTemperatureK = 0;            // bytes 1-2, kelvin, 0 = not reported
-  uint8_t AvailableSpare = 0;                    // byte 3, percent
-  uint8_t AvailableSpareThreshold = 0;           // byte 4, percent
-  uint8_t PercentageUsed = 0;                    // byte 5 (may exceed 100)
-  NvmeCounter DataUnitsRead;                     // bytes 32-47, thousands of 512-byte units
-  NvmeCounter DataUnitsWritten;                  // bytes 48-63
-  NvmeCounter HostReadCommands;                  // bytes 64-79
-  NvmeCounter HostWriteCommands;                 // bytes 80-95
-  NvmeCounter ControllerBusyTime;                // bytes 96-111, minutes
-  NvmeCounter PowerCycles;                       // bytes 112-127
-  NvmeCounter PowerOnHours;                      // bytes 128-143
-  NvmeCounter UnsafeShutdowns;                   // bytes 144-159
-  NvmeCounter MediaErrors;                       // bytes 160-175
-  NvmeCounter ErrorLogEntries;                   // bytes 176-191
-  uint32_t WarningTemperatureMinutes = 0;        // bytes 192-195
-  uint32_t CriticalTemperatureMinutes = 0;       // bytes 196-199
-  std::array<uint16_t, 8> SensorTemperatureK{};  // bytes 200-215, 0 = not reported
+  uint8_t CriticalWarning = 0;              // byte 0
+  uint16_t CompositeTemperatureK = 0;       // bytes 1-2, kelvin, 0 = not reported
+  uint8_t AvailableSpare = 0;               // byte 3, percent
+  uint8_t AvailableSpareThreshold = 0;      // byte 4, percent
+  uint8_t PercentageUsed = 0;               // byte 5 (may exceed 100)
+  NvmeCounter DataUnitsRead;                // bytes 32-47, thousands of 512-byte units
+  NvmeCounter DataUnitsWritten;             // bytes 48-63
+  NvmeCounter HostReadCommands;             // bytes 64-79
+  NvmeCounter HostWriteCommands;            // bytes 80-95
+  NvmeCounter ControllerBusyTime;           // bytes 96-111, minutes
+  NvmeCounter PowerCycles;                  // bytes 112-127
+  NvmeCounter PowerOnHours;                 // bytes 128-143
+  NvmeCounter UnsafeShutdowns;              // bytes 144-159
+  NvmeCounter MediaErrors;                  // bytes 160-175
+  NvmeCounter ErrorLogEntries;              // bytes 176-191
+  uint32_t WarningTemperatureMinutes = 0;   // bytes 192-195
+  uint32_t CriticalTemperatureMinutes = 0;  // bytes 196-199
+  std::array<uint16_t, kNvmeSensorCount> SensorTemperatureK{};  // bytes 200-215, 0 = not reported
 
   bool Passed() const { return CriticalWarning == 0; }
 };

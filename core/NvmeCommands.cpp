@@ -5,9 +5,6 @@
 namespace dv {
 namespace {
 
-// Identify Controller: CNS in CDW10 bits 7:0.
-constexpr uint32_t kCnsNamespace = 0x00;
-constexpr uint32_t kCnsController = 0x01;
 // Get Log Page: log id in CDW10 bits 7:0, the number of dwords minus one (lower half) in bits
 // 31:16; the upper half of that count (CDW11 bits 15:0) stays 0 for a 512-byte log.
 constexpr uint32_t kHealthLogCdw10 =
@@ -21,13 +18,13 @@ NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command) {
   switch (command) {
     case NvmeAdminCommand::IdentifyController:
       request.opcode = kNvmeOpcodeIdentify;
-      request.cdw10 = kCnsController;
+      request.cdw10 = kNvmeCnsController;
       request.dataLength = kNvmeIdentifySize;
       break;
     case NvmeAdminCommand::IdentifyNamespace:
       request.opcode = kNvmeOpcodeIdentify;
       request.namespaceId = kFirstNamespace;
-      request.cdw10 = kCnsNamespace;
+      request.cdw10 = kNvmeCnsNamespace;
       request.dataLength = kNvmeIdentifySize;
       break;
     case NvmeAdminCommand::HealthLog:

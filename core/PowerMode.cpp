@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/AtaLayout.h"
 #include "core/Ioctl.h"
 
 namespace dv {
@@ -9,15 +10,15 @@ namespace dv {
 PowerMode PowerModeFromSectorCount(uint8_t sectorCount) {
   switch (sectorCount) {
     case kPowerModeStandby:
-    case 0x01:  // standby, entered through the power-up-in-standby path
-    case 0x40:  // NV cache power mode, spindle spun down
+    case kPowerModeStandbyFromPowerUp:
+    case kPowerModeNvCacheSpunDown:
       return PowerMode::Standby;
     case kPowerModeIdle:
-    case 0x81:
-    case 0x82:
-    case 0x83:
+    case kPowerModeIdleA:
+    case kPowerModeIdleB:
+    case kPowerModeIdleC:
       return PowerMode::Idle;
-    case 0x41:  // NV cache power mode, spindle spun up
+    case kPowerModeNvCacheSpunUp:
     case kPowerModeActiveOrIdle:
       return PowerMode::Active;
     default:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/AtaLayout.h"
 #include "core/LittleEndian.h"
 
 namespace dv {
@@ -12,11 +13,6 @@ constexpr uint8_t kCkCond = 0x20;
 constexpr uint8_t kTDirFromDevice = 0x08;
 constexpr uint8_t kBytBlok = 0x04;
 constexpr uint8_t kTLengthInSectorCount = 0x02;
-
-// ATA Status register bits that say the command did not end cleanly.
-constexpr uint8_t kStatusBusy = 0x80;
-constexpr uint8_t kStatusDeviceFault = 0x20;
-constexpr uint8_t kStatusDataRequest = 0x08;
 
 constexpr uint32_t kMaxTimeOutSeconds = 60;
 
@@ -31,11 +27,6 @@ constexpr uint8_t kAtaStatusReturnLength = 0x0C;
 constexpr uint8_t kSenseKeyIllegalRequest = 0x05;
 constexpr uint8_t kAscInvalidOpcode = 0x20;
 constexpr uint8_t kAscInvalidFieldInCdb = 0x24;
-
-constexpr uint8_t kCmdSmart = 0xB0;
-constexpr uint8_t kSmartReturnStatus = 0xDA;
-constexpr uint8_t kCmdReadNativeMaxExt = 0x27;
-constexpr uint8_t kCmdCheckPowerMode = 0xE5;
 
 // The non-data commands whose answer is in the returned registers.
 bool AnswerIsInRegisters(const TaskFile& tf) {

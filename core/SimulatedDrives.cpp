@@ -6,45 +6,16 @@
 #include <fstream>
 #include <thread>
 
+#include "core/AtaLayout.h"
 #include "core/Identify.h"
 #include "core/LittleEndian.h"
+#include "core/NvmeLayout.h"
 #include "core/SimulationFile.h"
 
 namespace dv {
 namespace {
 
-// Status and Error register values a drive returns.
-constexpr uint8_t kStatusReady = 0x50;    // DRDY | DSC
-constexpr uint8_t kStatusAborted = 0x51;  // DRDY | DSC | ERR
-constexpr uint8_t kErrorAbort = 0x04;     // ABRT: command aborted
-constexpr uint8_t kErrorIdNotFound = 0x10;
-constexpr uint8_t kErrorUncorrectable = 0x40;
-
-// RETURN STATUS signatures in LBA Mid / LBA High.
-constexpr uint8_t kSmartGoodMid = 0x4F;
-constexpr uint8_t kSmartGoodHigh = 0xC2;
-constexpr uint8_t kSmartBadMid = 0xF4;
-constexpr uint8_t kSmartBadHigh = 0x2C;
-
-// IDENTIFY words and bits the drive consults or changes.
-constexpr size_t kWordCommandSetsSupported = 83;  // bit 3 APM, bit 9 AAM
-constexpr size_t kWordFeaturesEnabled85 = 85;     // bit 0 S.M.A.R.T.
-constexpr size_t kWordCommandSetsEnabled = 86;    // bit 3 APM, bit 9 AAM
-constexpr size_t kWordApmLevel = 91;
-constexpr size_t kWordAamLevel = 94;
-constexpr uint16_t kBitApm = 1u << 3;
-constexpr uint16_t kBitAam = 1u << 9;
-constexpr uint16_t kBitSmart = 1u << 0;
-
-// S.M.A.R.T. READ DATA capability bytes.
-constexpr size_t kOfflineCapabilityByte = 367;  // bit 1: automatic off-line collection
-constexpr size_t kSmartCapabilityByte = 368;    // bit 1: attribute autosave
-
-// SET FEATURES subcommands of the catalogue.
-constexpr uint8_t kEnableAam = 0x42;
-constexpr uint8_t kDisableAam = 0xC2;
-constexpr uint8_t kEnableApm = 0x05;
-constexpr uint8_t kDisableApm = 0x85;
+constexpr uint8_t kStatusAborted = kStatusReady | kStatusErr;
 
 struct Reply {
   TaskFile current;
@@ -71,7 +42,7 @@ bool HasBit(const Sector& identify, size_t word, uint16_t bit) {
 
 void ChangeWord(Sector& identify, size_t word, uint16_t value) {
   PutLe16(identify, 2 * word, value);
-  if (identify[kSectorSize - 2] == 0xA5) SetSectorChecksum(identify);
+  if (identify[kIntegritySignatureByte] == kIntegritySignature) SetSectorChecksum(identify);
 }
 
 void SetBit(Sector& identify, size_t word, uint16_t bit, bool on) {
@@ -84,7 +55,7 @@ void SetLowByte(Sector& identify, size_t word, uint8_t low) {
 }
 
 bool SmartEnabled(const SimulatedDrive& drive) {
-  return HasBit(drive.identify, kWordFeaturesEnabled85, kBitSmart);
+  return HasBit(drive.identify, kIdWordFeaturesEnabled, kIdBitSmart);
 }
 
 bool Lba48Enabled(const SimulatedDrive& drive) { return IdentifyLBA48(drive.identify); }
@@ -93,8 +64,8 @@ Reply ReturnStatus(const SimulatedDrive& drive, const AtaRequestHeader& header) 
   if (drive.smartStatus == SimulatedSmartStatus::Error) return Aborted(header);
   Reply reply = Completed(header);
   const bool good = drive.smartStatus == SimulatedSmartStatus::Ok;
-  reply.current.lbaMid = good ? kSmartGoodMid : kSmartBadMid;
-  reply.current.lbaHigh = good ? kSmartGoodHigh : kSmartBadHigh;
+  reply.current.lbaMid = good ? kSmartStatusGoodMid : kSmartStatusBadMid;
+  reply.current.lbaHigh = good ? kSmartStatusGoodHigh : kSmartStatusBadHigh;
   return reply;
 }
 
@@ -116,27 +87,27 @@ Reply SetFeatures(SimulatedDrive& drive, const AtaRequestHeader& header) {
   const uint8_t level = header.current.sectorCount;
   Sector& id = drive.identify;
   switch (header.current.features) {
-    case kEnableAam:
-    case kDisableAam:
-      if (!HasBit(id, kWordCommandSetsSupported, kBitAam)) return Aborted(header);
-      if (header.current.features == kDisableAam) {
-        SetBit(id, kWordCommandSetsEnabled, kBitAam, false);
+    case kSetFeaturesEnableAam:
+    case kSetFeaturesDisableAam:
+      if (!HasBit(id, kIdWordFeaturesSupported2, kIdBitAam)) return Aborted(header);
+      if (header.current.features == kSetFeaturesDisableAam) {
+        SetBit(id, kIdWordFeaturesEnabled2, kIdBitAam, false);
         break;
       }
       if (level == 0xFF) return Aborted(header);
-      SetBit(id, kWordCommandSetsEnabled, kBitAam, true);
-      SetLowByte(id, kWordAamLevel, level);
+      SetBit(id, kIdWordFeaturesEnabled2, kIdBitAam, true);
+      SetLowByte(id, kIdWordAamLevel, level);
       break;
-    case kEnableApm:
-    case kDisableApm:
-      if (!HasBit(id, kWordCommandSetsSupported, kBitApm)) return Aborted(header);
-      if (header.current.features == kDisableApm) {
-        SetBit(id, kWordCommandSetsEnabled, kBitApm, false);
+    case kSetFeaturesEnableApm:
+    case kSetFeaturesDisableApm:
+      if (!HasBit(id, kIdWordFeaturesSupported2, kIdBitApm)) return Aborted(header);
+      if (header.current.features == kSetFeaturesDisableApm) {
+        SetBit(id, kIdWordFeaturesEnabled2, kIdBitApm, false);
         break;
       }
       if (level == 0 || level == 0xFF) return Aborted(header);
-      SetBit(id, kWordCommandSetsEnabled, kBitApm, true);
-      SetLowByte(id, kWordApmLevel, level);
+      SetBit(id, kIdWordFeaturesEnabled2, kIdBitApm, true);
+      SetLowByte(id, kIdWordApmLevel, level);
       break;
     default:
       return Aborted(header);
@@ -247,11 +218,13 @@ Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& 
       if (smartOn) NextSmartPass(drive);
       return smartOn ? ReturnStatus(drive, header) : Aborted(header);
     case AtaCommand::SmartAutoOffline:
-      return smartOn && (drive.smartData[kOfflineCapabilityByte] & 0x02) ? Completed(header)
-                                                                         : Aborted(header);
+      return smartOn && (drive.smartData[kSmartOfflineCapabilityByte] & kSmartAutoOfflineBit)
+                 ? Completed(header)
+                 : Aborted(header);
     case AtaCommand::SmartAutosave:
-      return smartOn && (drive.smartData[kSmartCapabilityByte] & 0x02) ? Completed(header)
-                                                                       : Aborted(header);
+      return smartOn && (drive.smartData[kSmartCapabilityOffset] & kSmartAutosaveBit)
+                 ? Completed(header)
+                 : Aborted(header);
     case AtaCommand::SetFeatures:
       return SetFeatures(drive, header);
     case AtaCommand::ReadSectors:
@@ -275,8 +248,8 @@ std::string CommandByteName(uint8_t command) {
 void SetSectorChecksum(std::span<uint8_t> sector) {
   if (sector.size() != kSectorSize) return;
   uint8_t sum = 0;
-  for (size_t i = 0; i + 1 < kSectorSize; ++i) sum = static_cast<uint8_t>(sum + sector[i]);
-  sector[kSectorSize - 1] = static_cast<uint8_t>(0x100 - sum);
+  for (size_t i = 0; i < kChecksumByte; ++i) sum = static_cast<uint8_t>(sum + sector[i]);
+  sector[kChecksumByte] = static_cast<uint8_t>(0x100 - sum);
 }
 
 // A handle counts itself open for as long as it lives.
@@ -427,8 +400,7 @@ std::optional<NvmeUnprivilegedInfo> SimulatedDriveSystem::ReadNvmeUnprivileged(i
   // What the kernel's sensor driver makes of the same log: millidegrees from K - 273.15, and the
   // alarm from the temperature bit of the critical warning.
   if (const auto health = DecodeNvmeHealthLog(nvme.healthLog)) {
-    info.TemperatureMillidegrees =
-        static_cast<long long>(health->CompositeTemperatureK) * 1000 - 273150;
+    info.TemperatureMillidegrees = KelvinToMillidegrees(health->CompositeTemperatureK);
     info.TemperatureAlarm = (health->CriticalWarning & kNvmeWarningTemperature) != 0;
   }
   return info;

@@ -7,9 +7,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "core/AtaLayout.h"
 #include "core/Drive.h"
+#include "core/HexText.h"
 #include "core/Identify.h"
-#include "core/LittleEndian.h"
+#include "core/NvmeLayout.h"
 
 namespace dv {
 namespace {
@@ -25,7 +27,6 @@ constexpr size_t kMaxSectorOverrides = 4096;
 constexpr size_t kMaxFailureNames = 64;
 constexpr uint64_t kMaxLatencyMs = 10000;
 constexpr uint8_t kDefaultFeatureLevel = 0x80;
-constexpr uint16_t kSmartSectorRevision = 0x0010;
 constexpr size_t kMaxSimulatedPasses = 1000;
 
 // A problem in the file: which field, and what is wrong with it.
@@ -38,63 +39,7 @@ struct FieldError {
   throw FieldError{field, problem};
 }
 
-// --- Sector building -------------------------------------------------------------------------
-
-// ATA text: two characters per word, the first in the high byte, blank padded.
-void PutAtaString(Sector& sector, size_t firstWord, size_t words, const std::string& text) {
-  for (size_t i = 0; i < words * 2; ++i) {
-    const uint8_t c = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
-    sector[2 * firstWord + (i ^ 1)] = c;
-  }
-}
-
-void PutWord(Sector& sector, size_t word, uint16_t value) { PutLe16(sector, 2 * word, value); }
-
-uint16_t Bit(bool on, int bit) { return on ? static_cast<uint16_t>(1u << bit) : 0; }
-
-uint16_t LevelWord(const SimulatedFeatureLevels& f) {
-  return static_cast<uint16_t>((f.recommended << 8) | f.current);
-}
-
-// The fixed part of the S.M.A.R.T. sectors: revision word and the attribute entries' IDs.
-Sector NewSmartSector() {
-  Sector s{};
-  PutLe16(s, 0, kSmartSectorRevision);
-  return s;
-}
-
 }  // namespace
-
-std::vector<uint8_t> BuildNvmeIdentifyController(const std::string& model,
-                                                 const std::string& serial,
-                                                 const std::string& firmware,
-                                                 uint16_t pciVendorId) {
-  std::vector<uint8_t> data(kNvmeIdentifySize, 0);
-  PutLe16(data, 0, pciVendorId);
-  const auto put = [&data](size_t at, size_t length, const std::string& text) {
-    for (size_t i = 0; i < length; ++i) {
-      data[at + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : uint8_t{' '};
-    }
-  };
-  put(4, 20, serial);
-  put(24, 40, model);
-  put(64, 8, firmware);
-  return data;
-}
-
-std::vector<uint8_t> BuildNvmeIdentifyNamespace(uint64_t blocks, uint32_t blockSize) {
-  std::vector<uint8_t> data(kNvmeIdentifySize, 0);
-  PutLe32(data, 0, static_cast<uint32_t>(blocks));
-  PutLe32(data, 4, static_cast<uint32_t>(blocks >> 32));
-  PutLe32(data, 8, static_cast<uint32_t>(blocks));  // capacity
-  PutLe32(data, 12, static_cast<uint32_t>(blocks >> 32));
-  data[25] = 0;  // one LBA format, formatted with it
-  data[26] = 0;
-  uint8_t shift = 0;
-  while (shift < 31 && (uint32_t{1} << shift) < blockSize) ++shift;
-  data[128 + 2] = shift;
-  return data;
-}
 
 namespace {
 
@@ -149,29 +94,26 @@ const Json& ReadArray(const Json& v, const std::string& field, size_t maxItems) 
   return v;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// A hex dump of exactly `size` bytes.
+std::vector<uint8_t> ReadHexBytes(const Json& v, const std::string& field, size_t size) {
+  const std::string wanted = std::to_string(2 * size) + " hex digits";
+  if (!v.is_string()) Fail(field, "must be a text of " + wanted);
+  const std::string& hex = v.get_ref<const std::string&>();
+  if (hex.size() != 2 * size) {
+    Fail(field, "must hold " + wanted + ", not " + std::to_string(hex.size()) + " characters");
+  }
+  size_t bad = 0;
+  auto bytes = BytesFromHex(hex, &bad);
+  if (!bytes) {
+    Fail(field, "holds a character that is not a hex digit at position " + std::to_string(bad));
+  }
+  return std::move(*bytes);
 }
 
 Sector ReadHexSector(const Json& v, const std::string& field) {
-  if (!v.is_string()) Fail(field, "must be a text of 1024 hex digits");
-  const std::string& hex = v.get_ref<const std::string&>();
-  if (hex.size() != 2 * kSectorSize) {
-    Fail(field, "must hold 1024 hex digits, not " + std::to_string(hex.size()) + " characters");
-  }
+  const std::vector<uint8_t> bytes = ReadHexBytes(v, field, kSectorSize);
   Sector sector{};
-  for (size_t i = 0; i < kSectorSize; ++i) {
-    const int high = HexDigit(hex[2 * i]);
-    const int low = HexDigit(hex[2 * i + 1]);
-    if (high < 0 || low < 0) {
-      Fail(field, "holds a character that is not a hex digit at position " +
-                      std::to_string(high < 0 ? 2 * i : 2 * i + 1));
-    }
-    sector[i] = static_cast<uint8_t>(high * 16 + low);
-  }
+  std::copy(bytes.begin(), bytes.end(), sector.begin());
   return sector;
 }
 
@@ -184,7 +126,7 @@ std::array<uint8_t, 6> ReadRaw(const Json& v, const std::string& field) {
     if (!prefixed || s.size() > 14)
       Fail(field, "must be a number or a \"0x\" text of 1 to 12 hex digits");
     for (size_t i = 2; i < s.size(); ++i) {
-      const int d = HexDigit(s[i]);
+      const int d = HexDigitValue(s[i]);
       if (d < 0) Fail(field, "holds a character that is not a hex digit");
       raw = raw * 16 + static_cast<uint64_t>(d);
     }
@@ -375,83 +317,62 @@ std::string ReadImagePath(const Json& v, const std::string& field, const std::st
 
 // --- NVMe controllers ------------------------------------------------------------------------
 
-constexpr int kKelvinZero = 273;
-
-std::vector<uint8_t> ReadHexBytes(const Json& v, const std::string& field, size_t size) {
-  const std::string wanted = std::to_string(2 * size) + " hex digits";
-  if (!v.is_string()) Fail(field, "must be a text of " + wanted);
-  const std::string& hex = v.get_ref<const std::string&>();
-  if (hex.size() != 2 * size) {
-    Fail(field, "must hold " + wanted + ", not " + std::to_string(hex.size()) + " characters");
-  }
-  std::vector<uint8_t> bytes(size, 0);
-  for (size_t i = 0; i < size; ++i) {
-    const int high = HexDigit(hex[2 * i]);
-    const int low = HexDigit(hex[2 * i + 1]);
-    if (high < 0 || low < 0) {
-      Fail(field, "holds a character that is not a hex digit at position " +
-                      std::to_string(high < 0 ? 2 * i : 2 * i + 1));
-    }
-    bytes[i] = static_cast<uint8_t>(high * 16 + low);
-  }
-  return bytes;
-}
-
 // Degrees Celsius as the log's kelvin.
 uint16_t ReadCelsiusAsKelvin(const Json& v, const std::string& field) {
-  constexpr int64_t kMax = 0xFFFF - kKelvinZero;
-  const std::string range =
-      "must be a whole number of degrees Celsius from -273 to " + std::to_string(kMax);
+  constexpr int64_t kMin = KelvinToCelsius(0);
+  constexpr int64_t kMax = KelvinToCelsius(0xFFFF);
+  const std::string range = "must be a whole number of degrees Celsius from " +
+                            std::to_string(kMin) + " to " + std::to_string(kMax);
   if (!v.is_number_integer()) Fail(field, range);
   if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(kMax)) Fail(field, range);
   const int64_t celsius = v.get<int64_t>();
-  if (celsius < -kKelvinZero || celsius > kMax) Fail(field, range);
-  return static_cast<uint16_t>(celsius + kKelvinZero);
+  if (celsius < kMin || celsius > kMax) Fail(field, range);
+  return static_cast<uint16_t>(CelsiusToKelvin(static_cast<int>(celsius)));
 }
 
-std::vector<uint8_t> ReadNvmeHealth(const Json& v, const std::string& field) {
+SimulatedNvmeHealth ReadNvmeHealth(const Json& v, const std::string& field) {
   ReadObject(v, field);
-  std::vector<uint8_t> log(kNvmeHealthLogSize, 0);
+  SimulatedNvmeHealth h;
   const auto at = [&field](const char* key) { return field + "." + key; };
-  PutLe16(log, 1, 35 + kKelvinZero);
-  log[3] = 100;  // available spare
-  log[4] = 10;   // its threshold
-  if (auto* m = Member(v, "criticalWarning")) log[0] = ReadByte(*m, at("criticalWarning"));
+  if (auto* m = Member(v, "criticalWarning"))
+    h.criticalWarning = ReadByte(*m, at("criticalWarning"));
   if (auto* m = Member(v, "temperature"))
-    PutLe16(log, 1, ReadCelsiusAsKelvin(*m, at("temperature")));
-  if (auto* m = Member(v, "availableSpare")) log[3] = ReadByte(*m, at("availableSpare"));
+    h.temperatureK = ReadCelsiusAsKelvin(*m, at("temperature"));
+  if (auto* m = Member(v, "availableSpare")) h.availableSpare = ReadByte(*m, at("availableSpare"));
   if (auto* m = Member(v, "availableSpareThreshold")) {
-    log[4] = ReadByte(*m, at("availableSpareThreshold"));
+    h.availableSpareThreshold = ReadByte(*m, at("availableSpareThreshold"));
   }
-  if (auto* m = Member(v, "percentageUsed")) log[5] = ReadByte(*m, at("percentageUsed"));
-  static constexpr std::pair<const char*, size_t> kCounters[] = {
-      {"dataUnitsRead", 32},     {"dataUnitsWritten", 48},   {"hostReadCommands", 64},
-      {"hostWriteCommands", 80}, {"controllerBusyTime", 96}, {"powerCycles", 112},
-      {"powerOnHours", 128},     {"unsafeShutdowns", 144},   {"mediaErrors", 160},
-      {"errorLogEntries", 176}};
-  for (const auto& [key, offset] : kCounters) {
-    if (auto* m = Member(v, key)) {
-      const uint64_t value = ReadUnsigned(*m, at(key), 0, UINT64_MAX);
-      PutLe32(log, offset, static_cast<uint32_t>(value));
-      PutLe32(log, offset + 4, static_cast<uint32_t>(value >> 32));
-    }
+  if (auto* m = Member(v, "percentageUsed")) h.percentageUsed = ReadByte(*m, at("percentageUsed"));
+  static constexpr std::pair<const char*, uint64_t SimulatedNvmeHealth::*> kCounters[] = {
+      {"dataUnitsRead", &SimulatedNvmeHealth::dataUnitsRead},
+      {"dataUnitsWritten", &SimulatedNvmeHealth::dataUnitsWritten},
+      {"hostReadCommands", &SimulatedNvmeHealth::hostReadCommands},
+      {"hostWriteCommands", &SimulatedNvmeHealth::hostWriteCommands},
+      {"controllerBusyTime", &SimulatedNvmeHealth::controllerBusyTime},
+      {"powerCycles", &SimulatedNvmeHealth::powerCycles},
+      {"powerOnHours", &SimulatedNvmeHealth::powerOnHours},
+      {"unsafeShutdowns", &SimulatedNvmeHealth::unsafeShutdowns},
+      {"mediaErrors", &SimulatedNvmeHealth::mediaErrors},
+      {"errorLogEntries", &SimulatedNvmeHealth::errorLogEntries}};
+  for (const auto& [key, member] : kCounters) {
+    if (auto* m = Member(v, key)) h.*member = ReadUnsigned(*m, at(key), 0, UINT64_MAX);
   }
   if (auto* m = Member(v, "warningTemperatureTime")) {
-    PutLe32(log, 192,
-            static_cast<uint32_t>(ReadUnsigned(*m, at("warningTemperatureTime"), 0, UINT32_MAX)));
+    h.warningTemperatureTime =
+        static_cast<uint32_t>(ReadUnsigned(*m, at("warningTemperatureTime"), 0, UINT32_MAX));
   }
   if (auto* m = Member(v, "criticalTemperatureTime")) {
-    PutLe32(log, 196,
-            static_cast<uint32_t>(ReadUnsigned(*m, at("criticalTemperatureTime"), 0, UINT32_MAX)));
+    h.criticalTemperatureTime =
+        static_cast<uint32_t>(ReadUnsigned(*m, at("criticalTemperatureTime"), 0, UINT32_MAX));
   }
   if (auto* m = Member(v, "sensors")) {
-    ReadArray(*m, at("sensors"), 8);
+    ReadArray(*m, at("sensors"), kNvmeSensorCount);
     for (size_t i = 0; i < m->size(); ++i) {
-      PutLe16(log, 200 + 2 * i,
-              ReadCelsiusAsKelvin((*m)[i], at("sensors") + "[" + std::to_string(i) + "]"));
+      h.sensorsK.push_back(
+          ReadCelsiusAsKelvin((*m)[i], at("sensors") + "[" + std::to_string(i) + "]"));
     }
   }
-  return log;
+  return h;
 }
 
 std::set<NvmeAdminCommand> ReadNvmeCommandNames(const Json& v, const std::string& field) {
@@ -494,10 +415,9 @@ SimulatedNvme ReadNvme(const Json& v, const std::string& field,
   uint64_t blocks = identify.sectors * 512 / blockSize;
   if (auto* m = Member(v, "blocks")) blocks = ReadUnsigned(*m, at("blocks"), 0, UINT64_MAX);
   nvme.identifyNamespace = BuildNvmeIdentifyNamespace(blocks, blockSize);
-  if (auto* m = Member(v, "health"))
-    nvme.healthLog = ReadNvmeHealth(*m, at("health"));
-  else
-    nvme.healthLog = ReadNvmeHealth(Json::object(), at("health"));
+  const Json* health = Member(v, "health");
+  nvme.healthLog =
+      BuildNvmeHealthLog(ReadNvmeHealth(health ? *health : Json::object(), at("health")));
   if (auto* m = Member(v, "identifyHex")) {
     nvme.identifyController = ReadHexBytes(*m, at("identifyHex"), kNvmeIdentifySize);
   }
@@ -681,81 +601,6 @@ bool LoadFolder(const fs::path& folder, std::vector<SimulatedDrive>& drives, std
 }
 
 }  // namespace
-
-Sector BuildIdentifySector(const SimulatedIdentifyFields& f) {
-  Sector s{};
-  PutWord(s, 0, 0x0040);  // fixed disk
-  PutWord(s, 1, 16383);   // default CHS geometry, as drives above 8 GB report it
-  PutWord(s, 3, 16);
-  PutWord(s, 6, 63);
-  PutAtaString(s, 10, 10, f.serial);
-  PutAtaString(s, 23, 4, f.firmware);
-  PutAtaString(s, 27, 20, f.model);
-  PutWord(s, 47, 0x8010);
-  PutWord(s, 49, 0x0F00);  // LBA, DMA, IORDY
-  PutWord(s, 53, 0x0007);
-  const uint64_t lba28 = f.lba48 ? std::min(f.sectors, kLba28Limit) : f.sectors;
-  PutLe32(s, 120, static_cast<uint32_t>(lba28));  // words 60-61
-  PutWord(s, 80, 0x01F0);                         // ATA-4 to ATA-8
-  // Words 82-87: command sets supported (82-84) and enabled (85-87).
-  PutWord(s, 82,
-          static_cast<uint16_t>(0x0060 | Bit(true, 0) | Bit(f.securityEnabled, 1) |
-                                Bit(f.hpaEnabled, 10)));
-  PutWord(s, 83,
-          static_cast<uint16_t>(0x7000 | Bit(f.lba48, 10) | Bit(f.aam.supported, 9) |
-                                Bit(f.apm.supported, 3)));
-  PutWord(s, 84, 0x4003);
-  PutWord(s, 85,
-          static_cast<uint16_t>(0x0060 | Bit(f.smartEnabled, 0) | Bit(f.securityEnabled, 1) |
-                                Bit(f.hpaEnabled, 10)));
-  PutWord(s, 86,
-          static_cast<uint16_t>(0x3000 | Bit(f.lba48, 10) | Bit(f.aam.enabled, 9) |
-                                Bit(f.apm.enabled, 3)));
-  PutWord(s, 87, 0x4003);
-  PutWord(s, 88, 0x203F);  // UDMA 0-5 supported, 5 selected
-  PutWord(s, 91, LevelWord(f.apm));
-  PutWord(s, 94, LevelWord(f.aam));
-  if (f.lba48) {
-    PutLe32(s, 200, static_cast<uint32_t>(f.sectors));  // words 100-103
-    PutLe32(s, 204, static_cast<uint32_t>(f.sectors >> 32));
-  }
-  PutWord(s, 128, static_cast<uint16_t>(Bit(f.securityEnabled, 0) | Bit(f.securityEnabled, 1)));
-  s[510] = 0xA5;  // integrity word signature; the checksum goes in byte 511
-  SetSectorChecksum(s);
-  return s;
-}
-
-Sector BuildSmartDataSector(const SimulatedSmartFields& f) {
-  Sector s = NewSmartSector();
-  for (size_t i = 0; i < f.attributes.size() && i < kMaxSimulatedAttributes; ++i) {
-    const SimulatedAttribute& a = f.attributes[i];
-    const size_t at = 2 + 12 * i;
-    s[at] = a.id;
-    PutLe16(s, at + 1, a.flags);
-    s[at + 3] = a.value;
-    s[at + 4] = a.worst;
-    std::copy(a.raw.begin(), a.raw.end(), s.begin() + static_cast<std::ptrdiff_t>(at + 5));
-  }
-  s[362] = f.offlineCollection ? 0x82 : 0x00;  // off-line collection status
-  PutLe16(s, 364, 600);                        // seconds to complete off-line collection
-  s[367] = static_cast<uint8_t>(0x59 | (f.offlineCollection ? 0x02 : 0));
-  PutLe16(s, 368, static_cast<uint16_t>(0x0001 | (f.attributeAutosave ? 0x02 : 0)));
-  s[370] = 0x01;  // error logging supported
-  s[372] = 2;     // short self-test minutes
-  s[373] = 60;    // extended self-test minutes
-  SetSectorChecksum(s);
-  return s;
-}
-
-Sector BuildSmartThresholdsSector(const SimulatedSmartFields& f) {
-  Sector s = NewSmartSector();
-  for (size_t i = 0; i < f.attributes.size() && i < kMaxSimulatedAttributes; ++i) {
-    s[2 + 12 * i] = f.attributes[i].id;
-    s[2 + 12 * i + 1] = f.attributes[i].threshold;
-  }
-  SetSectorChecksum(s);
-  return s;
-}
 
 bool ParseSimulationText(std::string_view text, const std::string& baseDir,
                          const std::string& sourceName, std::vector<SimulatedDrive>& drives,

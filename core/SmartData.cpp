@@ -9,22 +9,12 @@
 namespace dv {
 namespace {
 
-// Offsets inside one attribute entry.
-constexpr size_t kEntryId = 0;
-constexpr size_t kEntryFlags = 1;
-constexpr size_t kEntryValue = 3;
-constexpr size_t kEntryWorst = 4;
-constexpr size_t kEntryRaw = 5;
-constexpr size_t kRawLength = 6;
-// Offset inside one threshold entry.
-constexpr size_t kEntryThreshold = 1;
-
 // The byte offset of the entry with `id`, or nothing when the table ends first.
 std::optional<size_t> FindEntry(std::span<const uint8_t> sector, uint8_t id) {
   if (id == 0) return std::nullopt;
   for (size_t i = 0; i < kSmartEntryCount; ++i) {
     const size_t at = kSmartTableOffset + i * kSmartEntrySize;
-    const uint8_t entryId = Byte(sector, at + kEntryId);
+    const uint8_t entryId = Byte(sector, at + kSmartEntryId);
     if (entryId == 0) return std::nullopt;
     if (entryId == id) return at;
   }
@@ -57,12 +47,12 @@ bool ReadSectorInto(DriveSystem& system, int driveNumber, AtaCommand command,
 
 SMARTAttribute DecodeAttributeAt(std::span<const uint8_t> smartData, size_t at) {
   SMARTAttribute attribute;
-  attribute.Flags = Le16(smartData, at + kEntryFlags);
-  attribute.Value = Byte(smartData, at + kEntryValue);
-  attribute.Worst = Byte(smartData, at + kEntryWorst);
-  attribute.Raw = LeN(smartData, at + kEntryRaw, kRawLength);
-  for (size_t i = 0; i < kRawLength; ++i)
-    attribute.RawBytes[i] = Byte(smartData, at + kEntryRaw + i);
+  attribute.Flags = Le16(smartData, at + kSmartEntryFlags);
+  attribute.Value = Byte(smartData, at + kSmartEntryValue);
+  attribute.Worst = Byte(smartData, at + kSmartEntryWorst);
+  attribute.Raw = LeN(smartData, at + kSmartEntryRaw, kSmartRawLength);
+  for (size_t i = 0; i < kSmartRawLength; ++i)
+    attribute.RawBytes[i] = Byte(smartData, at + kSmartEntryRaw + i);
   return attribute;
 }
 
@@ -75,13 +65,13 @@ SMARTAttribute FindSMARTAttribute(std::span<const uint8_t> smartData, uint8_t id
 
 uint8_t FindSMARTThreshold(std::span<const uint8_t> smartThresholds, uint8_t id) {
   const auto at = FindEntry(smartThresholds, id);
-  return at ? Byte(smartThresholds, *at + kEntryThreshold) : 0;
+  return at ? Byte(smartThresholds, *at + kSmartEntryThreshold) : 0;
 }
 
 SmartTableIndex::SmartTableIndex(std::span<const uint8_t> sector) : sector_(sector) {
   for (size_t i = 0; i < kSmartEntryCount; ++i) {
     const size_t at = kSmartTableOffset + i * kSmartEntrySize;
-    const uint8_t id = Byte(sector, at + kEntryId);
+    const uint8_t id = Byte(sector, at + kSmartEntryId);
     if (id == 0) break;
     if (offsets_[id] == 0) offsets_[id] = static_cast<uint16_t>(at);
   }
@@ -92,7 +82,7 @@ SMARTAttribute SmartTableIndex::Attribute(uint8_t id) const {
 }
 
 uint8_t SmartTableIndex::Threshold(uint8_t id) const {
-  return offsets_[id] != 0 ? Byte(sector_, offsets_[id] + kEntryThreshold) : 0;
+  return offsets_[id] != 0 ? Byte(sector_, offsets_[id] + kSmartEntryThreshold) : 0;
 }
 
 ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,

@@ -7,20 +7,12 @@
 #include <cstdint>
 #include <span>
 
+#include "core/AtaLayout.h"
 #include "core/Drive.h"
 #include "core/DriveSystem.h"
 #include "core/Ioctl.h"
 
 namespace dv {
-
-// Both sectors hold 30 entries of 12 bytes from byte 2; an entry whose ID byte is 0 ends the table.
-inline constexpr size_t kSmartTableOffset = 2;
-inline constexpr size_t kSmartEntrySize = 12;
-inline constexpr size_t kSmartEntryCount = 30;
-
-// RETURN STATUS answers in LBA Mid/High: 0x4F/0xC2 when no threshold is exceeded.
-inline constexpr uint8_t kSmartStatusGoodMid = 0x4F;
-inline constexpr uint8_t kSmartStatusGoodHigh = 0xC2;
 
 // One decoded attribute entry; all zero when the ID is not in the table.
 struct SMARTAttribute {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/HexText.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,11 +26,8 @@ std::string ReadText(const fs::path& path) {
 }
 
 std::vector<char> FromHex(const std::string& hex) {
-  std::vector<char> bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
+  const std::vector<uint8_t> bytes = dv::BytesFromHex(hex).value_or(std::vector<uint8_t>{});
+  return std::vector<char>(bytes.begin(), bytes.end());
 }
 
 void Write(const fs::path& path, const std::vector<char>& bytes) {

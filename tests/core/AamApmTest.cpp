@@ -1,7 +1,7 @@
 // AAM and APM through IDENTIFY DEVICE and SET FEATURES on the simulated drives.
 #include <gtest/gtest.h>
 
-#include "InterceptingDrives.h"
+#include "kit/InterceptingDrives.h"
 #include "core/AamApm.h"
 
 namespace dv {

@@ -5,7 +5,7 @@
 
 #include "core/AttributeNames.h"
 #include "core/AttributeRows.h"
-#include "core/SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 
 namespace dv {
 namespace {

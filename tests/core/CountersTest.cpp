@@ -7,12 +7,13 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "SmartSectorBuilder.h"
 #include "TestFolder.h"
 #include "core/Counters.h"
 #include "core/Enumerate.h"
+#include "core/HexText.h"
 #include "core/Monitor.h"
 #include "core/SimulatedDrives.h"
+#include "kit/SmartSectorBuilder.h"
 
 namespace dv {
 namespace {
@@ -242,7 +243,7 @@ TEST_F(CounterStateTest, KeysOfAnyBytesSurviveRestarts) {
                    "FUJITSU_MHY2120BH--0084000D.json");
   nlohmann::json odd = nlohmann::json::parse(in);
   std::string hex = odd["identifyHex"];
-  const auto byteAt = [&](size_t i) { return std::stoi(hex.substr(2 * i, 2), nullptr, 16); };
+  const auto byteAt = [&](size_t i) { return BytesFromHex(hex)->at(i); };
   const auto setByte = [&](size_t i, int value) {
     static constexpr char kDigits[] = "0123456789abcdef";
     hex[2 * i] = kDigits[(value >> 4) & 15];

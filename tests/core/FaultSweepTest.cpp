@@ -12,7 +12,7 @@
 #include "cli/Cli.h"
 #include "core/AamApm.h"
 #include "core/Enumerate.h"
-#include "core/FaultSweep.h"
+#include "kit/FaultSweep.h"
 #include "core/Mbr.h"
 #include "core/Monitor.h"
 #include "core/SmartData.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HexText.h"
 #include "core/Identify.h"
 
 namespace dv {
@@ -166,11 +167,7 @@ std::vector<uint8_t> IdentifyOfRealDrive(const std::string& file) {
   std::stringstream text;
   text << in.rdbuf();
   const std::string hex = nlohmann::json::parse(text.str()).at("identifyHex").get<std::string>();
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
+  return BytesFromHex(hex).value_or(std::vector<uint8_t>{});
 }
 
 struct RealDrive {

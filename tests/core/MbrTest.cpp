@@ -2,8 +2,8 @@
 // byte, and the whole reading through the simulated drives.
 #include <gtest/gtest.h>
 
-#include "DiskImageBuilder.h"
-#include "InterceptingDrives.h"
+#include "kit/DiskImageBuilder.h"
+#include "kit/InterceptingDrives.h"
 #include "core/Drive.h"
 #include "core/Mbr.h"
 

@@ -7,7 +7,7 @@
 #include "core/AttributeRows.h"
 #include "core/Monitor.h"
 #include "core/SimulatedDrives.h"
-#include "core/SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 
 namespace dv {
 namespace {

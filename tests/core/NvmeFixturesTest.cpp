@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Enumerate.h"
+#include "core/HexText.h"
 #include "core/Nvme.h"
 #include "core/SimulatedDrives.h"
 #include "core/SmartData.h"
@@ -41,11 +42,7 @@ json LoadFixture(const std::string& file) {
 }
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
+  return BytesFromHex(hex).value_or(std::vector<uint8_t>{});
 }
 
 // A 128-bit counter that smartctl printed as a plain (64-bit) number.

@@ -6,7 +6,7 @@
 #include "core/AttributeRows.h"
 #include "core/SimulatedDrives.h"
 #include "core/SmartData.h"
-#include "core/SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 
 namespace dv {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 #include "core/Temperatures.h"
 
 namespace dv {

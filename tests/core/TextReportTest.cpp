@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestFolder.h"
-#include "core/SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 #include "core/TextReport.h"
 
 namespace dv {

@@ -2,6 +2,7 @@
 // real-drive fixtures.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <fstream>
@@ -9,7 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "core/AtaLayout.h"
+#include "core/HexText.h"
 #include "core/Ioctl.h"
 #include "core/SmartData.h"
 
@@ -27,19 +31,19 @@ struct AttributeEntry {
 inline void PutAttribute(std::array<uint8_t, kSectorSize>& data, size_t slot,
                          const AttributeEntry& entry) {
   const size_t at = kSmartTableOffset + slot * kSmartEntrySize;
-  data[at] = entry.id;
-  data[at + 1] = static_cast<uint8_t>(entry.flags);
-  data[at + 2] = static_cast<uint8_t>(entry.flags >> 8);
-  data[at + 3] = entry.value;
-  data[at + 4] = entry.worst;
-  for (size_t i = 0; i < 6; ++i) data[at + 5 + i] = entry.raw[i];
+  data[at + kSmartEntryId] = entry.id;
+  data[at + kSmartEntryFlags] = static_cast<uint8_t>(entry.flags);
+  data[at + kSmartEntryFlags + 1] = static_cast<uint8_t>(entry.flags >> 8);
+  data[at + kSmartEntryValue] = entry.value;
+  data[at + kSmartEntryWorst] = entry.worst;
+  for (size_t i = 0; i < kSmartRawLength; ++i) data[at + kSmartEntryRaw + i] = entry.raw[i];
 }
 
 inline void PutThreshold(std::array<uint8_t, kSectorSize>& thresholds, size_t slot, uint8_t id,
                          uint8_t threshold) {
   const size_t at = kSmartTableOffset + slot * kSmartEntrySize;
-  thresholds[at] = id;
-  thresholds[at + 1] = threshold;
+  thresholds[at + kSmartEntryId] = id;
+  thresholds[at + kSmartEntryThreshold] = threshold;
 }
 
 // Entries in the given order, each with its threshold in the same slot of the threshold sector.
@@ -56,9 +60,8 @@ inline SmartSectors MakeSectors(std::initializer_list<AttributeEntry> entries) {
 
 inline std::array<uint8_t, kSectorSize> SectorFromHex(const std::string& hex) {
   std::array<uint8_t, kSectorSize> sector{};
-  for (size_t i = 0; i < sector.size() && 2 * i + 1 < hex.size(); ++i) {
-    sector[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-  }
+  const std::vector<uint8_t> bytes = BytesFromHex(hex).value_or(std::vector<uint8_t>{});
+  std::copy_n(bytes.begin(), std::min(bytes.size(), sector.size()), sector.begin());
   return sector;
 }
 

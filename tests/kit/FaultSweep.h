@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AtaLayout.h"
 #include "core/Ioctl.h"
 #include "core/SatCdb.h"
 #include "core/SimulatedDrives.h"
@@ -155,7 +156,7 @@ class FaultyDriveSystem : public DriveSystem {
         return false;
       case FaultKind::ErrSet: {
         const bool ok = inner.PassThrough(request);
-        request[kOffsetCurrentTaskFile] = 0x04;  // ABRT in the Error register
+        request[kOffsetCurrentTaskFile] = kErrorAbort;  // in the Error register
         request[kOffsetCurrentTaskFile + 6] |= kStatusErr;
         return ok;
       }
@@ -202,7 +203,7 @@ class FaultyDriveSystem : public DriveSystem {
                0,
                header.current.lbaHigh,
                header.current.device,
-               0xD8};
+               kStatusBusy | kStatusReady | kStatusDataRequest};
       reply.sense = sense;
     } else {
       // GOOD status, but the transfer stopped after 100 bytes; the rest of the buffer is stale.

@@ -12,7 +12,7 @@
 #include "core/Ioctl.h"
 #include "core/LittleEndian.h"
 #include "core/SimulatedDrives.h"
-#include "core/SimulationFile.h"
+#include "core/SimulatedSectors.h"
 
 namespace dv::test {
 
