@@ -5,7 +5,7 @@
 
 #include "app/CounterWarnings.h"
 #include "core/Monitor.h"
-#include "core/SmartSectorBuilder.h"
+#include "kit/SmartSectorBuilder.h"
 
 using namespace dv;
 
