@@ -15,7 +15,6 @@
 #include <set>
 
 #include "app/AlertSound.h"
-#include "app/IniFile.h"
 #include "app/MainUnit.h"
 #include "app/TemperatureIcons.h"
 #include "app/VendorLogos.h"
@@ -27,6 +26,7 @@
 #include "core/PowerMode.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
+#include "settings/IniFile.h"
 #include "ui/Dialogs.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"

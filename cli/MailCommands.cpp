@@ -3,8 +3,8 @@
 #include <chrono>
 #include <ostream>
 
-#include "app/IniFile.h"
-#include "app/SettingsKeys.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "core/SmartData.h"

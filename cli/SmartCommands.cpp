@@ -12,7 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Metrics.h"

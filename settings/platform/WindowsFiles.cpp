@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 

@@ -20,12 +20,12 @@
 #include "app/AboutLinks.h"
 #include "app/AlertSound.h"
 #include "app/Autorun.h"
-#include "app/IniFile.h"
 #include "app/MailLock.h"
 #include "app/OsVersion.h"
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "app/VendorLogos.h"
+#include "settings/IniFile.h"
 
 using namespace std::chrono_literals;
 

@@ -13,12 +13,12 @@
 
 #include "app/AlertSound.h"
 #include "app/Autorun.h"
-#include "app/FakeTemperatureIcons.h"
 #include "app/MailLock.h"
 #include "app/MainUnit.h"
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "core/SimulatedDrives.h"
+#include "kit/FakeTemperatureIcons.h"
 #include "ui/Dialogs.h"
 
 namespace dv::testing {
