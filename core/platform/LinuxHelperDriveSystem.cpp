@@ -18,6 +18,7 @@
 #include "core/FileTrust.h"
 #include "core/HelperProtocol.h"
 #include "core/RunningProgram.h"
+#include "core/platform/FileDescriptor.h"
 #include "core/platform/LinuxDriveSystem.h"
 
 namespace dv {
@@ -108,19 +109,19 @@ class HelperChannel {
   // Starts the helper when none runs and the restart rule allows it; the generation it runs as.
   std::optional<uint64_t> Running() {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 && !command_.program.empty() &&
+    if (!fd_.Valid() && !command_.program.empty() &&
         restartRule_.MayStart(std::chrono::steady_clock::now())) {
       Start();
     }
-    if (fd_ < 0) return std::nullopt;
+    if (!fd_.Valid()) return std::nullopt;
     return generation_;
   }
 
   // One request and its reply, in the helper of `generation`; nullopt when that helper is gone.
   std::optional<HelperReply> Exchange(uint64_t generation, const HelperRequest& request) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 || generation != generation_) return std::nullopt;
-    if (SendAll(fd_, EncodeHelperRequest(request))) {
+    if (!fd_.Valid() || generation != generation_) return std::nullopt;
+    if (SendAll(fd_.Get(), EncodeHelperRequest(request))) {
       // The replies to closes sent before come first.
       for (; unread_ > 0; --unread_) {
         if (!ReceiveReply()) break;
@@ -137,8 +138,8 @@ class HelperChannel {
   // close costs no round trip of its own.
   void Post(uint64_t generation, const HelperRequest& request) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 || generation != generation_) return;
-    if (SendAll(fd_, EncodeHelperRequest(request))) {
+    if (!fd_.Valid() || generation != generation_) return;
+    if (SendAll(fd_.Get(), EncodeHelperRequest(request))) {
       ++unread_;
     } else {
       Fail();
@@ -187,26 +188,26 @@ class HelperChannel {
     const int error =
         posix_spawn(&pid_, command_.program.c_str(), &actions, nullptr, argv.data(), noEnvironment);
     posix_spawn_file_actions_destroy(&actions);
-    close(sockets[1]);
+    FileDescriptor ours(sockets[0]);
+    FileDescriptor(sockets[1]).Close();  // the helper's end lives on in the helper alone
     if (error != 0) {
-      close(sockets[0]);
       pid_ = -1;
       problem_ = "the drive helper " + command_.program.string() +
                  " cannot be started: " + std::strerror(error);
       return;
     }
-    fd_ = sockets[0];
+    fd_ = std::move(ours);
     ++generation_;
     problem_.clear();
   }
 
   std::optional<HelperReply> ReceiveReply() {
     std::array<uint8_t, kHelperFrameLengthSize> prefix;
-    if (!ReceiveAll(fd_, prefix)) return std::nullopt;
+    if (!ReceiveAll(fd_.Get(), prefix)) return std::nullopt;
     const auto length = HelperPayloadLength(prefix);
     if (!length) return std::nullopt;
     std::vector<uint8_t> payload(*length);
-    if (!ReceiveAll(fd_, payload)) return std::nullopt;
+    if (!ReceiveAll(fd_.Get(), payload)) return std::nullopt;
     return DecodeHelperReply(payload);
   }
 
@@ -217,9 +218,8 @@ class HelperChannel {
 
   // Closing the socket ends a healthy helper; one that broke the protocol is killed first.
   void Stop(bool kill) {
-    if (fd_ < 0) return;
-    close(fd_);
-    fd_ = -1;
+    if (!fd_.Valid()) return;
+    fd_.Close();
     unread_ = 0;
     if (kill) ::kill(pid_, SIGKILL);
     while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
@@ -231,7 +231,7 @@ class HelperChannel {
   DriveHelperCommand command_;
   std::string problem_;
   HelperRestartRule restartRule_;
-  int fd_ = -1;
+  FileDescriptor fd_;
   pid_t pid_ = -1;
   uint64_t generation_ = 0;
   int unread_ = 0;  // replies to posted requests not read yet
