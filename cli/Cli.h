@@ -57,8 +57,6 @@ int RunMbr(CliContext& ctx);
 int RunMailReport(CliContext& ctx);
 
 // Mail helpers shared by mail-report and monitor.
-// Takes "--settings PATH" out of ctx.args.
-std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx);
 // The text the S.M.A.R.T. window's status label shows for the drive: "O.K.", "ERROR", or "..."
 // when S.M.A.R.T. is off.
 std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result);
