@@ -175,3 +175,4 @@ class AutorunTest : public QObject {
 
 QTEST_MAIN(AutorunTest)
 #include "AutorunTest.moc"
+#include "kit/MemoryAutorunStore.h"

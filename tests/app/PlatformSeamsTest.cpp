@@ -368,3 +368,4 @@ class PlatformSeamsTest : public QObject {
 
 QTEST_MAIN(PlatformSeamsTest)
 #include "PlatformSeamsTest.moc"
+#include "kit/RecordingAlertSound.h"

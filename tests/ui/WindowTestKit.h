@@ -18,7 +18,10 @@
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "core/SimulatedDrives.h"
+#include "kit/FakeInstanceLock.h"
 #include "kit/FakeTemperatureIcons.h"
+#include "kit/MemoryAutorunStore.h"
+#include "kit/RecordingAlertSound.h"
 #include "ui/Dialogs.h"
 
 namespace dv::testing {
