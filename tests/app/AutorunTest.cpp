@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/Autorun.h"
+#include "kit/MemoryAutorunStore.h"
 
 namespace {
 
@@ -175,4 +176,3 @@ class AutorunTest : public QObject {
 
 QTEST_MAIN(AutorunTest)
 #include "AutorunTest.moc"
-#include "kit/MemoryAutorunStore.h"

@@ -25,6 +25,7 @@
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "app/VendorLogos.h"
+#include "kit/RecordingAlertSound.h"
 #include "settings/IniFile.h"
 
 using namespace std::chrono_literals;
@@ -368,4 +369,3 @@ class PlatformSeamsTest : public QObject {
 
 QTEST_MAIN(PlatformSeamsTest)
 #include "PlatformSeamsTest.moc"
-#include "kit/RecordingAlertSound.h"
