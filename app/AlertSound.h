@@ -34,11 +34,4 @@ class SilentAlertSound : public AlertSound {
   void Play() override {}
 };
 
-// For tests: counts the calls.
-class RecordingAlertSound : public AlertSound {
- public:
-  void Play() override { ++plays; }
-  int plays = 0;
-};
-
 }  // namespace dv

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 

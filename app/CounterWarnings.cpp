@@ -1,7 +1,7 @@
 #include "app/CounterWarnings.h"
 
-#include "app/IniFile.h"
 #include "core/Monitor.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 

@@ -16,7 +16,6 @@
 
 #include "app/AlertSound.h"
 #include "app/HealthColors.h"
-#include "app/IniFile.h"
 #include "app/MainUnit.h"
 #include "app/TemperatureIcons.h"
 #include "app/VendorLogos.h"
@@ -29,6 +28,7 @@
 #include "core/PowerMode.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
+#include "settings/IniFile.h"
 #include "ui/Dialogs.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"

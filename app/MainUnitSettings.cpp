@@ -5,9 +5,9 @@
 #include <QTimer>
 
 #include "app/Autorun.h"
-#include "app/IniFile.h"
 #include "app/MainUnit.h"
-#include "app/SettingsKeys.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
 #include "ui/Dialogs.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"

@@ -31,14 +31,4 @@ std::filesystem::path InstanceLockPath(std::string_view name);
 // first can then neither hold the lock nor keep the program from starting.
 bool UsePrivateFolder(const std::filesystem::path& folder, unsigned owner);
 
-// For tests.
-class FakeInstanceLock : public InstanceLock {
- public:
-  explicit FakeInstanceLock(bool acquired) : acquired_(acquired) {}
-  bool Acquired() const override { return acquired_; }
-
- private:
-  bool acquired_;
-};
-
 }  // namespace dv

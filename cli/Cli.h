@@ -57,8 +57,6 @@ int RunMbr(CliContext& ctx);
 int RunMailReport(CliContext& ctx);
 
 // Mail helpers shared by mail-report and monitor.
-// Takes "--settings PATH" out of ctx.args.
-std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx);
 // The verdict text the main window's report mail gives the drive: "O.K.", "ERROR", or "..." when
 // S.M.A.R.T. is off or the drive gave no verdict.
 std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result);

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/Arguments.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "core/AamApm.h"
@@ -32,38 +33,25 @@ std::optional<int> ParseLevel(const std::string& text) {
 }
 
 std::optional<FeatureArguments> ParseFeatureArguments(CliContext& ctx) {
+  const auto words =
+      ParseArguments(ctx, Position::Needed, {ValueOption("--set"), Flag("--disable")});
+  if (!words) return std::nullopt;
   FeatureArguments parsed;
-  bool havePosition = false;
-  for (size_t i = 0; i < ctx.args.size(); ++i) {
-    const std::string& arg = ctx.args[i];
-    if (arg == "--set" && i + 1 < ctx.args.size() && !parsed.setLevel) {
-      const std::string& text = ctx.args[++i];
-      const std::optional<int> level = ParseLevel(text);
-      if (!level || *level < 0 || *level > kHighestLevel) {
-        ctx.err << "--set needs a level from 0 to " << kHighestLevel << " (got "
-                << PrintableText(text) << ")\n";
-        return std::nullopt;
-      }
-      parsed.setLevel = static_cast<uint8_t>(*level);
-    } else if (arg == "--disable" && !parsed.disable) {
-      parsed.disable = true;
-    } else if (!havePosition && !arg.starts_with("-")) {
-      parsed.position = arg;
-      havePosition = true;
-    } else {
-      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
+  parsed.position = words->position;
+  parsed.disable = words->Has("--disable");
+  if (const auto text = words->Value("--set")) {
+    const std::optional<int> level = ParseLevel(*text);
+    if (!level || *level < 0 || *level > kHighestLevel) {
+      ctx.err << "--set needs a level from 0 to " << kHighestLevel << " (got "
+              << PrintableText(*text) << ")\n";
       return std::nullopt;
     }
+    parsed.setLevel = static_cast<uint8_t>(*level);
   }
   if (parsed.setLevel && parsed.disable) {
     ctx.err << "--set and --disable exclude each other\n";
     return std::nullopt;
   }
-  if (!havePosition) {
-    ctx.err << "A drive position is needed\n" << UsageText();
-    return std::nullopt;
-  }
-  if (RefuseNonNumericPosition(ctx, parsed.position)) return std::nullopt;
   return parsed;
 }
 

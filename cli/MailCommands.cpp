@@ -3,12 +3,13 @@
 #include <chrono>
 #include <ostream>
 
-#include "app/IniFile.h"
-#include "app/SettingsKeys.h"
+#include "cli/Arguments.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "core/Health.h"
 #include "core/SmartData.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
 
 namespace dv::cli {
 namespace {
@@ -17,16 +18,9 @@ using OrderedJson = nlohmann::ordered_json;
 
 }  // namespace
 
-std::optional<std::filesystem::path> TakeSettingsOption(CliContext& ctx) {
-  std::optional<std::filesystem::path> path;
-  for (auto it = ctx.args.begin(); it != ctx.args.end(); ++it) {
-    if (*it != "--settings") continue;
-    if (it + 1 == ctx.args.end()) break;
-    path = *(it + 1);
-    ctx.args.erase(it, it + 2);
-    return path;
-  }
-  return std::nullopt;
+std::filesystem::path SettingsPathOf(const ParsedArguments& words) {
+  const auto path = words.Value(kSettingsOption);
+  return path ? std::filesystem::path(*path) : SettingsFilePath();
 }
 
 std::string MailVerdictText(const Drive& drive, const ReadSmartResult& result) {
@@ -54,11 +48,9 @@ std::string MailOutcomeLine(const MailResult& result) {
 }
 
 int RunMailReport(CliContext& ctx) {
-  const auto settingsPath = TakeSettingsOption(ctx).value_or(SettingsFilePath());
-  if (!ctx.args.empty()) {
-    ctx.err << "Unexpected argument: " << PrintableText(ctx.args.front()) << "\n" << UsageText();
-    return kExitUsage;
-  }
+  const auto words = ParseArguments(ctx, Position::None, {ValueOption(kSettingsOption)});
+  if (!words) return kExitUsage;
+  const auto settingsPath = SettingsPathOf(*words);
   DriveTable table;
   if (!ProbeOrComplain(ctx, table)) return kExitFailure;
 

@@ -2,6 +2,7 @@
 // sectors hold, as the MBR window shows them.
 #include <ostream>
 
+#include "cli/Arguments.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "core/Mbr.h"
@@ -82,22 +83,11 @@ std::string GroupText(int k, const PartitionGroupView& v, const std::optional<Ba
 }  // namespace
 
 int RunMbr(CliContext& ctx) {
-  std::optional<std::string> positionText;
-  for (const std::string& arg : ctx.args) {
-    if (positionText || arg.starts_with("-")) {
-      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
-      return kExitUsage;
-    }
-    positionText = arg;
-  }
-  if (!positionText) {
-    ctx.err << "A drive position is needed\n" << UsageText();
-    return kExitUsage;
-  }
-  if (RefuseNonNumericPosition(ctx, *positionText)) return kExitUsage;
+  const auto words = ParseArguments(ctx, Position::Needed);
+  if (!words) return kExitUsage;
   DriveTable table;
   if (!ProbeOrComplain(ctx, table)) return kExitFailure;
-  const auto position = ParseListedPosition(ctx, table, *positionText);
+  const auto position = ParseListedPosition(ctx, table, words->position);
   if (!position) return kExitFailure;
   const Drive& drive = table.At(*position);
   if (drive.IsNvme()) {

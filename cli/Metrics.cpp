@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <random>
 #include <set>
 
 #include "cli/CliSupport.h"
 #include "core/AttributeNames.h"
 #include "core/Health.h"
 #include "core/Temperatures.h"
+#include "settings/IniFile.h"
 
 namespace dv::cli {
 namespace {
@@ -88,11 +88,6 @@ class Family {
   std::string help_;
   std::string samples_;
 };
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
@@ -236,30 +231,8 @@ std::optional<std::string> WriteMetricsFile(const std::string& path, std::string
     return failure;
   }
 
-  // The collector reads only names ending in ".prom", so the half-written file beside is ignored.
-  std::random_device seed;
-  std::mt19937 random(seed());
-  fs::path temporary;
-  FilePtr file;
-  for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-    temporary = target;
-    temporary += ".tmp" + std::to_string(random() % 1000000);
-    file.reset(std::fopen(temporary.string().c_str(), "wbx"));
-  }
-  if (!file) return failure;
-
-  // Readable by the exporter's user whatever the umask of the monitor.
-  constexpr fs::perms kMode = fs::perms::owner_read | fs::perms::owner_write |
-                              fs::perms::group_read | fs::perms::others_read;
-  fs::permissions(temporary, kMode, fs::perm_options::replace, error);
-  bool written = !error && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-                 std::fflush(file.get()) == 0;
-  written = std::fclose(file.release()) == 0 && written;
-  if (written) fs::rename(temporary, target, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
-    return failure;
-  }
+  // The collector reads only names ending in ".prom", so the temporary beside it is ignored.
+  if (!WriteCollectedFileAtomically(target, text)) return failure;
   return std::nullopt;
 }
 

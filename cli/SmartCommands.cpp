@@ -1,21 +1,14 @@
-// `diskvigil-cli smart`, `report` and `monitor`: the S.M.A.R.T. read of one drive, its text report,
-// and the headless monitoring pass on a timer.
-#include <algorithm>
-#include <atomic>
-#include <charconv>
+// `diskvigil-cli smart` and `report`: the S.M.A.R.T. read of one drive and its text report.
 #include <chrono>
 #include <clocale>
-#include <csignal>
 #include <ctime>
-#include <map>
 #include <ostream>
 #include <set>
-#include <thread>
 
-#include "app/IniFile.h"
+#include "cli/Arguments.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
-#include "cli/Metrics.h"
+#include "cli/SmartOutput.h"
 #include "core/AttributeRows.h"
 #include "core/Counters.h"
 #include "core/Health.h"
@@ -25,14 +18,10 @@
 #include "core/SmartData.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
-#include "mail/MailPlatform.h"
+#include "settings/IniFile.h"
 
 namespace dv::cli {
 namespace {
-
-constexpr double kDefaultIntervalSeconds = 15;
-constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
-constexpr auto kWaitSlice = std::chrono::milliseconds(50);
 
 // Said where an NVMe drive was read without privilege. The packaged service runs without the
 // capability the log needs, so root is the one way to it.
@@ -50,34 +39,17 @@ struct DriveArguments {
 };
 
 std::optional<DriveArguments> ParseDriveArguments(CliContext& ctx, bool allowOutput) {
+  std::vector<OptionRule> options{Flag("--dec", true)};
+  options.push_back(allowOutput ? ValueOption("-o") : Flag("--no-wake", true));
+  const auto words = ParseArguments(ctx, Position::Needed, options);
+  if (!words) return std::nullopt;
   DriveArguments parsed;
-  bool havePosition = false;
-  for (size_t i = 0; i < ctx.args.size(); ++i) {
-    const std::string& arg = ctx.args[i];
-    if (arg == "--dec") {
-      parsed.presentation = RawPresentation::Dec;
-    } else if (allowOutput && arg == "-o" && i + 1 < ctx.args.size() && !parsed.outputPath) {
-      parsed.outputPath = ctx.args[++i];
-    } else if (!allowOutput && arg == "--no-wake") {
-      parsed.noWake = true;
-    } else if (!havePosition && !arg.starts_with("-")) {
-      parsed.position = arg;
-      havePosition = true;
-    } else {
-      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
-      return std::nullopt;
-    }
-  }
-  if (!havePosition) {
-    ctx.err << "A drive position is needed\n" << UsageText();
-    return std::nullopt;
-  }
-  if (RefuseNonNumericPosition(ctx, parsed.position)) return std::nullopt;
+  parsed.position = words->position;
+  if (words->Has("--dec")) parsed.presentation = RawPresentation::Dec;
+  parsed.outputPath = words->Value("-o");
+  parsed.noWake = words->Has("--no-wake");
   return parsed;
 }
-
-// Keys in the order the documentation lists them.
-using OrderedJson = nlohmann::ordered_json;
 
 // The enumeration, then the S.M.A.R.T. read of one listed position.
 struct DriveReading {
@@ -132,15 +104,6 @@ std::optional<int> FreshNvmeTemperature(const DriveReading& reading) {
   return reading.table.At(reading.position).ReportedTemperature();
 }
 
-// "41 C", or "..." for a temperature the drive did not give.
-std::string CelsiusText(std::optional<int> celsius) {
-  return celsius ? std::to_string(*celsius) + " C" : "...";
-}
-
-OrderedJson OptionalJson(std::optional<int> value) {
-  return value ? OrderedJson(*value) : OrderedJson();
-}
-
 // What an NVMe drive adds to the smart output: its critical warnings and whether the full log
 // could be read.
 std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result, int position) {
@@ -160,31 +123,9 @@ std::string NvmeSmartText(const Drive& drive, const ReadSmartResult& result, int
   return text;
 }
 
-std::string VerdictText(const Drive& drive, const ReadSmartResult& result) {
-  const Health health = HealthOf(drive, result);
-  if (health == Health::SmartOff) return "S.M.A.R.T. off";
-  if (health == Health::Unknown) return "no answer";
-  std::string text(dv::VerdictText(health));
-  if (!result.sectorsRead) text += " (attributes not read)";
-  return text;
-}
-
 // "..." for a temperature the drive does not report, as the main window shows it.
 std::string TemperatureText(uint8_t celsius) {
   return celsius == 0 ? "..." : std::to_string(celsius) + " C";
-}
-
-// The watch over the counters that predict failure, on the state file the desktop program keeps
-// too. A file set aside is named on standard error.
-CounterWatch OpenCounterWatch(CliContext& ctx) {
-  CounterWatch watch(
-      {CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
-  if (const auto note = watch.Load()) ctx.err << *note << "\n";
-  return watch;
-}
-
-std::string DumpOrdered(const OrderedJson& value, int indent) {
-  return value.dump(indent, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
 }
 
 // The rows as numbers: an ATA drive's attributes, an NVMe drive's health-log fields.
@@ -237,20 +178,6 @@ OrderedJson TypedAttributesJson(const DriveReading& reading) {
     list.push_back(AttributeJson(facts));
   }
   return list;
-}
-
-OrderedJson CautionJson(const std::vector<CounterRise>& caution) {
-  OrderedJson list = OrderedJson::array();
-  for (const CounterRise& rise : caution) {
-    list.push_back({{"id", rise.id}, {"name", rise.name}, {"from", rise.from}, {"to", rise.to}});
-  }
-  return list;
-}
-
-std::string CautionText(const std::vector<CounterRise>& caution) {
-  std::string text;
-  for (const CounterRise& rise : caution) text += (text.empty() ? "" : "; ") + DescribeRise(rise);
-  return text;
 }
 
 OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRow>& rows,
@@ -306,188 +233,49 @@ std::string SmartText(const DriveReading& reading, const std::vector<AttributeRo
   return text + "\n" + FormatTextTable(columns, cells);
 }
 
-// SIGINT and SIGTERM ask a running monitor to stop after its pass; the flag is the one thing a
-// signal handler may safely touch.
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void RequestStop(int) { stopRequested = 1; }
-
-// Installs the stop handlers for the monitor's lifetime and puts the earlier ones back.
-class StopSignals {
- public:
-  StopSignals() {
-    stopRequested = 0;
-    previousInt_ = std::signal(SIGINT, RequestStop);
-    previousTerm_ = std::signal(SIGTERM, RequestStop);
-  }
-  ~StopSignals() {
-    std::signal(SIGINT, previousInt_);
-    std::signal(SIGTERM, previousTerm_);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-  bool Requested() const { return stopRequested != 0; }
-
-  // Sleeps up to `seconds`, waking early when a stop is asked for. Returns whether to go on.
-  bool Wait(double seconds) const {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!Requested()) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= until) return true;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-          kWaitSlice,
-          std::chrono::duration_cast<std::chrono::steady_clock::duration>(until - now)));
-    }
-    return false;
-  }
-
- private:
-  using Handler = void (*)(int);
-  Handler previousInt_;
-  Handler previousTerm_;
-};
-
-struct MonitorArguments {
-  double intervalSeconds = kDefaultIntervalSeconds;
-  std::optional<long> count;
-  std::optional<std::string> textfile;
-  bool noWake = false;
-};
-
-std::optional<double> ParseSeconds(const std::string& text) {
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  if (!(value >= 0 && value <= kMaxIntervalSeconds)) return std::nullopt;
-  return value;
-}
-
-std::optional<long> ParseCount(const std::string& text) {
-  long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 1) return std::nullopt;
-  return value;
-}
-
-std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
-  MonitorArguments parsed;
-  for (size_t i = 0; i < ctx.args.size(); ++i) {
-    const std::string& arg = ctx.args[i];
-    const bool hasValue = i + 1 < ctx.args.size();
-    if (arg == "--interval" && hasValue) {
-      const auto seconds = ParseSeconds(ctx.args[++i]);
-      if (!seconds) {
-        ctx.err << "--interval needs a number of seconds from 0 to " << kMaxIntervalSeconds << "\n";
-        return std::nullopt;
-      }
-      parsed.intervalSeconds = *seconds;
-    } else if (arg == "--no-wake") {
-      parsed.noWake = true;
-    } else if (arg == "--count" && hasValue) {
-      parsed.count = ParseCount(ctx.args[++i]);
-      if (!parsed.count) {
-        ctx.err << "--count needs a whole number of passes, 1 or more\n";
-        return std::nullopt;
-      }
-    } else if (arg == "--textfile" && hasValue && !parsed.textfile) {
-      parsed.textfile = ctx.args[++i];
-    } else {
-      ctx.err << "Unexpected argument: " << PrintableText(arg) << "\n" << UsageText();
-      return std::nullopt;
-    }
-  }
-  return parsed;
-}
-
-// The pass line's time. ToLocalTime reads the time zone once per run, where std::localtime looks
-// at the zone file again at every call, a file system lookup at every pass.
-std::string NowText() {
-  const std::tm local = ToLocalTime(std::time(nullptr)).fields;
-  char text[32];
-  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return std::string(text, length);
-}
-
-// One output line per pass, as text or as one JSON object.
-class PassPrinter {
- public:
-  PassPrinter(const DriveTable& table, bool noWake) : table_(table), noWake_(noWake) {}
-
-  Monitor::Observer Observer() {
-    return [this](const PositionReading& reading, const SmartSectors&) {
-      readings_.push_back(reading);
-    };
-  }
-  // The rises standing for a position in this pass.
-  void NoteCaution(int position, std::vector<CounterRise> caution) {
-    cautions_[position] = std::move(caution);
-  }
-
-  std::string Line(bool json, bool good) const { return json ? JsonLine(good) : TextLine(good); }
-  void Clear() {
-    readings_.clear();
-    cautions_.clear();
-  }
-  const std::vector<PositionReading>& Readings() const { return readings_; }
-
- private:
-  std::string JsonLine(bool good) const {
-    OrderedJson drives = OrderedJson::array();
-    for (const PositionReading& r : readings_) {
-      const Drive& drive = table_.At(r.position);
-      OrderedJson entry{
-          {"position", r.position},
-          {"model", drive.ModelNumber},
-          {"statusOK", r.result.statusOK},
-          {"readOK", r.result.sectorsRead},
-          {"temperature",
-           r.result.sectorsRead ? OptionalJson(drive.ReportedTemperature()) : OrderedJson(0)}};
-      if (TableHasNvme(table_)) AddDriveKind(entry, drive);
-      if (drive.IsNvme()) entry["criticalWarning"] = drive.NvmeCriticalWarning;
-      if (noWake_ && r.monitored) entry["powerMode"] = PowerModeName(r.powerMode);
-      if (r.asleep) {
-        // The last reading stands: its verdict and temperature, and how old it is.
-        entry["asleep"] = true;
-        entry["statusOK"] = drive.SMARTStatusOK;
-        entry["temperature"] = drive.Temperature;
-        entry["readingAge"] = r.readingAge ? OrderedJson(r.readingAge->count()) : OrderedJson();
-      }
-      if (const auto* caution = CautionOf(r.position)) entry["caution"] = CautionJson(*caution);
-      drives.push_back(entry);
-    }
-    return DumpOrdered({{"time", NowText()}, {"good", good}, {"drives", drives}}, -1);
-  }
-
-  std::string TextLine(bool good) const {
-    std::string line = NowText();
-    for (const PositionReading& r : readings_) {
-      const Drive& drive = table_.At(r.position);
-      line += "  [" + std::to_string(r.position) + "] " + PrintableText(drive.ModelNumber) + ": ";
-      if (r.asleep) {
-        line += AsleepText(r.readingAge);
-      } else {
-        line += VerdictText(drive, r.result);
-        if (r.result.sectorsRead) line += " " + CelsiusText(drive.ReportedTemperature());
-      }
-      if (const auto* caution = CautionOf(r.position))
-        line += ", caution: " + CautionText(*caution);
-    }
-    return line + (good ? "  pass: good\n" : "  pass: BAD\n");
-  }
-
-  const std::vector<CounterRise>* CautionOf(int position) const {
-    const auto found = cautions_.find(position);
-    return found == cautions_.end() || found->second.empty() ? nullptr : &found->second;
-  }
-
-  const DriveTable& table_;
-  bool noWake_;
-  std::vector<PositionReading> readings_;
-  std::map<int, std::vector<CounterRise>> cautions_;
-};
-
 }  // namespace
+
+OrderedJson OptionalJson(std::optional<int> value) {
+  return value ? OrderedJson(*value) : OrderedJson();
+}
+
+std::string CelsiusText(std::optional<int> celsius) {
+  return celsius ? std::to_string(*celsius) + " C" : "...";
+}
+
+std::string VerdictText(const Drive& drive, const ReadSmartResult& result) {
+  const Health health = HealthOf(drive, result);
+  if (health == Health::SmartOff) return "S.M.A.R.T. off";
+  if (health == Health::Unknown) return "no answer";
+  std::string text(dv::VerdictText(health));
+  if (!result.sectorsRead) text += " (attributes not read)";
+  return text;
+}
+
+CounterWatch OpenCounterWatch(CliContext& ctx) {
+  CounterWatch watch(
+      {CounterStateFilePath(), ThisMachineIdentity(), WriteFileAtomically, UntrustedFolder});
+  if (const auto note = watch.Load()) ctx.err << *note << "\n";
+  return watch;
+}
+
+std::string DumpOrdered(const OrderedJson& value, int indent) {
+  return value.dump(indent, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
+}
+
+OrderedJson CautionJson(const std::vector<CounterRise>& caution) {
+  OrderedJson list = OrderedJson::array();
+  for (const CounterRise& rise : caution) {
+    list.push_back({{"id", rise.id}, {"name", rise.name}, {"from", rise.from}, {"to", rise.to}});
+  }
+  return list;
+}
+
+std::string CautionText(const std::vector<CounterRise>& caution) {
+  std::string text;
+  for (const CounterRise& rise : caution) text += (text.empty() ? "" : "; ") + DescribeRise(rise);
+  return text;
+}
 
 int RunSmart(CliContext& ctx) {
   const auto arguments = ParseDriveArguments(ctx, false);
@@ -554,120 +342,6 @@ int RunReport(CliContext& ctx) {
     return kExitFailure;
   }
   return kExitOk;
-}
-
-// The warning mail after a bad pass: every listed drive with its verdict from this pass.
-static void SendWarningMail(CliContext& ctx, const std::filesystem::path& settingsPath,
-                            const DriveTable& table, const std::vector<PositionReading>& readings) {
-  std::vector<ReportDrive> drives;
-  for (int position = 1; position <= table.DriveCount; ++position) {
-    ReadSmartResult result;
-    for (const PositionReading& reading : readings) {
-      if (reading.position != position) continue;
-      result = reading.result;
-      if (reading.asleep && reading.readingAge) {
-        // Left asleep: the mail gives the last reading, as the pass line does.
-        result = {true, table.At(position).SMARTStatusOK, true};
-      }
-    }
-    drives.push_back(MailReportDrive(table.At(position), result));
-  }
-  ctx.err << MailOutcomeLine(SendReport(ctx, settingsPath, drives)) << "\n" << std::flush;
-}
-
-// Whether a bad pass sends the warning mail. The settings file is read again only when it has
-// changed, so that a run of bad passes does not read it at each one while the switch still follows
-// the user's settings during a long run.
-class WarningMailSwitch {
- public:
-  explicit WarningMailSwitch(std::filesystem::path settingsPath) : path_(std::move(settingsPath)) {}
-
-  bool On() {
-    std::error_code error;
-    const auto stamp = std::filesystem::last_write_time(path_, error);
-    const auto version = error ? std::nullopt : std::optional(stamp);
-    if (!known_ || version != version_) {
-      on_ = WarningMailsOn(path_);
-      version_ = version;
-      known_ = true;
-    }
-    return on_;
-  }
-
- private:
-  std::filesystem::path path_;
-  std::optional<std::filesystem::file_time_type> version_;  // none: no file
-  bool known_ = false;
-  bool on_ = false;
-};
-
-// The counters of one monitored position checked (a fresh reading) or looked up (a drive left
-// asleep); nothing for a position not monitored or not read.
-static std::optional<std::vector<CounterRise>> WatchCounters(CounterWatch& counters,
-                                                             const DriveTable& table,
-                                                             const PositionReading& reading,
-                                                             const SmartSectors& sectors) {
-  if (!reading.monitored || !table.IsListed(reading.position)) return std::nullopt;
-  if (reading.asleep) return counters.Caution(table, reading.position);
-  if (!reading.result.sectorsRead) return std::nullopt;
-  return counters.Take(table, reading.position, sectors.SMARTData).caution;
-}
-
-int RunMonitor(CliContext& ctx) {
-  const auto settingsPath = TakeSettingsOption(ctx).value_or(SettingsFilePath());
-  const auto arguments = ParseMonitorArguments(ctx);
-  if (!arguments) return kExitUsage;
-  // Before the first drive command, so a signal at any moment ends the monitor cleanly.
-  const StopSignals stop;
-  DriveTable table;
-  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
-
-  SmartSectors sectors;
-  Monitor monitor(ctx.system, table, sectors);
-  monitor.SetSkipSleepingDrives(arguments->noWake);
-  PassPrinter printer(table, arguments->noWake);
-  std::optional<MetricsTextfile> textfile;
-  if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
-  CounterWatch counters = OpenCounterWatch(ctx);
-  for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
-  std::optional<std::string> lastStateError;
-  WarningMailSwitch warningMails(settingsPath);
-  bool lastGood = true;
-  for (long pass = 1;; ++pass) {
-    printer.Clear();
-    const auto print = printer.Observer();
-    lastGood =
-        monitor
-            .CheckHDDs(0,
-                       [&](const PositionReading& reading, const SmartSectors& sectors) {
-                         print(reading, sectors);
-                         const auto caution = WatchCounters(counters, table, reading, sectors);
-                         if (caution) printer.NoteCaution(reading.position, *caution);
-                         if (textfile) {
-                           textfile->Take(
-                               reading, sectors,
-                               caution ? std::optional<bool>(!caution->empty()) : std::nullopt);
-                         }
-                       })
-            .good;
-    ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
-    // A state file that cannot be written is told once, not at every pass.
-    const auto stateError = counters.Save();
-    if (stateError && stateError != lastStateError) ctx.err << *stateError << "\n" << std::flush;
-    lastStateError = stateError;
-    // A file that cannot be written at the first pass is a mistake in the command; later it may
-    // be passing trouble, so the monitor says so and goes on.
-    if (const auto error = textfile ? textfile->WritePass(std::time(nullptr)) : std::nullopt) {
-      ctx.err << *error << "\n" << std::flush;
-      if (pass == 1) return kExitFailure;
-    }
-    if (!lastGood && warningMails.On()) {
-      SendWarningMail(ctx, settingsPath, table, printer.Readings());
-    }
-    const bool last = arguments->count && pass >= *arguments->count;
-    if (last || stop.Requested() || !stop.Wait(arguments->intervalSeconds)) break;
-  }
-  return lastGood ? kExitOk : kExitUnhealthy;
 }
 
 }  // namespace dv::cli

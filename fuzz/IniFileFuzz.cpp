@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/IniFile.h"
 #include "fuzz/FuzzCheck.h"
+#include "settings/IniFile.h"
 
 namespace {
 

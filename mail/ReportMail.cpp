@@ -4,8 +4,6 @@
 #include <ctime>
 #include <optional>
 
-#include "app/IniFile.h"
-#include "app/SettingsKeys.h"
 #include "mail/AddressList.h"
 #include "mail/MailMessage.h"
 #include "mail/MailPlatform.h"
@@ -68,20 +66,6 @@ ReportText ComposeReport(const std::vector<ReportDrive>& drives,
                    kLineEnd + kLineEnd + kLineEnd;
   }
   return report;
-}
-
-MailSettings ReadMailSettings(const IniFile& file) {
-  const MailSettings defaults;
-  MailSettings settings;
-  settings.host = file.ReadString(kSmtpHostKey, defaults.host);
-  settings.login = file.ReadString(kSmtpLoginKey, defaults.login);
-  settings.from = file.ReadString(kSmtpFromKey, defaults.from);
-  settings.mail = file.ReadString(kSmtpMailKey, defaults.mail);
-  settings.port = file.ReadString(kSmtpPortKey, defaults.port);
-  settings.password = file.ReadString(kSmtpPasswordKey, defaults.password);
-  settings.authentication = file.ReadBool(kSmtpAuthenticationKey, defaults.authentication);
-  settings.security = file.ReadInteger(kSmtpSecurityKey, defaults.security);
-  return settings;
 }
 
 MailResult SendReportMail(const MailSettings& settings, const ReportText& report,

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/SingleInstance.h"
+#include "core/platform/FileDescriptor.h"
 
 namespace dv {
 
@@ -22,19 +23,15 @@ class FlockInstanceLock : public InstanceLock {
     // A lock file we cannot open, or one that is not ours, proves nothing about another instance
     // of ours: run.
     struct stat status {};
-    const bool ours = fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_uid == ::getuid();
-    acquired_ = !ours || ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    const bool ours =
+        fd_.Valid() && ::fstat(fd_.Get(), &status) == 0 && status.st_uid == ::getuid();
+    acquired_ = !ours || ::flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0;
   }
-  ~FlockInstanceLock() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FlockInstanceLock(const FlockInstanceLock&) = delete;
-  FlockInstanceLock& operator=(const FlockInstanceLock&) = delete;
 
   bool Acquired() const override { return acquired_; }
 
  private:
-  int fd_;
+  FileDescriptor fd_;
   bool acquired_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/SingleInstance.h"
+#include "core/platform/WinHandle.h"
 
 namespace dv {
 
@@ -14,18 +15,14 @@ class MutexInstanceLock : public InstanceLock {
  public:
   explicit MutexInstanceLock(std::string_view name) {
     SetLastError(0);
-    mutex_ = CreateMutexA(nullptr, TRUE, std::string(name).c_str());
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, std::string(name).c_str());
     acquired_ = GetLastError() != ERROR_ALREADY_EXISTS;
+    mutex_ = WinHandle(mutex);
   }
-  ~MutexInstanceLock() override {
-    if (mutex_) CloseHandle(mutex_);
-  }
-  MutexInstanceLock(const MutexInstanceLock&) = delete;
-  MutexInstanceLock& operator=(const MutexInstanceLock&) = delete;
   bool Acquired() const override { return acquired_; }
 
  private:
-  HANDLE mutex_ = nullptr;
+  WinHandle mutex_;
   bool acquired_ = true;
 };
 

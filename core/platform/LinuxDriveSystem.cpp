@@ -20,6 +20,7 @@
 #include "core/DriveSystem.h"
 #include "core/Ioctl.h"
 #include "core/SatCdb.h"
+#include "core/platform/FileDescriptor.h"
 #include "core/platform/LinuxNvme.h"
 
 namespace dv {
@@ -32,20 +33,6 @@ constexpr char kSysBlock[] = "/sys/block";
 // access() on a plain string: asked 32 times at every start, where std::filesystem would split
 // each path into its parts first.
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The SG_IO call and nothing else: every decision is made by the pure SAT functions.
 SgIoReply IssueSgIo(int fd, SatCommand& sat, std::span<uint8_t> data, uint32_t timeoutMs,

@@ -20,6 +20,7 @@
 #include "core/FileTrust.h"
 #include "core/HelperProtocol.h"
 #include "core/RunningProgram.h"
+#include "core/platform/FileDescriptor.h"
 #include "core/platform/LinuxDriveSystem.h"
 
 namespace dv {
@@ -111,18 +112,18 @@ class HelperChannel {
   // Starts the helper when none runs and the restart rule allows it; the generation it runs as.
   std::optional<uint64_t> Running() {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 && !command_.program.empty() &&
+    if (!fd_.Valid() && !command_.program.empty() &&
         restartRule_.MayStart(std::chrono::steady_clock::now())) {
       Start();
     }
-    if (fd_ < 0) return std::nullopt;
+    if (!fd_.Valid()) return std::nullopt;
     return generation_;
   }
 
   // One request and its reply, in the helper of `generation`; nullopt when that helper is gone.
   std::optional<HelperReply> Exchange(uint64_t generation, const HelperRequest& request) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 || generation != generation_) return std::nullopt;
+    if (!fd_.Valid() || generation != generation_) return std::nullopt;
     Enqueue(request);
     if (Flush()) {
       if (auto reply = ReceiveReply()) return reply;
@@ -134,7 +135,7 @@ class HelperChannel {
   // Keeps a close for the next exchange.
   void PostClose(uint64_t generation, uint32_t id) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 || generation != generation_) return;
+    if (!fd_.Valid() || generation != generation_) return;
     HelperRequest close;
     close.type = HelperRequestType::Close;
     close.handle = id;
@@ -149,7 +150,7 @@ class HelperChannel {
   std::optional<std::pair<uint32_t, std::shared_ptr<PostedOpen>>> OpenAta(uint64_t generation,
                                                                           uint8_t number) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (fd_ < 0 || generation != generation_) return std::nullopt;
+    if (!fd_.Valid() || generation != generation_) return std::nullopt;
     HelperRequest open;
     open.type = HelperRequestType::OpenAta;
     open.number = number;
@@ -227,15 +228,15 @@ class HelperChannel {
     const int error =
         posix_spawn(&pid_, command_.program.c_str(), &actions, nullptr, argv.data(), noEnvironment);
     posix_spawn_file_actions_destroy(&actions);
-    close(sockets[1]);
+    FileDescriptor ours(sockets[0]);
+    FileDescriptor(sockets[1]).Close();  // the helper's end lives on in the helper alone
     if (error != 0) {
-      close(sockets[0]);
       pid_ = -1;
       problem_ = "the drive helper " + command_.program.string() +
                  " cannot be started: " + std::strerror(error);
       return;
     }
-    fd_ = sockets[0];
+    fd_ = std::move(ours);
     ++generation_;
     opensSent_ = 0;
     problem_.clear();
@@ -252,7 +253,7 @@ class HelperChannel {
 
   // Sends every kept frame in one write and reads the replies to the posted ones.
   bool Flush() {
-    const bool sent = SendAll(fd_, output_);
+    const bool sent = SendAll(fd_.Get(), output_);
     output_.clear();
     if (!sent) return false;
     for (; !awaited_.empty(); awaited_.pop_front()) {
@@ -292,7 +293,7 @@ class HelperChannel {
                 input_.begin() + static_cast<ptrdiff_t>(inputEnd_), input_.begin());
       inputEnd_ -= inputStart_;
       inputStart_ = 0;
-      const ssize_t n = recv(fd_, input_.data() + inputEnd_, input_.size() - inputEnd_, 0);
+      const ssize_t n = recv(fd_.Get(), input_.data() + inputEnd_, input_.size() - inputEnd_, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return std::nullopt;
       inputEnd_ += static_cast<size_t>(n);
@@ -314,9 +315,8 @@ class HelperChannel {
     postedNumbers_.clear();
     output_.clear();
     inputStart_ = inputEnd_ = 0;
-    if (fd_ < 0) return;
-    close(fd_);
-    fd_ = -1;
+    if (!fd_.Valid()) return;
+    fd_.Close();
     if (kill) ::kill(pid_, SIGKILL);
     while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
@@ -327,7 +327,7 @@ class HelperChannel {
   DriveHelperCommand command_;
   std::string problem_;
   HelperRestartRule restartRule_;
-  int fd_ = -1;
+  FileDescriptor fd_;
   pid_t pid_ = -1;
   uint64_t generation_ = 0;
   uint32_t opensSent_ = 0;

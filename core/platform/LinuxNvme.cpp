@@ -17,26 +17,13 @@
 #include <vector>
 
 #include "core/Nvme.h"
+#include "core/platform/FileDescriptor.h"
 
 namespace dv {
 namespace {
 
 constexpr uint32_t kAdminTimeoutMs = 2000;
 constexpr size_t kMaxSysfsText = 4096;
-
-class NvmeFileDescriptor {
- public:
-  explicit NvmeFileDescriptor(int fd) : fd_(fd) {}
-  ~NvmeFileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  NvmeFileDescriptor(const NvmeFileDescriptor&) = delete;
-  NvmeFileDescriptor& operator=(const NvmeFileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 class LinuxNvmeHandle : public NvmeHandle {
  public:
@@ -68,7 +55,7 @@ class LinuxNvmeHandle : public NvmeHandle {
   bool LastFailureWasPrivilege() const override { return lastPrivilegeFailure_; }
 
  private:
-  NvmeFileDescriptor fd_;
+  FileDescriptor fd_;
   bool& refused_;
   bool lastPrivilegeFailure_ = false;
 };

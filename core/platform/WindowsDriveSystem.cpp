@@ -18,6 +18,7 @@
 #include "core/DriveSystem.h"
 #include "core/Ioctl.h"
 #include "core/SatCdb.h"
+#include "core/platform/WinHandle.h"
 #include "core/platform/WindowsNvme.h"
 
 namespace dv {
@@ -30,21 +31,6 @@ constexpr size_t kMaxDeviceNameChars = 129;
 constexpr DWORD kDosTargetSize = 260;
 
 static_assert(kIoctlAtaPassThrough == IOCTL_ATA_PASS_THROUGH);
-
-class WinHandle {
- public:
-  explicit WinHandle(HANDLE h) : h_(h) {}
-  ~WinHandle() {
-    if (Valid()) CloseHandle(h_);
-  }
-  WinHandle(const WinHandle&) = delete;
-  WinHandle& operator=(const WinHandle&) = delete;
-  bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // The native request: header, then the data area right behind it.
 struct NativeRequest {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Nvme.h"
+#include "core/platform/WinHandle.h"
 #include "core/platform/WindowsNvme.h"
 
 namespace dv {
@@ -25,20 +26,6 @@ constexpr size_t kProtocolBlockSize = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
 // The reply: version and size, then the same protocol-specific block, then the data.
 constexpr size_t kReplyHeaderSize =
     offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData);
-
-class NvmeWinHandle {
- public:
-  explicit NvmeWinHandle(HANDLE h) : h_(h) {}
-  ~NvmeWinHandle() {
-    if (h_ != INVALID_HANDLE_VALUE && h_ != nullptr) CloseHandle(h_);
-  }
-  NvmeWinHandle(const NvmeWinHandle&) = delete;
-  NvmeWinHandle& operator=(const NvmeWinHandle&) = delete;
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 void Describe(NvmeAdminCommand command, STORAGE_PROTOCOL_SPECIFIC_DATA& protocol) {
   protocol.ProtocolType = ProtocolTypeNvme;
@@ -108,7 +95,7 @@ class WindowsNvmeHandle : public NvmeHandle {
   bool LastFailureWasPrivilege() const override { return lastPrivilegeFailure_; }
 
  private:
-  NvmeWinHandle handle_;
+  WinHandle handle_;
   bool lastPrivilegeFailure_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/Autorun.h"
+#include "kit/MemoryAutorunStore.h"
 
 namespace {
 

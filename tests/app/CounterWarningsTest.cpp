@@ -11,7 +11,7 @@
 #include "app/DriveIcons.h"
 #include "app/MailTestKit.h"
 #include "core/LittleEndian.h"
-#include "tray/FakeNotificationArea.h"
+#include "kit/FakeNotificationArea.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
 #include "ui/StringGrid.h"

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "app/DriveIcons.h"
-#include "tray/FakeNotificationArea.h"
+#include "kit/FakeNotificationArea.h"
 
 using namespace dv;
 

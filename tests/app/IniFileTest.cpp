@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/IniFile.h"
-#include "app/SettingsKeys.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
 
 using dv::IniFile;
 

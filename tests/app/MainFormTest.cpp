@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "app/DriveIcons.h"
-#include "tray/FakeNotificationArea.h"
+#include "kit/FakeNotificationArea.h"
 #include "ui/ColorSwatch.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"

@@ -20,12 +20,13 @@
 #include "app/AboutLinks.h"
 #include "app/AlertSound.h"
 #include "app/Autorun.h"
-#include "app/IniFile.h"
 #include "app/MailLock.h"
 #include "app/OsVersion.h"
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "app/VendorLogos.h"
+#include "kit/RecordingAlertSound.h"
+#include "settings/IniFile.h"
 
 using namespace std::chrono_literals;
 

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 namespace {

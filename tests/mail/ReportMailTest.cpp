@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/IniFile.h"
 #include "mail/ReportMail.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 namespace {

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QtTest>
 
-#include "tray/FakeNotificationArea.h"
+#include "kit/FakeNotificationArea.h"
 #include "tray/TextTrayIcon.h"
 
 using namespace dv;

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <QtTest>
 
-#include "tray/FakeNotificationArea.h"
+#include "kit/FakeNotificationArea.h"
 #include "tray/TrayIcon.h"
 
 using namespace dv;

@@ -13,12 +13,15 @@
 
 #include "app/AlertSound.h"
 #include "app/Autorun.h"
-#include "app/FakeTemperatureIcons.h"
 #include "app/MailLock.h"
 #include "app/MainUnit.h"
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "core/SimulatedDrives.h"
+#include "kit/FakeInstanceLock.h"
+#include "kit/FakeTemperatureIcons.h"
+#include "kit/MemoryAutorunStore.h"
+#include "kit/RecordingAlertSound.h"
 #include "ui/Dialogs.h"
 
 namespace dv::testing {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "app/Autorun.h"
-#include "app/IniFile.h"
 #include "app/SingleInstance.h"
 #include "core/DriveSystemFactory.h"
 #include "core/Enumerate.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <array>
 #include <cctype>

@@ -16,30 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "app/IniFile.h"
+#include "core/platform/FileDescriptor.h"
+#include "settings/IniFile.h"
 
 namespace dv {
 
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -185,12 +167,19 @@ std::optional<std::string> OpenFolderProblem(int folderFd) {
   return StatProblem(info);
 }
 
+// What sets a file for another program apart from one of ours.
+struct ReplaceRules {
+  bool readableByAll = false;
+  bool trustedFolderOnly = true;
+};
+
 // Replaces `target`, a name in a folder (links in the folder's own path are followed), with a new
 // file: a link of that name is replaced, not written through.
-bool ReplaceFile(const std::filesystem::path& target, std::string_view contents) {
+bool ReplaceFile(const std::filesystem::path& target, std::string_view contents,
+                 const ReplaceRules& rules) {
   FolderSaveLock folderLock(target.parent_path());
   const int folderFd = folderLock.Fd();
-  if (folderFd < 0 || OpenFolderProblem(folderFd)) return false;
+  if (folderFd < 0 || (rules.trustedFolderOnly && OpenFolderProblem(folderFd))) return false;
   const std::string base = target.filename().string();
   // A file its owner made read-only stays unwritten, as a direct write would.
   struct stat info {};
@@ -206,8 +195,9 @@ bool ReplaceFile(const std::filesystem::path& target, std::string_view contents)
   std::string temporary;
   FileDescriptor fd(CreateTemporary(folderFd, base, temporary));
   if (fd.Get() < 0) return false;
-  const bool written = ::fchmod(fd.Get(), S_IRUSR | S_IWUSR) == 0 && WriteAll(fd.Get(), contents) &&
-                       ::fsync(fd.Get()) == 0;
+  const mode_t mode = S_IRUSR | S_IWUSR | (rules.readableByAll ? S_IRGRP | S_IROTH : 0);
+  const bool written =
+      ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), contents) && ::fsync(fd.Get()) == 0;
   if (!fd.Close() || !written ||
       ::renameat(folderFd, temporary.c_str(), folderFd, base.c_str()) != 0) {
     ::unlinkat(folderFd, temporary.c_str(), 0);
@@ -226,7 +216,11 @@ std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder) 
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {
-  return ReplaceFile(path, contents);
+  return ReplaceFile(path, contents, {});
+}
+
+bool WriteCollectedFileAtomically(const std::filesystem::path& path, std::string_view contents) {
+  return ReplaceFile(path, contents, {.readableByAll = true, .trustedFolderOnly = false});
 }
 
 bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents) {
@@ -235,10 +229,10 @@ bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view
   // environment above all, replaces the link instead of writing where it points.
   struct stat link {};
   if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid != ::geteuid())
-    return ReplaceFile(path, contents);
+    return ReplaceFile(path, contents, {});
   std::error_code error;
   const std::filesystem::path target = std::filesystem::canonical(path, error);
-  return !error && ReplaceFile(target, contents);
+  return !error && ReplaceFile(target, contents, {});
 }
 
 std::filesystem::path UserHomeFolder() {

@@ -44,10 +44,14 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
                                             std::string_view key);
 
 // Replaces the file's contents as one step: a temporary file beside it, flushed, renamed over it.
-// The result is readable and writable by its owner only (0600). A link at `path` is replaced by the
-// file, never written through, and a folder FolderTrustProblem refuses is not written in. False
-// when anything fails; the old file is then untouched. Implemented per platform.
+// The temporary is fsynced, and the folder after the rename. The result is readable and writable
+// by its owner only (0600). A link at `path` is replaced by the file, never written through, and a
+// folder FolderTrustProblem refuses is not written in. False when anything fails; the old file is
+// then untouched. Implemented per platform.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents);
+// The same for a file another program collects, such as the metrics file: readable by all (0644),
+// and written in the folder that program's set-up chose, whoever owns it.
+bool WriteCollectedFileAtomically(const std::filesystem::path& path, std::string_view contents);
 // The same, but a link at `path` that belongs to this (effective) user is written through: the
 // settings file may live in a folder of dotfiles. The settings file is written so.
 bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents);

@@ -1,4 +1,4 @@
-#include "tray/FakeNotificationArea.h"
+#include "kit/FakeNotificationArea.h"
 
 namespace dv {
 

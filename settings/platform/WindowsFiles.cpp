@@ -4,37 +4,16 @@
 
 #include <cstdlib>
 
-#include "app/IniFile.h"
+#include "core/platform/WinHandle.h"
+#include "settings/IniFile.h"
 
 namespace dv {
-
-namespace {
-
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    const bool closed = !Valid() || CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents) {
   std::filesystem::path temporary = path;
   temporary += L".tmp";
-  FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  WinHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return false;
   DWORD written = 0;
   const bool ok = WriteFile(file.Get(), contents.data(), static_cast<DWORD>(contents.size()),
@@ -47,6 +26,11 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
     return false;
   }
   return true;
+}
+
+// Files have no mode bits here; the folder's access list decides who reads.
+bool WriteCollectedFileAtomically(const std::filesystem::path& path, std::string_view contents) {
+  return WriteFileAtomically(path, contents);
 }
 
 bool WriteFileThroughOwnLink(const std::filesystem::path& path, std::string_view contents) {
