@@ -320,9 +320,13 @@ std::optional<std::string> CounterWatch::Load() {
   const auto size = fs::file_size(file_.path, error);
   if (error) return setAside + "it cannot be read";
   if (size > kMaxCounterStateFileSize) return SetAside("is larger than 256 KB");
-  std::ifstream in(file_.path, std::ios::binary);
-  if (!in) return setAside + "it cannot be read";
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string text;
+  {
+    // Closed before anything moves it: Windows renames no file that is open.
+    std::ifstream in(file_.path, std::ios::binary);
+    if (!in) return setAside + "it cannot be read";
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   ParsedCounterState parsed = ParseCounterState(text, file_.machine);
   if (parsed.note) return SetAside(*parsed.note);
   records_ = std::move(parsed.records);

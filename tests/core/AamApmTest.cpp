@@ -1,8 +1,8 @@
 // AAM and APM through IDENTIFY DEVICE and SET FEATURES on the simulated drives.
 #include <gtest/gtest.h>
 
-#include "kit/InterceptingDrives.h"
 #include "core/AamApm.h"
+#include "kit/InterceptingDrives.h"
 
 namespace dv {
 namespace {

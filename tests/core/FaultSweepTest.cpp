@@ -12,10 +12,10 @@
 #include "cli/Cli.h"
 #include "core/AamApm.h"
 #include "core/Enumerate.h"
-#include "kit/FaultSweep.h"
 #include "core/Mbr.h"
 #include "core/Monitor.h"
 #include "core/SmartData.h"
+#include "kit/FaultSweep.h"
 
 namespace dv {
 namespace {

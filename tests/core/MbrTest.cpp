@@ -2,10 +2,10 @@
 // byte, and the whole reading through the simulated drives.
 #include <gtest/gtest.h>
 
-#include "kit/DiskImageBuilder.h"
-#include "kit/InterceptingDrives.h"
 #include "core/Drive.h"
 #include "core/Mbr.h"
+#include "kit/DiskImageBuilder.h"
+#include "kit/InterceptingDrives.h"
 
 // Entries are written with designated initializers naming only the fields that matter.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "kit/SmartSectorBuilder.h"
 #include "core/Temperatures.h"
+#include "kit/SmartSectorBuilder.h"
 
 namespace dv {
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "TestFolder.h"
-#include "kit/SmartSectorBuilder.h"
 #include "core/TextReport.h"
+#include "kit/SmartSectorBuilder.h"
 
 namespace dv {
 namespace {
