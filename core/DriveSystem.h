@@ -51,6 +51,15 @@ struct NvmeUnprivilegedInfo {
   bool TemperatureAlarm = false;                     // any alarm file reads 1
 };
 
+// One canonical request to carry on a fresh open of its drive, as part of a batch; the back end
+// writes the returned registers and data into `request` and fills in the two results.
+struct FreshOpenRequest {
+  int driveNumber = 0;
+  std::span<uint8_t> request;
+  bool opened = false;         // the drive opened for it
+  bool callSucceeded = false;  // PassThrough's result
+};
+
 // What the system says about a drive before anything opens it.
 enum class DrivePresence {
   Absent,   // the system knows of no such drive: it is not opened
@@ -78,6 +87,20 @@ class DriveSystem {
 
   // NVMe controller N (0..15), opened read-only; null when there is none or it cannot be opened.
   virtual NvmeHandlePtr OpenNvme(int /*controller*/) { return nullptr; }
+
+  // Whether PassThroughEach costs less than the requests one by one (a back end that pays per
+  // round trip): the guard then sends a batch whole and drops what it would not have sent.
+  virtual bool SendsBatchesWhole() const { return false; }
+  // Each request on its own open, close after it, in order; every one is sent. The default opens
+  // and sends them in turn.
+  virtual void PassThroughEach(std::span<FreshOpenRequest> requests) {
+    for (FreshOpenRequest& each : requests) {
+      DriveHandlePtr handle = Open(each.driveNumber);
+      if (!handle) continue;
+      each.callSucceeded = handle->PassThrough(each.request);
+      each.opened = !handle->OpenFailed();
+    }
+  }
   // Controller N as the kernel publishes it to everyone; nullopt when there is no such controller.
   virtual std::optional<NvmeUnprivilegedInfo> ReadNvmeUnprivileged(int /*controller*/) {
     return std::nullopt;

@@ -266,23 +266,84 @@ DriveHandlePtr OpenDrive(DriveSystem& system, int driveNumber) {
   return system.Open(driveNumber);
 }
 
+namespace {
+
+// What a request the back end carried came back with.
+ATACommandResult ResultOf(std::span<uint8_t> request, bool callSucceeded) {
+  ATACommandResult result;
+  result.callSucceeded = callSucceeded;
+  result.current = TaskFile::FromBytes(request.subspan<kOffsetCurrentTaskFile, 8>());
+  result.previous = TaskFile::FromBytes(request.subspan<kOffsetPreviousTaskFile, 8>());
+  if (request.size() == kDataRequestSize) {
+    std::copy_n(request.begin() + kRequestHeaderSize, kSectorSize, result.data.begin());
+  }
+  result.success = result.callSucceeded && (result.current.Status() & kStatusErr) == 0;
+  return result;
+}
+
+bool IsCatalogued(const AtaCommandRequest& request) {
+  return ClassifyAtaCommand(request.ataFlags, request.current, request.previous, request.dataLength)
+      .has_value();
+}
+
+bool ConditionHolds(SendCondition condition, const std::optional<ATACommandResult>* before) {
+  if (before == nullptr || condition == SendCondition::Always) return true;
+  if (condition == SendCondition::PreviousOpened) return before->has_value();
+  return before->has_value() && (*before)->success;
+}
+
+}  // namespace
+
 ATACommandResult SendATACommand(DriveHandle& handle, uint16_t ataFlags, const TaskFile& current,
                                 uint32_t dataLength, const TaskFile& previous) {
-  ATACommandResult result;
-  if (!ClassifyAtaCommand(ataFlags, current, previous, dataLength)) return result;
+  if (!ClassifyAtaCommand(ataFlags, current, previous, dataLength)) return {};
 
   // The request lives on the stack: one exchange, no allocation, released on every path.
   std::array<uint8_t, kDataRequestSize> buffer;
   const size_t size = FillAtaRequest(buffer, ataFlags, current, dataLength, previous);
   const std::span<uint8_t> request(buffer.data(), size);
-  result.callSucceeded = handle.PassThrough(request);
-  result.current = TaskFile::FromBytes(request.subspan<kOffsetCurrentTaskFile, 8>());
-  result.previous = TaskFile::FromBytes(request.subspan<kOffsetPreviousTaskFile, 8>());
-  if (dataLength != 0) {
-    std::copy_n(buffer.begin() + kRequestHeaderSize, kSectorSize, result.data.begin());
+  const bool callSucceeded = handle.PassThrough(request);
+  return ResultOf(request, callSucceeded);
+}
+
+std::vector<std::optional<ATACommandResult>> SendATACommands(
+    DriveSystem& system, std::span<const FreshOpenCommand> commands) {
+  const size_t count = commands.size();
+  std::vector<std::optional<ATACommandResult>> results(count);
+  std::vector<std::array<uint8_t, kDataRequestSize>> buffers(count);
+  std::vector<FreshOpenRequest> requests(count);
+  // Only requests of the catalogue, for a drive number that can exist, reach the back end.
+  std::vector<bool> sendable(count);
+  for (size_t i = 0; i < count; ++i) {
+    const FreshOpenCommand& command = commands[i];
+    const AtaCommandRequest& r = command.request;
+    const size_t size = FillAtaRequest(buffers[i], r.ataFlags, r.current, r.dataLength, r.previous);
+    requests[i].driveNumber = command.driveNumber;
+    requests[i].request = std::span<uint8_t>(buffers[i].data(), size);
+    sendable[i] = IsCatalogued(r) && command.driveNumber >= 0 && command.driveNumber <= 255;
   }
-  result.success = result.callSucceeded && (result.current.Status() & kStatusErr) == 0;
-  return result;
+  const bool whole = system.SendsBatchesWhole();
+  if (whole) {
+    std::vector<FreshOpenRequest> batch;
+    for (size_t i = 0; i < count; ++i) {
+      if (sendable[i]) batch.push_back(requests[i]);
+    }
+    system.PassThroughEach(batch);
+    for (size_t i = 0, next = 0; i < count; ++i) {
+      if (sendable[i]) requests[i] = batch[next++];
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (!ConditionHolds(commands[i].condition, i == 0 ? nullptr : &results[i - 1])) continue;
+    if (!IsCatalogued(commands[i].request)) {
+      results[i] = ATACommandResult{};
+      continue;
+    }
+    if (!sendable[i]) continue;
+    if (!whole) system.PassThroughEach(std::span<FreshOpenRequest>(&requests[i], 1));
+    if (requests[i].opened) results[i] = ResultOf(requests[i].request, requests[i].callSucceeded);
+  }
+  return results;
 }
 
 ATACommandResult SendATACommand(DriveHandle& handle, const AtaCommandRequest& request) {

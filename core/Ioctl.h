@@ -139,6 +139,22 @@ ATACommandResult SendATACommand(DriveHandle& handle, uint16_t ataFlags, const Ta
                                 uint32_t dataLength, const TaskFile& previous = {});
 ATACommandResult SendATACommand(DriveHandle& handle, const AtaCommandRequest& request);
 
+// A command of a batch and when it is sent, judged on the entry before it in the batch: always,
+// when that one's drive opened, or when that one succeeded.
+enum class SendCondition { Always, PreviousOpened, PreviousSucceeded };
+struct FreshOpenCommand {
+  int driveNumber = 0;
+  AtaCommandRequest request;
+  SendCondition condition = SendCondition::Always;
+};
+
+// Each command on its own open of its drive, as SendATACommand on a fresh OpenDrive one after the
+// other would send it; nullopt where the drive did not open or the condition kept it back. A
+// back end that sends batches whole may carry a command whose condition then fails (read-only,
+// like all of the catalogue); its result is dropped. Requests outside the catalogue are refused.
+std::vector<std::optional<ATACommandResult>> SendATACommands(
+    DriveSystem& system, std::span<const FreshOpenCommand> commands);
+
 // Device names of drive N on each platform ("\\.\PhysicalDrive12", "/dev/sdm").
 std::string WindowsDrivePath(int driveNumber);
 std::string LinuxDrivePath(int driveNumber);

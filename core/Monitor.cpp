@@ -14,26 +14,39 @@ std::string_view ActivityMark(int phase) {
 
 PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
   PassOutcome outcome;
+  std::array<PositionReading, kMaxDrives> readings{};
   for (int position = 1; position <= drives_.DriveCount; ++position) {
-    PositionReading reading;
+    PositionReading& reading = readings[static_cast<size_t>(position - 1)];
     reading.position = position;
     reading.monitored = drives_.At(position).SMARTEnabled;
     reading.shown = position == selectedPosition;
-    // The standby question is an ATA command; an NVMe drive keeps its own power states.
-    if (reading.monitored && skipSleeping_ && !drives_.At(position).IsNvme()) {
-      const Drive& drive = drives_.At(position);
-      reading.powerMode = ReadPowerMode(system_, drive.DriveNumber);
-      reading.asleep = reading.powerMode == PowerMode::Standby;
-    }
+  }
+  // Every drive is asked before any is read, and the awake ATA drives are then read in one batch:
+  // through the drive helper a pass is two round trips, whatever the number of drives.
+  if (skipSleeping_) AskPowerModes(readings);
+  const std::vector<std::optional<ATACommandResult>> reads =
+      SendATACommands(system_, ReadsOf(readings));
+  size_t nextRead = 0;
+  for (int position = 1; position <= drives_.DriveCount; ++position) {
+    PositionReading& reading = readings[static_cast<size_t>(position - 1)];
     if (reading.asleep) {
       if (const LastReading* last = LastReadingOf(position)) {
         reading.readingAge = std::chrono::duration_cast<std::chrono::seconds>(Now() - last->at);
         if (!last->passed) outcome.good = false;
       }
     } else if (reading.monitored) {
-      reading.result = ReadSMART(system_, drives_, position, sectors_);
+      Drive& drive = drives_.At(position);
+      if (drive.IsNvme()) {
+        reading.result = ReadSMART(system_, drives_, position, sectors_);
+      } else {
+        reading.result =
+            TakeSmartReads(drive,
+                           std::span<const std::optional<ATACommandResult>, kSmartReadCount>(
+                               reads.data() + nextRead, kSmartReadCount),
+                           sectors_);
+        nextRead += kSmartReadCount;
+      }
       if (!reading.result.Passed()) outcome.good = false;
-      const Drive& drive = drives_.At(position);
       lastReadings_[static_cast<size_t>(position - 1)] =
           LastReading{drive.DriveNumber, drive.SerialNumber, Now(), reading.result.Passed()};
     }
@@ -42,6 +55,34 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
   outcome.activityMark = ActivityMark(activityPhase_);
   activityPhase_ = (activityPhase_ + 1) % kActivityPhaseCount;
   return outcome;
+}
+
+// The standby question is an ATA command; an NVMe drive keeps its own power states.
+void Monitor::AskPowerModes(std::span<PositionReading> readings) {
+  std::vector<FreshOpenCommand> questions;
+  std::vector<PositionReading*> asked;
+  for (PositionReading& reading : readings.first(static_cast<size_t>(drives_.DriveCount))) {
+    const Drive& drive = drives_.At(reading.position);
+    if (!reading.monitored || drive.IsNvme()) continue;
+    questions.push_back(PowerModeCommand(drive.DriveNumber));
+    asked.push_back(&reading);
+  }
+  const auto answers = SendATACommands(system_, questions);
+  for (size_t i = 0; i < asked.size(); ++i) {
+    asked[i]->powerMode = PowerModeFromAnswer(answers[i]);
+    asked[i]->asleep = asked[i]->powerMode == PowerMode::Standby;
+  }
+}
+
+std::vector<FreshOpenCommand> Monitor::ReadsOf(std::span<const PositionReading> readings) const {
+  std::vector<FreshOpenCommand> commands;
+  for (const PositionReading& reading : readings.first(static_cast<size_t>(drives_.DriveCount))) {
+    const Drive& drive = drives_.At(reading.position);
+    if (!reading.monitored || reading.asleep || drive.IsNvme()) continue;
+    const auto each = SmartReadCommands(drive.DriveNumber);
+    commands.insert(commands.end(), each.begin(), each.end());
+  }
+  return commands;
 }
 
 std::chrono::steady_clock::time_point Monitor::Now() const {

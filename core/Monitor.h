@@ -7,8 +7,10 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Drive.h"
 #include "core/DriveSystem.h"
@@ -17,8 +19,8 @@
 
 namespace dv {
 
-// What the pass learned about one listed position, handed to the observer right after its read,
-// while the sectors still hold that drive's data.
+// What the pass learned about one listed position, handed to the observer right after its reading
+// is taken, while the sectors still hold that drive's data.
 struct PositionReading {
   int position = 0;
   bool monitored = false;  // S.M.A.R.T. on: it was read and counts for the pass
@@ -81,6 +83,8 @@ class Monitor {
   std::array<std::optional<LastReading>, kMaxDrives> lastReadings_{};
 
   std::chrono::steady_clock::time_point Now() const;
+  void AskPowerModes(std::span<PositionReading> readings);
+  std::vector<FreshOpenCommand> ReadsOf(std::span<const PositionReading> readings) const;
   const LastReading* LastReadingOf(int position) const;
 };
 

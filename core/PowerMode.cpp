@@ -40,13 +40,19 @@ const char* PowerModeName(PowerMode mode) {
   return "unknown";
 }
 
+FreshOpenCommand PowerModeCommand(int driveNumber) {
+  return {driveNumber, MakeAtaCommand(AtaCommand::CheckPowerMode, driveNumber),
+          SendCondition::Always};
+}
+
+PowerMode PowerModeFromAnswer(const std::optional<ATACommandResult>& answer) {
+  if (!answer || !answer->success) return PowerMode::Unknown;
+  return PowerModeFromSectorCount(answer->current.sectorCount);
+}
+
 PowerMode ReadPowerMode(DriveSystem& system, int driveNumber) {
-  const DriveHandlePtr handle = OpenDrive(system, driveNumber);
-  if (!handle) return PowerMode::Unknown;
-  const ATACommandResult result =
-      SendATACommand(*handle, MakeAtaCommand(AtaCommand::CheckPowerMode, driveNumber));
-  if (!result.success) return PowerMode::Unknown;
-  return PowerModeFromSectorCount(result.current.sectorCount);
+  const FreshOpenCommand command = PowerModeCommand(driveNumber);
+  return PowerModeFromAnswer(SendATACommands(system, std::span(&command, 1)).front());
 }
 
 std::string AsleepText(std::optional<std::chrono::seconds> readingAge) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/DriveSystem.h"
+#include "core/Ioctl.h"
 
 namespace dv {
 
@@ -27,6 +28,9 @@ const char* PowerModeName(PowerMode mode);
 
 // Opens drive N, sends CHECK POWER MODE and closes it.
 PowerMode ReadPowerMode(DriveSystem& system, int driveNumber);
+// The same question as one command of a batch (SendATACommands), and what its answer says.
+FreshOpenCommand PowerModeCommand(int driveNumber);
+PowerMode PowerModeFromAnswer(const std::optional<ATACommandResult>& answer);
 
 // "asleep, reading 5 min old"; "asleep, no reading yet" when the drive was never read.
 std::string AsleepText(std::optional<std::chrono::seconds> readingAge);

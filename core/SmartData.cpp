@@ -21,28 +21,9 @@ std::optional<size_t> FindEntry(std::span<const uint8_t> sector, uint8_t id) {
   return std::nullopt;
 }
 
-// Sends one catalogue command on its own open of the drive; the handle closes on return.
-std::optional<ATACommandResult> SendOnFreshOpen(DriveSystem& system, int driveNumber,
-                                                AtaCommand command) {
-  DriveHandlePtr handle = OpenDrive(system, driveNumber);
-  if (!handle) return std::nullopt;
-  const ATACommandResult result = SendATACommand(*handle, MakeAtaCommand(command, driveNumber));
-  if (handle->OpenFailed()) return std::nullopt;
-  return result;
-}
-
 bool IsGoodVerdict(const ATACommandResult& result) {
   return result.success && result.current.lbaMid == kSmartStatusGoodMid &&
          result.current.lbaHigh == kSmartStatusGoodHigh;
-}
-
-// Reads one sector with `command`; the sector is only overwritten when the read succeeded.
-bool ReadSectorInto(DriveSystem& system, int driveNumber, AtaCommand command,
-                    std::array<uint8_t, kSectorSize>& sector) {
-  const auto result = SendOnFreshOpen(system, driveNumber, command);
-  if (!result || !result->success) return false;
-  sector = result->data;
-  return true;
 }
 
 SMARTAttribute DecodeAttributeAt(std::span<const uint8_t> smartData, size_t at) {
@@ -85,32 +66,52 @@ uint8_t SmartTableIndex::Threshold(uint8_t id) const {
   return offsets_[id] != 0 ? Byte(sector_, offsets_[id] + kSmartEntryThreshold) : 0;
 }
 
-ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
-                          SmartSectors& sectors) {
-  ReadSmartResult outcome;
-  if (!drives.IsListed(position)) return outcome;
-  Drive& drive = drives.At(position);
-  if (!drive.SMARTEnabled) return outcome;
-  if (drive.IsNvme()) return ReadNvmeSmart(system, drive, sectors);
+std::array<FreshOpenCommand, kSmartReadCount> SmartReadCommands(int driveNumber) {
+  // A failed RETURN STATUS is a bad verdict, not a failed read: the sectors are still read, but
+  // the thresholds only after the data.
+  return {
+      FreshOpenCommand{driveNumber, MakeAtaCommand(AtaCommand::SmartReturnStatus, driveNumber),
+                       SendCondition::Always},
+      FreshOpenCommand{driveNumber, MakeAtaCommand(AtaCommand::SmartReadData, driveNumber),
+                       SendCondition::PreviousOpened},
+      FreshOpenCommand{driveNumber, MakeAtaCommand(AtaCommand::SmartReadThresholds, driveNumber),
+                       SendCondition::PreviousSucceeded}};
+}
 
-  const auto status = SendOnFreshOpen(system, drive.DriveNumber, AtaCommand::SmartReturnStatus);
+ReadSmartResult TakeSmartReads(
+    Drive& drive, std::span<const std::optional<ATACommandResult>, kSmartReadCount> reads,
+    SmartSectors& sectors) {
+  ReadSmartResult outcome;
+  const auto& status = reads[0];
+  const auto& data = reads[1];
+  const auto& thresholds = reads[2];
   if (!status) return outcome;
-  // A failed RETURN STATUS is a bad verdict, not a failed read: the sectors are still read.
   outcome.verdictReached = true;
   outcome.statusOK = IsGoodVerdict(*status);
   drive.SMARTStatusOK = outcome.statusOK;
 
-  if (!ReadSectorInto(system, drive.DriveNumber, AtaCommand::SmartReadData, sectors.SMARTData)) {
-    return outcome;
-  }
+  if (!data || !data->success) return outcome;
+  sectors.SMARTData = data->data;
   sectors.NvmeLogHeld = false;
-  if (!ReadSectorInto(system, drive.DriveNumber, AtaCommand::SmartReadThresholds,
-                      sectors.SMARTThresholds)) {
-    return outcome;
-  }
+  if (!thresholds || !thresholds->success) return outcome;
+  sectors.SMARTThresholds = thresholds->data;
   outcome.sectorsRead = true;
   drive.Temperature = GetTemperatures(sectors.SMARTData).Current;
   return outcome;
+}
+
+ReadSmartResult ReadSMART(DriveSystem& system, DriveTable& drives, int position,
+                          SmartSectors& sectors) {
+  if (!drives.IsListed(position)) return {};
+  Drive& drive = drives.At(position);
+  if (!drive.SMARTEnabled) return {};
+  if (drive.IsNvme()) return ReadNvmeSmart(system, drive, sectors);
+  const auto commands = SmartReadCommands(drive.DriveNumber);
+  const auto reads = SendATACommands(system, commands);
+  return TakeSmartReads(drive,
+                        std::span<const std::optional<ATACommandResult>, kSmartReadCount>(
+                            reads.data(), kSmartReadCount),
+                        sectors);
 }
 
 }  // namespace dv

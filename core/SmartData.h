@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "core/AtaLayout.h"
@@ -71,6 +72,15 @@ struct ReadSmartResult {
   // True exactly when the verdict is good and both sectors were read.
   bool Passed() const { return statusOK && sectorsRead; }
 };
+
+// The three commands of an ATA drive's reading (RETURN STATUS, READ DATA, READ THRESHOLDS), one
+// open and close each, to send with SendATACommands; a pass sends every drive's in one batch.
+inline constexpr size_t kSmartReadCount = 3;
+std::array<FreshOpenCommand, kSmartReadCount> SmartReadCommands(int driveNumber);
+// What those three brought, taken into the drive record and the sectors as ReadSMART does.
+ReadSmartResult TakeSmartReads(
+    Drive& drive, std::span<const std::optional<ATACommandResult>, kSmartReadCount> reads,
+    SmartSectors& sectors);
 
 // Reads list position `position` (1-based) of `drives`: RETURN STATUS, READ DATA, READ THRESHOLDS,
 // one open and close per command. Stores the verdict in SMARTStatusOK and, once both sectors are

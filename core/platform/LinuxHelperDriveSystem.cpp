@@ -182,6 +182,33 @@ class HelperChannel {
     return reply->handle;
   }
 
+  // Carries every request on its own open, closed after it, in one write, and takes all the
+  // replies from one read: a whole batch is one round trip. Sends nothing and says false when a
+  // drive has not opened in this process before, since such an open is waited for.
+  bool PassThroughEach(uint64_t generation, std::span<FreshOpenRequest> requests) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (!fd_.Valid() || generation != generation_) return true;
+    for (const FreshOpenRequest& each : requests) {
+      const bool known = each.driveNumber >= 0 && each.driveNumber <= 255 &&
+                         openedBefore_.test(static_cast<size_t>(each.driveNumber));
+      if (!known) return false;
+    }
+    std::vector<uint32_t> ids;
+    for (const FreshOpenRequest& each : requests) {
+      ids.push_back(EnqueueOnFreshOpen(static_cast<uint8_t>(each.driveNumber), each.request));
+    }
+    if (!Flush()) {
+      Fail();
+      return true;
+    }
+    for (size_t i = 0; i < requests.size(); ++i) {
+      if (!TakeFreshOpenReplies(ids[i], requests[i])) {
+        Fail();
+        return true;
+      }
+    }
+    return true;
+  }
   bool OpenFailed(const PostedOpen& posted) const {
     const std::lock_guard<std::mutex> hold(lock_);
     return posted.answered && !posted.opened;
@@ -267,6 +294,43 @@ class HelperChannel {
         if (reply->type == HelperReplyType::Opened && !posted->opened) return false;
       }
     }
+    return true;
+  }
+
+  // Open, command and close of one request of a batch; the open's id.
+  uint32_t EnqueueOnFreshOpen(uint8_t number, std::span<const uint8_t> ata) {
+    HelperRequest open;
+    open.type = HelperRequestType::OpenAta;
+    open.number = number;
+    HelperRequest command;
+    command.type = HelperRequestType::AtaCommand;
+    command.handle = Enqueue(open);
+    command.ata.assign(ata.begin(), ata.end());
+    Enqueue(command);
+    HelperRequest close;
+    close.type = HelperRequestType::Close;
+    close.handle = command.handle;
+    Enqueue(close);
+    return command.handle;
+  }
+
+  // The three replies to EnqueueOnFreshOpen's frames, into `request`; false when the helper broke
+  // the protocol.
+  bool TakeFreshOpenReplies(uint32_t id, FreshOpenRequest& request) {
+    const auto opened = ReceiveReply();
+    const auto result = opened ? ReceiveReply() : std::nullopt;
+    const auto closed = result ? ReceiveReply() : std::nullopt;
+    if (!closed) return false;
+    NoteOpenReply(static_cast<uint8_t>(request.driveNumber), *opened);
+    request.opened = opened->type == HelperReplyType::Opened && opened->handle == id;
+    if (opened->type == HelperReplyType::Opened && !request.opened) return false;
+    if (!request.opened || result->type != HelperReplyType::AtaResult ||
+        result->data.size() != request.request.size()) {
+      return true;
+    }
+    if ((result->flags & kHelperPrivilegeFailure) != 0) commandRefused_ = true;
+    std::copy(result->data.begin(), result->data.end(), request.request.begin());
+    request.callSucceeded = (result->flags & kHelperCallSucceeded) != 0;
     return true;
   }
 
@@ -433,6 +497,12 @@ class HelperDriveSystem : public DriveSystem {
                                                std::move(opened->second));
   }
 
+  bool SendsBatchesWhole() const override { return true; }
+  void PassThroughEach(std::span<FreshOpenRequest> requests) override {
+    const auto generation = channel_->Running();
+    if (!generation) return;
+    if (!channel_->PassThroughEach(*generation, requests)) DriveSystem::PassThroughEach(requests);
+  }
   NvmeHandlePtr OpenNvme(int controller) override {
     if (controller < 0 || controller > 255) return nullptr;
     const auto generation = channel_->Running();

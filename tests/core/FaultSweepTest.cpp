@@ -219,6 +219,32 @@ struct MonitoringPass {
 };
 DV_FAULT_SWEEP(MonitoringPass);
 
+// A back end that sends each batch whole (the drive helper) also carries commands the pass then
+// drops; what a fault costs must stay the same.
+class WholeBatches : public DriveSystem {
+ public:
+  explicit WholeBatches(DriveSystem& inner) : inner_(inner) {}
+  DriveHandlePtr Open(int driveNumber) override { return inner_.Open(driveNumber); }
+  std::optional<std::string> VolumeName(int driveNumber, int partition) override {
+    return inner_.VolumeName(driveNumber, partition);
+  }
+  std::string DescribeDrive(int driveNumber) const override {
+    return inner_.DescribeDrive(driveNumber);
+  }
+  bool SendsBatchesWhole() const override { return true; }
+
+ private:
+  DriveSystem& inner_;
+};
+
+struct MonitoringPassSentWhole : MonitoringPass {
+  static Outcome Run(DriveSystem& system) {
+    WholeBatches whole(system);
+    return MonitoringPass::Run(whole);
+  }
+};
+DV_FAULT_SWEEP(MonitoringPassSentWhole);
+
 // Reading both levels: one IDENTIFY each, on its own open.
 struct FeatureRead {
   using Outcome = std::array<FeatureState, 2>;
