@@ -42,17 +42,24 @@ void FillSize(uint64_t bytes, Drive& drive) {
   drive.CapacityGB = CapacityGB(drive.UserSectors);
 }
 
+// Model, serial, firmware and maker, whether the controller or the kernel told them.
+void FillIdentity(const std::string& model, const std::string& serial, const std::string& firmware,
+                  uint16_t pciVendorId, Drive& drive) {
+  drive.ModelNumber = model;
+  drive.ModelText = model;
+  drive.SerialNumber = serial;
+  drive.FirmwareRevision = firmware;
+  drive.PciVendorId = pciVendorId;
+  drive.VendorCode = VendorCodeForPciVendor(pciVendorId);
+  if (drive.VendorCode == 0) drive.VendorCode = VendorCodeForModel(model);
+}
+
 bool FillFromUnprivileged(DriveSystem& system, int controller, Drive& drive) {
   const auto info = system.ReadNvmeUnprivileged(controller);
   if (!info) return false;
   FillCommonNvmeFields(controller, system, drive);
-  drive.ModelNumber = info->ModelNumber;
-  drive.ModelText = info->ModelNumber;
-  drive.SerialNumber = info->SerialNumber;
-  drive.FirmwareRevision = info->FirmwareRevision;
-  drive.PciVendorId = info->PciVendorId;
-  drive.VendorCode = VendorCodeForPciVendor(info->PciVendorId);
-  if (drive.VendorCode == 0) drive.VendorCode = VendorCodeForModel(info->ModelNumber);
+  FillIdentity(info->ModelNumber, info->SerialNumber, info->FirmwareRevision, info->PciVendorId,
+               drive);
   FillSize(info->SizeBytes, drive);
   drive.NvmeHealthLogNeedsRoot = true;
   return true;
@@ -112,13 +119,8 @@ bool IdentifyNvmeDrive(DriveSystem& system, int controller, Drive& drive) {
   handle.reset();
 
   FillCommonNvmeFields(controller, system, drive);
-  drive.ModelNumber = identity->ModelNumber;
-  drive.ModelText = identity->ModelNumber;
-  drive.SerialNumber = identity->SerialNumber;
-  drive.FirmwareRevision = identity->FirmwareRevision;
-  drive.PciVendorId = identity->PciVendorId;
-  drive.VendorCode = VendorCodeForPciVendor(identity->PciVendorId);
-  if (drive.VendorCode == 0) drive.VendorCode = VendorCodeForModel(identity->ModelNumber);
+  FillIdentity(identity->ModelNumber, identity->SerialNumber, identity->FirmwareRevision,
+               identity->PciVendorId, drive);
   const auto size = ns.success ? DecodeNvmeIdentifyNamespace(ns.data) : std::nullopt;
   if (size) {
     FillSize(size->Bytes(), drive);

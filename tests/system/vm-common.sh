@@ -31,3 +31,9 @@ vm_run() {
 vm_check() {
   PYTHONPATH="$here${PYTHONPATH:+:$PYTHONPATH}" "$python" - "$work/out.txt" "$@"
 }
+
+# Two emulated SATA disks for the tests that compare an unprivileged run with root's, and the guest
+# command that hands them to the disk group (gid 6), as udev does on a desktop.
+two_disks=(--blank "2G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001"
+  --blank "512M,model=WDC WD10EZEX-08WN4A0,serial=WD-WCC6Y3KR7N1Z,ver=01.01A01")
+disks_to_disk_group='for d in /dev/sd?; do chgrp 6 $d; chmod 660 $d; done'

@@ -24,7 +24,7 @@ guest+='; cp /opt/include/bin/diskvigil-cli /tmp/dv/bin/; cp /opt/include/bin/di
 guest+='; setcap cap_sys_rawio+ep /tmp/dv/libexec/diskvigil/diskvigil-drive-helper'
 guest+='; echo "@@@ getcap"; getcap /tmp/dv/bin/diskvigil-cli /tmp/dv/libexec/diskvigil/diskvigil-drive-helper'
 guest+='; echo "u:x:1000:6::/tmp:/bin/sh" >> /etc/passwd; echo "v:x:1001:1001::/tmp:/bin/sh" >> /etc/passwd'
-guest+='; for d in /dev/sd?; do chgrp 6 $d; chmod 660 $d; done'
+guest+="; $disks_to_disk_group"
 # The same commands as root (direct) and as u (through the helper).
 for cmd in "list" "--json list" "smart 1" "--json smart 2" "mbr 1"; do
   run="LD_LIBRARY_PATH=/opt/include/lib /tmp/dv/bin/diskvigil-cli $cmd"
@@ -34,10 +34,7 @@ done
 guest+="; echo '@@@ outsider list'; su -s /bin/sh v -c 'LD_LIBRARY_PATH=/opt/include/lib /tmp/dv/bin/diskvigil-cli list 2>&1; echo \"exit \$?\"'"
 guest+="; echo '@@@ end'"
 
-vm_run --timeout 240 \
-  --blank "2G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001" \
-  --blank "512M,model=WDC WD10EZEX-08WN4A0,serial=WD-WCC6Y3KR7N1Z,ver=01.01A01" \
-  -- "$guest"
+vm_run --timeout 240 "${two_disks[@]}" -- "$guest"
 
 vm_check <<'PY'
 import sys

@@ -17,7 +17,7 @@ as_service='/opt/include/bin/setpriv --reuid=1000 --regid=1000 --groups=6 --boun
 as_service+=' --inh-caps=-all,+sys_rawio --ambient-caps=+sys_rawio --no-new-privs'
 guest='mkdir -p /tmp/dv/bin /tmp/state; chmod 755 /tmp/dv /tmp/dv/bin; chmod 777 /tmp/state'
 guest+='; cp /opt/include/bin/diskvigil-cli /tmp/dv/bin/'
-guest+='; for d in /dev/sd?; do chgrp 6 $d; chmod 660 $d; done'
+guest+="; $disks_to_disk_group"
 run='env LD_LIBRARY_PATH=/opt/include/lib XDG_STATE_HOME=/tmp/state /tmp/dv/bin/diskvigil-cli'
 for cmd in "list" "--json smart 1" "--json smart 2"; do
   guest+="; echo '@@@ root $cmd'; $run $cmd 2>&1; echo \"exit \$?\""
@@ -28,10 +28,7 @@ guest+="; echo '@@@ service monitor'; $as_service $run monitor --count 1 --inter
 guest+=" --textfile /tmp/state/dv.prom >/dev/null 2>&1; echo \"exit \$?\"; cat /tmp/state/dv.prom"
 guest+="; echo '@@@ end'"
 
-vm_run --timeout 240 \
-  --blank "2G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001" \
-  --blank "512M,model=WDC WD10EZEX-08WN4A0,serial=WD-WCC6Y3KR7N1Z,ver=01.01A01" \
-  -- "$guest"
+vm_run --timeout 240 "${two_disks[@]}" -- "$guest"
 
 vm_check <<'PY'
 import re, sys
