@@ -233,6 +233,9 @@ Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& 
       return ReadSector(drive, header, true, data);
     case AtaCommand::CheckPowerMode:
       return CheckPowerMode(drive, header);
+    case AtaCommand::SmartExecuteOffline:
+    case AtaCommand::SmartReadLog:
+      break;
   }
   return Aborted(header);
 }
@@ -429,6 +432,7 @@ bool SimulatedDriveSystem::ExecuteNvme(int controller, const NvmeAdminRequest& r
     return false;
   }
   if (nvme.failures.count(*command) != 0) return false;
+  if (request.dataLength == 0 || *command == NvmeAdminCommand::SelfTestLog) return false;
   const std::vector<uint8_t>& source =
       *command == NvmeAdminCommand::IdentifyController  ? nvme.identifyController
       : *command == NvmeAdminCommand::IdentifyNamespace ? nvme.identifyNamespace
