@@ -153,6 +153,10 @@ inline constexpr uint8_t kSmartErrorLoggingBit = 1u << 0;    // in byte 370
 inline constexpr uint8_t kSmartPollingMinutesEscape = 0xFF;  // byte 373: read 375-376 instead
 inline constexpr uint8_t kSmartAutosaveBit = 1u << 1;        // in byte 368
 
+// The attribute whose raw value counts the drive's power-on hours; the self-test log stamps its
+// entries with the same count.
+inline constexpr uint8_t kAttributePowerOnHours = 9;
+
 // --- Self-test log (log 06h) ---------------------------------------------------------------------
 // 21 descriptors of 24 bytes from byte 2, a ring; byte 508 is the 1-based index of the newest
 // (0: no test logged).

@@ -220,6 +220,7 @@ std::vector<SelfTestRow> SelfTestRows(const SelfTestLog& log) {
   std::vector<SelfTestRow> rows;
   for (const SelfTestLogEntry& e : log.Entries) {
     SelfTestRow row;
+    row.Code = e.Status.Code;
     row.Type = SelfTestRoutineName(e.Routine);
     row.Status = SelfTestStatusText(e.Status.Code);
     row.RemainingPercent = e.Status.RemainingPercent;
@@ -236,6 +237,7 @@ std::vector<SelfTestRow> SelfTestRows(const NvmeSelfTestLog& log) {
   std::vector<SelfTestRow> rows;
   for (const NvmeSelfTestResult& r : log.Results) {
     SelfTestRow row;
+    row.Code = r.Result;
     row.Type = r.Code == kNvmeSelfTestShort      ? "short"
                : r.Code == kNvmeSelfTestExtended ? "extended"
                                                  : "code " + std::to_string(r.Code);

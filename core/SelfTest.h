@@ -126,6 +126,7 @@ std::string NvmeSelfTestResultText(uint8_t result);
 
 // One self-test as the command line and the windows show it, whatever the kind of drive.
 struct SelfTestRow {
+  uint8_t Code = 0;  // the status code (ATA) or result (NVMe) as the drive logs it
   std::string Type;
   std::string Status;
   int RemainingPercent = 0;
@@ -165,6 +166,20 @@ struct SelfTestLogReading {
   int remainingPercent = 0;  // of the running test
 };
 SelfTestLogReading ReadSelfTestLog(DriveSystem& system, const Drive& drive);
+
+// How many power-on hours ago the newest logged test ended, from the drive's hours now; nothing
+// when no test is logged or the hours are unknown. The ATA log keeps the low 16 bits of the hours,
+// so there the difference is taken modulo 65536.
+std::optional<uint64_t> LastSelfTestAgeHours(const SelfTestLogReading& log, bool ata,
+                                             std::optional<uint64_t> powerOnHoursNow);
+// Whether a scheduled test is due on a drive: none running, and none logged or the newest `days`
+// days old or older (an age that cannot be told counts as not due).
+bool ScheduledSelfTestDue(const SelfTestLogReading& log, std::optional<uint64_t> ageHours,
+                          int days);
+// The drive's power-on hours from the sectors the monitoring read left (attribute 9, or the NVMe
+// health log); nothing when they hold none.
+std::optional<uint64_t> PowerOnHoursOf(const Drive& drive, std::span<const uint8_t> smartData,
+                                       std::span<const uint8_t> nvmeHealthLog);
 
 // The summary error log of an ATA drive.
 struct ErrorLogReading {

@@ -8,6 +8,7 @@
 #include "core/LittleEndian.h"
 #include "core/Nvme.h"
 #include "core/SelfTest.h"
+#include "core/SmartData.h"
 
 namespace dv {
 namespace {
@@ -197,6 +198,35 @@ SelfTestLogReading ReadSelfTestLog(DriveSystem& system, const Drive& drive) {
   reading.running = now.Running();
   reading.remainingPercent = now.Running() ? now.RemainingPercent : 0;
   return reading;
+}
+
+std::optional<uint64_t> LastSelfTestAgeHours(const SelfTestLogReading& log, bool ata,
+                                             std::optional<uint64_t> powerOnHoursNow) {
+  if (log.rows.empty() || !powerOnHoursNow) return std::nullopt;
+  const uint64_t then = log.rows.front().LifetimeHours;
+  if (ata) return (*powerOnHoursNow - then) & 0xFFFF;
+  if (*powerOnHoursNow < then) return std::nullopt;
+  return *powerOnHoursNow - then;
+}
+
+bool ScheduledSelfTestDue(const SelfTestLogReading& log, std::optional<uint64_t> ageHours,
+                          int days) {
+  if (!log.read || log.running || days <= 0) return false;
+  if (log.rows.empty()) return true;
+  return ageHours && *ageHours >= static_cast<uint64_t>(days) * 24;
+}
+
+std::optional<uint64_t> PowerOnHoursOf(const Drive& drive, std::span<const uint8_t> smartData,
+                                       std::span<const uint8_t> nvmeHealthLog) {
+  if (drive.IsNvme()) {
+    const auto health = DecodeNvmeHealthLog(nvmeHealthLog);
+    if (!health || health->PowerOnHours.High != 0) return std::nullopt;
+    return health->PowerOnHours.Low;
+  }
+  const SMARTAttribute hours = FindSMARTAttribute(smartData, kAttributePowerOnHours);
+  if (!hours.IsPresent()) return std::nullopt;
+  // Some drives keep minutes or other counts in the upper bytes; the hours are the low 32 bits.
+  return hours.Raw & 0xFFFFFFFF;
 }
 
 ErrorLogReading ReadErrorLog(DriveSystem& system, const Drive& drive) {

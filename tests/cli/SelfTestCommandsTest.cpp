@@ -50,5 +50,30 @@ TEST(SelfTestCommandsTest, WordsExitStatusesAndOutput) {
   }
 }
 
+// Three passes: one test starts on the first drive due and, while it runs, no other.
+TEST(SelfTestCommandsTest, MonitorStartsOneScheduledTestAtATime) {
+  constexpr const char* kSchedule = R"({"drives": [
+    {"model": "A", "smart": {"attributes": [{"id": 9, "value": 100, "worst": 100, "raw": 1300}]},
+     "selfTest": {"log": [{"type": "short", "lifetimeHours": 1000}]}},
+    {"model": "B", "smart": {"attributes": [{"id": 9, "value": 100, "worst": 100, "raw": 50}]},
+     "selfTest": {}}]})";
+  struct Case {
+    const char* days;
+    const char* started;  // the one drive that gets a test
+  };
+  for (const Case& c : {Case{"7",
+                             "Drive 1: scheduled short self-test started (the last one "
+                             "ended 300 hours ago)"},
+                        Case{"30", "Drive 2: scheduled short self-test started (none logged)"}}) {
+    auto system = clitest::Simulate(kSchedule);
+    const clitest::CliRun run = clitest::RunOn(
+        *system, {"monitor", "--count", "3", "--interval", "0", "--self-test-days", c.days});
+    EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+    EXPECT_EQ(run.err, std::string(c.started) + "\n");
+  }
+  auto system = clitest::Simulate(kSchedule);
+  EXPECT_EQ(clitest::RunOn(*system, {"monitor", "--self-test-days", "0"}).exitCode, kExitUsage);
+}
+
 }  // namespace
 }  // namespace dv::cli
