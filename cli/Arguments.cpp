@@ -41,4 +41,22 @@ std::optional<ParsedArguments> ParseArguments(CliContext& ctx, Position position
   return parsed;
 }
 
+std::optional<std::string> TakeChoiceAfterPosition(CliContext& ctx,
+                                                   const std::vector<std::string_view>& choices) {
+  const bool present = ctx.args.size() >= 2;
+  if (!present || std::find(choices.begin(), choices.end(), ctx.args[1]) == choices.end()) {
+    std::string list;
+    for (std::string_view c : choices) list += (list.empty() ? "" : ", ") + std::string(c);
+    ctx.err << (present ? "Unexpected argument: " + PrintableText(ctx.args[1]) + " (one of " +
+                              list + ")"
+                        : "One of " + list + " is needed after the position")
+            << "\n"
+            << UsageText();
+    return std::nullopt;
+  }
+  std::string word = ctx.args[1];
+  ctx.args.erase(ctx.args.begin() + 1);
+  return word;
+}
+
 }  // namespace dv::cli

@@ -52,4 +52,9 @@ std::filesystem::path SettingsPathOf(const ParsedArguments& words);
 std::optional<ParsedArguments> ParseArguments(CliContext& ctx, Position position,
                                               const std::vector<OptionRule>& options = {});
 
+// The word right after the position ("selftest 1 short", "log 1 error"), taken out of ctx.args;
+// nothing after the usage complaint when it is missing or not one of `choices`.
+std::optional<std::string> TakeChoiceAfterPosition(CliContext& ctx,
+                                                   const std::vector<std::string_view>& choices);
+
 }  // namespace dv::cli

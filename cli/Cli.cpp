@@ -14,8 +14,11 @@ using CommandFn = std::function<int(CliContext&)>;
 
 const std::map<std::string, CommandFn>& Commands() {
   static const std::map<std::string, CommandFn> commands{
-      {"list", RunList}, {"smart", RunSmart}, {"report", RunReport}, {"monitor", RunMonitor},
-      {"aam", RunAam},   {"apm", RunApm},     {"mbr", RunMbr},       {"mail-report", RunMailReport},
+      {"list", RunList},         {"smart", RunSmart},
+      {"report", RunReport},     {"monitor", RunMonitor},
+      {"aam", RunAam},           {"apm", RunApm},
+      {"mbr", RunMbr},           {"mail-report", RunMailReport},
+      {"selftest", RunSelfTest}, {"log", RunLog},
   };
   return commands;
 }
@@ -53,12 +56,14 @@ std::string UsageText() {
          "  smart POS [--dec] [--no-wake] verdict, temperatures and attributes of drive POS\n"
          "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
          "  monitor [--interval SECONDS] [--count N] [--settings PATH]\n"
-         "          [--textfile PATH] [--no-wake]\n"
+         "          [--textfile PATH] [--no-wake] [--self-test-days N]\n"
          "                                check every drive on a timer; after a bad pass\n"
          "                                the warning mail when \"SMTP Warnings\" is on;\n"
          "                                with --textfile, metrics for Prometheus after\n"
          "                                every pass; --no-wake leaves a drive in standby\n"
-         "                                unread (smart: exit status 4)\n"
+         "                                unread (smart: exit status 4); --self-test-days\n"
+         "                                starts a short self-test on a drive whose last\n"
+         "                                one is N days old, one drive at a time\n"
          "  mail-report [--settings PATH]\n"
          "                                send one report mail now\n"
          "  aam POS [--set LEVEL | --disable]\n"
@@ -66,6 +71,11 @@ std::string UsageText() {
          "                                the acoustic or power management level of drive POS\n"
          "                                (LEVEL 0 to 254), after the optional change\n"
          "  mbr POS                       sector 0 of drive POS: partitions and boot sectors\n"
+         "  selftest POS short|extended|conveyance|abort\n"
+         "                                start a self-test that drive POS runs by itself\n"
+         "                                (it reads the medium, writes no data), or abort it\n"
+         "  log POS selftest|error        the drive's self-test log, newest first, or its\n"
+         "                                error log\n"
          "Without --simulate or --demo the machine's own drives are used (ATA\n"
          "pass-through needs root or cap_sys_rawio: on Linux a program without them hands\n"
          "its commands to diskvigil-drive-helper, which holds the capability; the NVMe\n"
@@ -77,10 +87,11 @@ std::string UsageText() {
          "  1  nothing found, no such position, a command that does not apply to the drive\n"
          "     (aam, apm, mbr on NVMe), SET FEATURES refused or aborted by the drive\n"
          "     (aam/apm --set; JSON \"applied\": false), sector 0 not read, a file not\n"
-         "     written or a mail not sent\n"
+         "     written or a mail not sent; selftest refused by the drive, a log not read\n"
          "  2  bad arguments or a bad simulation file\n"
          "  3  a drive failed its check or did not answer it (smart, the last pass of\n"
-         "     monitor; report when the attributes could not be read)\n"
+         "     monitor; report when the attributes could not be read); selftest: the\n"
+         "     drive does not offer that test\n"
          "  4  smart --no-wake: the drive is in standby, nothing read\n"
          "  5  smart, report: S.M.A.R.T. is off on the drive, nothing checked\n";
 }

@@ -24,6 +24,8 @@ inline constexpr int kExitUsage = 2;      // bad arguments or a bad simulation f
 inline constexpr int kExitUnhealthy = 3;  // a drive failed its check or did not answer it
 inline constexpr int kExitAsleep = 4;     // smart --no-wake: the drive is in standby, nothing read
 inline constexpr int kExitSmartOff = 5;   // smart, report: S.M.A.R.T. is off, nothing checked
+// selftest: the drive's capability bits do not offer the test; nothing was sent.
+inline constexpr int kExitNotOffered = 3;
 
 struct CliContext {
   DriveSystem& system;
@@ -55,6 +57,8 @@ int RunAam(CliContext& ctx);
 int RunApm(CliContext& ctx);
 int RunMbr(CliContext& ctx);
 int RunMailReport(CliContext& ctx);
+int RunSelfTest(CliContext& ctx);
+int RunLog(CliContext& ctx);
 
 // Mail helpers shared by mail-report and monitor.
 // The verdict text the main window's report mail gives the drive: "O.K.", "ERROR", or "..." when

@@ -185,6 +185,14 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
                  "1 when a counter that predicts failure (IDs 5, 187, 188, 197, 198, 199) rose, "
                  "else 0. No sample when the counters are unknown.");
   Family asleep("asleep", "1 when the drive was in standby and left unread by the pass, else 0.");
+  Family selfTestStatus(
+      "self_test_last_status",
+      "monitor --self-test-days: the result code of the drive's newest logged "
+      "self-test, 0 completed without error (ATA: 1 aborted, 2 interrupted, 3 to 8 "
+      "failed, 15 running; NVMe: 1 to 4 and 8, 9 aborted, 5 to 7 failed).");
+  Family selfTestAge("self_test_age_hours",
+                     "monitor --self-test-days: power-on hours since the drive's newest logged "
+                     "self-test ended.");
   Family lastPass("last_pass_timestamp_seconds",
                   "When the last monitoring pass ended, in seconds since the Unix epoch.");
 
@@ -201,6 +209,10 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
     if (drive.airflowCelsius) airflow.Add(labels, std::to_string(*drive.airflowCelsius));
     if (drive.caution) caution.Add(labels, *drive.caution ? "1" : "0");
     if (drive.smartEnabled) asleep.Add(labels, drive.asleep ? "1" : "0");
+    if (drive.selfTestLastStatus) {
+      selfTestStatus.Add(labels, std::to_string(*drive.selfTestLastStatus));
+    }
+    if (drive.selfTestAgeHours) selfTestAge.Add(labels, std::to_string(*drive.selfTestAgeHours));
     std::set<uint8_t> ids;
     for (const MetricsAttribute& attribute : drive.attributes) {
       if (!ids.insert(attribute.id).second) continue;
@@ -215,8 +227,9 @@ std::string FormatMetrics(std::span<const MetricsDrive> drives, std::time_t pass
   lastPass.Add("", std::to_string(static_cast<long long>(passTime)));
 
   std::string out;
-  for (const Family* family : {&enabled, &healthy, &healthLogRead, &temperature, &airflow, &value,
-                               &worst, &threshold, &raw, &caution, &asleep, &lastPass}) {
+  for (const Family* family :
+       {&enabled, &healthy, &healthLogRead, &temperature, &airflow, &value, &worst, &threshold,
+        &raw, &caution, &asleep, &selfTestStatus, &selfTestAge, &lastPass}) {
     family->AppendTo(out);
   }
   return out;
@@ -246,6 +259,16 @@ void MetricsTextfile::Take(const PositionReading& reading, const SmartSectors& s
   entry.caution = caution;
   entry.asleep = reading.asleep;
   drives_.push_back(std::move(entry));
+}
+
+void MetricsTextfile::TakeSelfTest(int position, int lastStatus, std::optional<uint64_t> ageHours) {
+  if (!table_.IsListed(position)) return;
+  const std::string device = DriveDevice(system_, table_.At(position));
+  for (MetricsDrive& drive : drives_) {
+    if (drive.device != device) continue;
+    drive.selfTestLastStatus = lastStatus;
+    drive.selfTestAgeHours = ageHours;
+  }
 }
 
 std::optional<std::string> MetricsTextfile::WritePass(std::time_t passTime) {

@@ -42,6 +42,9 @@ struct MetricsDrive {
   std::vector<MetricsAttribute> attributes;  // empty when the sectors were not read
   std::optional<bool> caution;  // a watched counter rose; empty when the counters are unknown
   bool asleep = false;          // left in standby by this pass, nothing read
+  // monitor --self-test-days: the newest logged self-test's result code and its age in hours.
+  std::optional<int> selfTestLastStatus;
+  std::optional<uint64_t> selfTestAgeHours;
 };
 
 // The drive's entry from one read. `sectors` are used only when `result` says they were read
@@ -71,6 +74,8 @@ class MetricsTextfile {
   // `caution`: whether the drive's watched counters rose, when they are known.
   void Take(const PositionReading& reading, const SmartSectors& sectors,
             std::optional<bool> caution = std::nullopt);
+  // The newest self-test of a position taken in this pass.
+  void TakeSelfTest(int position, int lastStatus, std::optional<uint64_t> ageHours);
   // Writes what this pass took and starts the next pass afresh; the error text on failure.
   std::optional<std::string> WritePass(std::time_t passTime);
 

@@ -15,6 +15,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Metrics.h"
+#include "cli/ScheduledSelfTests.h"
 #include "cli/SmartOutput.h"
 #include "core/Counters.h"
 #include "core/Monitor.h"
@@ -28,6 +29,7 @@ namespace {
 constexpr double kDefaultIntervalSeconds = 15;
 constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+constexpr long kMaxSelfTestDays = 3650;
 
 // SIGINT and SIGTERM ask a running monitor to stop after its pass; the flag is the one thing a
 // signal handler may safely touch.
@@ -77,6 +79,7 @@ struct MonitorArguments {
   std::optional<long> count;
   std::optional<std::string> textfile;
   bool noWake = false;
+  int selfTestDays = 0;  // 0: no scheduled self-tests
 };
 
 std::optional<double> ParseSeconds(const std::string& text) {
@@ -98,7 +101,7 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   const auto words = ParseArguments(
       ctx, Position::None,
       {ValueOption("--interval", true), ValueOption("--count", true), ValueOption("--textfile"),
-       Flag("--no-wake", true), ValueOption(kSettingsOption)});
+       Flag("--no-wake", true), ValueOption(kSettingsOption), ValueOption("--self-test-days")});
   if (!words) return std::nullopt;
   MonitorArguments parsed;
   parsed.settingsPath = SettingsPathOf(*words);
@@ -119,6 +122,15 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   }
   parsed.textfile = words->Value("--textfile");
   parsed.noWake = words->Has("--no-wake");
+  if (const auto text = words->Value("--self-test-days")) {
+    const auto days = ParseCount(*text);
+    if (!days || *days > kMaxSelfTestDays) {
+      ctx.err << "--self-test-days needs a whole number of days from 1 to " << kMaxSelfTestDays
+              << "\n";
+      return std::nullopt;
+    }
+    parsed.selfTestDays = static_cast<int>(*days);
+  }
   return parsed;
 }
 
@@ -283,6 +295,8 @@ int RunMonitor(CliContext& ctx) {
   PassPrinter printer(table, arguments->noWake);
   std::optional<MetricsTextfile> textfile;
   if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
+  std::optional<ScheduledSelfTests> selfTests;
+  if (arguments->selfTestDays > 0) selfTests.emplace(ctx.system, table, arguments->selfTestDays);
   CounterWatch counters = OpenCounterWatch(ctx);
   for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
   std::optional<std::string> lastStateError;
@@ -296,6 +310,7 @@ int RunMonitor(CliContext& ctx) {
             .CheckHDDs(0,
                        [&](const PositionReading& reading, const SmartSectors& sectors) {
                          print(reading, sectors);
+                         if (selfTests) selfTests->Take(reading, sectors);
                          const auto caution = WatchCounters(counters, table, reading, sectors);
                          if (caution) printer.NoteCaution(reading.position, *caution);
                          if (textfile) {
@@ -306,6 +321,7 @@ int RunMonitor(CliContext& ctx) {
                        })
             .good;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
+    if (selfTests) selfTests->AfterPass(ctx.err, textfile ? &*textfile : nullptr);
     // A state file that cannot be written is told once, not at every pass.
     const auto stateError = counters.Save();
     if (stateError && stateError != lastStateError) ctx.err << *stateError << "\n" << std::flush;

@@ -15,6 +15,7 @@
 #include "core/Monitor.h"
 #include "core/Nvme.h"
 #include "core/PowerMode.h"
+#include "core/SelfTest.h"
 #include "core/SmartData.h"
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
@@ -180,6 +181,16 @@ OrderedJson TypedAttributesJson(const DriveReading& reading) {
   return list;
 }
 
+// READ DATA's self-test status byte: the last test's result, or the running one's progress. Null
+// where READ DATA was not read (and on NVMe, whose health log does not carry it).
+OrderedJson SelfTestJson(const DriveReading& reading) {
+  const Drive& drive = reading.table.At(reading.position);
+  if (drive.IsNvme() || !reading.result.sectorsRead) return nullptr;
+  const SelfTestStatus s =
+      DecodeSelfTestStatus(reading.sectors.SMARTData[kSmartSelfTestStatusByte]);
+  return {{"status", SelfTestStatusText(s.Code)}, {"remaining", s.RemainingPercent}};
+}
+
 OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRow>& rows,
                       const std::vector<CounterRise>& caution) {
   const Temperatures t = FreshTemperatures(reading);
@@ -195,7 +206,8 @@ OrderedJson SmartJson(const DriveReading& reading, const std::vector<AttributeRo
                  {{"current", current}, {"low", t.Low}, {"high", t.High}, {"airflow", t.Airflow}}},
                 {"rows", rowsJson},
                 {"attributes", TypedAttributesJson(reading)},
-                {"caution", CautionJson(caution)}};
+                {"caution", CautionJson(caution)},
+                {"selfTest", SelfTestJson(reading)}};
   if (TableHasNvme(reading.table)) AddDriveKind(j, drive);
   if (drive.IsNvme()) {
     j["criticalWarning"] = drive.NvmeCriticalWarning;

@@ -25,6 +25,8 @@ inline constexpr uint8_t kCmdSetFeatures = 0xEF;       // SET FEATURES, subcomma
 inline constexpr uint8_t kSmartReadData = 0xD0;
 inline constexpr uint8_t kSmartReadThresholds = 0xD1;
 inline constexpr uint8_t kSmartAttributeAutosave = 0xD2;  // Sector Count F1h: enable
+inline constexpr uint8_t kSmartExecuteOffline = 0xD4;     // the routine in LBA Low
+inline constexpr uint8_t kSmartReadLog = 0xD5;  // log address in LBA Low, count in Sector Count
 inline constexpr uint8_t kSmartEnableOperations = 0xD8;
 inline constexpr uint8_t kSmartReturnStatus = 0xDA;
 inline constexpr uint8_t kSmartAutoOffline = 0xDB;  // Sector Count F8h: enable
@@ -39,6 +41,18 @@ inline constexpr uint8_t kSmartStatusGoodMid = kSmartLbaMid;
 inline constexpr uint8_t kSmartStatusGoodHigh = kSmartLbaHigh;
 inline constexpr uint8_t kSmartStatusBadMid = 0xF4;
 inline constexpr uint8_t kSmartStatusBadHigh = 0x2C;
+
+// EXECUTE OFF-LINE IMMEDIATE: the routines the program starts, all in off-line mode (the drive
+// stays free for other commands). 81h-84h are the same tests in captive mode, which the program
+// never sends: they hold the drive busy until the test ends.
+inline constexpr uint8_t kSelfTestShort = 0x01;
+inline constexpr uint8_t kSelfTestExtended = 0x02;
+inline constexpr uint8_t kSelfTestConveyance = 0x03;
+inline constexpr uint8_t kSelfTestAbort = 0x7F;
+// READ LOG: the log addresses the program reads, one sector each.
+inline constexpr uint8_t kLogDirectory = 0x00;
+inline constexpr uint8_t kLogSummaryError = 0x01;
+inline constexpr uint8_t kLogSelfTest = 0x06;
 
 // --- SET FEATURES (EFh): Features subcommands, the level in Sector Count ----------------------
 inline constexpr uint8_t kSetFeaturesEnableApm = 0x05;
@@ -129,7 +143,62 @@ inline constexpr size_t kSmartErrorLoggingByte = 370;       // bit 0: error logg
 inline constexpr size_t kSmartShortTestMinutesByte = 372;
 inline constexpr size_t kSmartExtendedTestMinutesByte = 373;
 inline constexpr size_t kSmartConveyanceTestMinutesByte = 374;
-inline constexpr uint8_t kSmartAutoOfflineBit = 1u << 1;  // in byte 367
-inline constexpr uint8_t kSmartAutosaveBit = 1u << 1;     // in byte 368
+inline constexpr size_t kSmartSelfTestStatusByte = 363;      // status in 7:4, tenths left in 3:0
+inline constexpr size_t kSmartExtendedMinutesOffset = 375;   // 375-376: when byte 373 is FFh
+inline constexpr uint8_t kSmartAutoOfflineBit = 1u << 1;     // in byte 367
+inline constexpr uint8_t kSmartExecuteOfflineBit = 1u << 0;  // in byte 367
+inline constexpr uint8_t kSmartSelfTestBit = 1u << 4;        // in byte 367: short and extended
+inline constexpr uint8_t kSmartConveyanceBit = 1u << 5;      // in byte 367
+inline constexpr uint8_t kSmartErrorLoggingBit = 1u << 0;    // in byte 370
+inline constexpr uint8_t kSmartPollingMinutesEscape = 0xFF;  // byte 373: read 375-376 instead
+inline constexpr uint8_t kSmartAutosaveBit = 1u << 1;        // in byte 368
+
+// The attribute whose raw value counts the drive's power-on hours; the self-test log stamps its
+// entries with the same count.
+inline constexpr uint8_t kAttributePowerOnHours = 9;
+
+// --- Self-test log (log 06h) ---------------------------------------------------------------------
+// 21 descriptors of 24 bytes from byte 2, a ring; byte 508 is the 1-based index of the newest
+// (0: no test logged).
+inline constexpr size_t kSelfTestLogRevision = 0;  // bytes 0-1
+inline constexpr size_t kSelfTestLogFirst = 2;
+inline constexpr size_t kSelfTestLogEntrySize = 24;
+inline constexpr size_t kSelfTestLogEntries = 21;
+inline constexpr size_t kSelfTestLogIndexByte = 508;
+// Inside a descriptor.
+inline constexpr size_t kSelfTestEntryRoutine = 0;  // the LBA Low the test was started with
+inline constexpr size_t kSelfTestEntryStatus = 1;   // as READ DATA byte 363
+inline constexpr size_t kSelfTestEntryHours = 2;    // bytes 2-3: power-on hours at the end
+inline constexpr size_t kSelfTestEntryCheckpoint = 4;
+inline constexpr size_t kSelfTestEntryLba = 5;  // bytes 5-8: first failing LBA (28 bits)
+// Status values (high nibble) at or above which a finished test found a fault, and the one of a
+// test still running.
+inline constexpr uint8_t kSelfTestStatusFirstFailure = 3;
+inline constexpr uint8_t kSelfTestStatusLastFailure = 8;
+inline constexpr uint8_t kSelfTestStatusAbortedByHost = 1;
+inline constexpr uint8_t kSelfTestStatusRunning = 0x0F;
+
+// --- Summary error log (log 01h) -----------------------------------------------------------------
+// Five error records of 90 bytes from byte 2, a ring; byte 1 is the 1-based index of the newest (0:
+// none); bytes 452-453 count every error since the drive was made.
+inline constexpr size_t kErrorLogVersion = 0;
+inline constexpr size_t kErrorLogIndexByte = 1;
+inline constexpr size_t kErrorLogFirst = 2;
+inline constexpr size_t kErrorLogRecordSize = 90;
+inline constexpr size_t kErrorLogRecords = 5;
+inline constexpr size_t kErrorLogCountOffset = 452;
+// A record: five commands of 12 bytes, the last one the failing command, then 30 bytes of error
+// data.
+inline constexpr size_t kErrorLogCommands = 5;
+inline constexpr size_t kErrorLogCommandSize = 12;
+inline constexpr size_t kErrorCommandDeviceControl = 0;
+inline constexpr size_t kErrorCommandRegisters = 1;  // features, count, LBA low/mid/high, device,
+                                                     // command: 7 bytes
+inline constexpr size_t kErrorCommandTimestamp = 8;  // bytes 8-11: milliseconds since power-up
+inline constexpr size_t kErrorLogDataOffset = 60;    // the error data inside a record
+inline constexpr size_t kErrorDataRegisters = 1;     // error, count, LBA low/mid/high, device,
+                                                     // status: 7 bytes
+inline constexpr size_t kErrorDataState = 27;
+inline constexpr size_t kErrorDataHours = 28;  // bytes 28-29: power-on hours
 
 }  // namespace dv

@@ -26,7 +26,11 @@ bool IsAtaRequestSize(size_t size) {
   return size == kRequestHeaderSize || size == kDataRequestSize;
 }
 
-bool IsNvmeDataSize(size_t size) { return size == kNvmeHealthLogSize || size == kNvmeIdentifySize; }
+// The self-tests move no data.
+bool IsNvmeDataSize(size_t size) {
+  return size == 0 || size == kNvmeHealthLogSize || size == kNvmeSelfTestLogSize ||
+         size == kNvmeIdentifySize;
+}
 
 }  // namespace
 

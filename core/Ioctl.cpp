@@ -32,19 +32,49 @@ constexpr std::array<SmartSubcommand, 6> kSmartSubcommands{{
 constexpr std::array<uint8_t, 4> kSetFeaturesSubcommands{
     kSetFeaturesEnableAam, kSetFeaturesDisableAam, kSetFeaturesEnableApm, kSetFeaturesDisableApm};
 
-constexpr std::array<const char*, 12> kCommandNames{
-    "SMART_ENABLE",       "IDENTIFY",       "READ_NATIVE_MAX_EXT", "SMART_READ_DATA",
-    "SMART_AUTO_OFFLINE", "SMART_AUTOSAVE", "SMART_RETURN_STATUS", "SMART_READ_THRESHOLDS",
-    "SET_FEATURES",       "READ_SECTORS",   "READ_SECTORS_EXT",    "CHECK_POWER_MODE",
+// The self-test routines and logs the program may name in LBA Low; everything else there (the
+// captive routines 81h-84h, off-line data collection, selective tests, other logs) is refused.
+constexpr std::array<uint8_t, 4> kSelfTestRoutines{kSelfTestShort, kSelfTestExtended,
+                                                   kSelfTestConveyance, kSelfTestAbort};
+constexpr std::array<uint8_t, 3> kReadableLogs{kLogDirectory, kLogSummaryError, kLogSelfTest};
+
+constexpr std::array<const char*, 14> kCommandNames{
+    "SMART_ENABLE",          "IDENTIFY",       "READ_NATIVE_MAX_EXT", "SMART_READ_DATA",
+    "SMART_AUTO_OFFLINE",    "SMART_AUTOSAVE", "SMART_RETURN_STATUS", "SMART_READ_THRESHOLDS",
+    "SET_FEATURES",          "READ_SECTORS",   "READ_SECTORS_EXT",    "CHECK_POWER_MODE",
+    "SMART_EXECUTE_OFFLINE", "SMART_READ_LOG",
 };
+
+template <size_t N>
+bool IsOneOf(const std::array<uint8_t, N>& values, uint8_t value) {
+  return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+TaskFile SmartTaskFile(uint8_t features, uint8_t sectorCount, uint8_t lbaLow, int driveNumber) {
+  return TaskFile{features,      sectorCount,
+                  lbaLow,        kSmartLbaMid,
+                  kSmartLbaHigh, DeviceHeadFor(driveNumber),
+                  kCmdSmart,     0};
+}
 
 bool IsDeviceHead(uint8_t device, uint8_t base) { return (device & ~kDeviceSelect) == base; }
 
 std::optional<AtaCommand> ClassifySmart(uint16_t flags, const TaskFile& tf, uint32_t length) {
-  if (tf.lbaLow != 1 || tf.lbaMid != kSmartLbaMid || tf.lbaHigh != kSmartLbaHigh ||
+  if (tf.lbaMid != kSmartLbaMid || tf.lbaHigh != kSmartLbaHigh ||
       !IsDeviceHead(tf.device, kDeviceChs)) {
     return std::nullopt;
   }
+  if (tf.features == kSmartExecuteOffline) {
+    const bool fits = IsOneOf(kSelfTestRoutines, tf.lbaLow) && tf.sectorCount == 0 &&
+                      flags == kAtaFlagsDrdyRequired && length == 0;
+    return fits ? std::optional(AtaCommand::SmartExecuteOffline) : std::nullopt;
+  }
+  if (tf.features == kSmartReadLog) {
+    const bool fits = IsOneOf(kReadableLogs, tf.lbaLow) && tf.sectorCount == 1 &&
+                      flags == (kAtaFlagsDrdyRequired | kAtaFlagsDataIn) && length == kSectorSize;
+    return fits ? std::optional(AtaCommand::SmartReadLog) : std::nullopt;
+  }
+  if (tf.lbaLow != 1) return std::nullopt;
   for (const auto& sub : kSmartSubcommands) {
     if (sub.features == tf.features && sub.sectorCount == tf.sectorCount && sub.ataFlags == flags &&
         sub.dataLength == length) {
@@ -149,20 +179,15 @@ AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber) {
     case AtaCommand::SetFeatures:
     case AtaCommand::ReadSectors:
     case AtaCommand::ReadSectorsExt:
-      break;  // these take arguments: MakeSetFeatures, MakeReadSector
+    case AtaCommand::SmartExecuteOffline:
+    case AtaCommand::SmartReadLog:
+      break;  // these take arguments: MakeSetFeatures, MakeReadSector, MakeSmartSelfTest, ...
     default:
       for (const auto& sub : kSmartSubcommands) {
         if (sub.command != command) continue;
         r.ataFlags = sub.ataFlags;
         r.dataLength = sub.dataLength;
-        r.current = TaskFile{sub.features,
-                             sub.sectorCount,
-                             1,
-                             kSmartLbaMid,
-                             kSmartLbaHigh,
-                             DeviceHeadFor(driveNumber),
-                             kCmdSmart,
-                             0};
+        r.current = SmartTaskFile(sub.features, sub.sectorCount, 1, driveNumber);
         return r;
       }
       break;
@@ -176,6 +201,21 @@ AtaCommandRequest MakeSetFeatures(int driveNumber, uint8_t subcommand, uint8_t l
   r.current.sectorCount = level;
   r.current.device = DeviceHeadFor(driveNumber);
   r.current.command = kCmdSetFeatures;
+  return r;
+}
+
+AtaCommandRequest MakeSmartSelfTest(int driveNumber, uint8_t routine) {
+  AtaCommandRequest r;
+  r.ataFlags = kAtaFlagsDrdyRequired;
+  r.current = SmartTaskFile(kSmartExecuteOffline, 0, routine, driveNumber);
+  return r;
+}
+
+AtaCommandRequest MakeSmartReadLog(int driveNumber, uint8_t logAddress) {
+  AtaCommandRequest r;
+  r.ataFlags = kAtaFlagsDrdyRequired | kAtaFlagsDataIn;
+  r.dataLength = kSectorSize;
+  r.current = SmartTaskFile(kSmartReadLog, 1, logAddress, driveNumber);
   return r;
 }
 

@@ -95,7 +95,13 @@ enum class AtaCommand {
   ReadSectors,
   ReadSectorsExt,
   CheckPowerMode,  // reads the power state from the returned Sector Count; never spins up
+  // S.M.A.R.T. EXECUTE OFF-LINE IMMEDIATE with a self-test routine in off-line mode (short,
+  // extended, conveyance) or the abort of one: the drive reads its own medium and writes only its
+  // own log.
+  SmartExecuteOffline,
+  SmartReadLog,  // S.M.A.R.T. READ LOG of the log directory, summary error log or self-test log
 };
+inline constexpr AtaCommand kLastAtaCommand = AtaCommand::SmartReadLog;
 // Upper-case names, as the simulation files spell them ("SMART_ENABLE", "IDENTIFY", ...).
 const char* AtaCommandName(AtaCommand command);
 std::optional<AtaCommand> AtaCommandFromName(std::string_view name);
@@ -112,10 +118,16 @@ struct AtaCommandRequest {
 uint8_t DeviceHeadFor(int driveNumber);
 uint8_t LbaDeviceHeadFor(int driveNumber);
 
-// The fixed catalogue commands (everything except SET FEATURES and the sector reads).
+// The fixed catalogue commands (everything except SET FEATURES, the sector reads, the self-test
+// routines and the logs).
 AtaCommandRequest MakeAtaCommand(AtaCommand command, int driveNumber);
 // SET FEATURES with one of the AAM/APM subcommands 0x42, 0xC2, 0x05, 0x85.
 AtaCommandRequest MakeSetFeatures(int driveNumber, uint8_t subcommand, uint8_t level);
+// EXECUTE OFF-LINE IMMEDIATE with routine kSelfTestShort, kSelfTestExtended, kSelfTestConveyance
+// or kSelfTestAbort.
+AtaCommandRequest MakeSmartSelfTest(int driveNumber, uint8_t routine);
+// READ LOG of one sector at kLogDirectory, kLogSummaryError or kLogSelfTest.
+AtaCommandRequest MakeSmartReadLog(int driveNumber, uint8_t logAddress);
 // READ SECTOR(S) (28-bit, LBA bits 27..24 in the device register) or READ SECTOR(S) EXT.
 AtaCommandRequest MakeReadSector(int driveNumber, uint64_t lba, bool ext);
 

@@ -18,14 +18,21 @@
 
 namespace dv {
 
-// The NVMe catalogue: everything the program ever sends to an NVMe controller. All three read.
+// The NVMe catalogue: everything the program ever sends to an NVMe controller. The reads, and the
+// device self-tests, which read the medium and write only the controller's own log.
 enum class NvmeAdminCommand {
   IdentifyController,  // 06h, CNS 01h, 4096 bytes
   IdentifyNamespace,   // 06h, CNS 00h, namespace 1, 4096 bytes
   HealthLog,           // 02h, log 02h, namespace FFFFFFFFh, 512 bytes
+  SelfTestShort,       // 14h, code 1h, namespace FFFFFFFFh, no data
+  SelfTestExtended,    // 14h, code 2h, namespace FFFFFFFFh, no data
+  SelfTestAbort,       // 14h, code Fh, namespace FFFFFFFFh, no data
+  SelfTestLog,         // 02h, log 06h, namespace FFFFFFFFh, 564 bytes
 };
+inline constexpr NvmeAdminCommand kLastNvmeAdminCommand = NvmeAdminCommand::SelfTestLog;
 
-// One admin command as the back ends pass it on (data always flows from the controller).
+// One admin command as the back ends pass it on (data always flows from the controller; the
+// self-tests move none).
 struct NvmeAdminRequest {
   uint8_t opcode = 0;
   uint32_t namespaceId = 0;
@@ -40,7 +47,8 @@ NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command);
 // another CNS or log, a write direction, another length).
 std::optional<NvmeAdminCommand> ClassifyNvmeAdminCommand(const NvmeAdminRequest& request);
 
-// "Identify Controller", "Identify Namespace", "SMART / Health Log".
+// "Identify Controller", "Identify Namespace", "SMART / Health Log", "Device Self-test ...",
+// "Self-test Log".
 const char* NvmeAdminCommandName(NvmeAdminCommand command);
 
 struct NvmeCommandResult {

@@ -9,7 +9,17 @@ namespace {
 // 31:16; the upper half of that count (CDW11 bits 15:0) stays 0 for a 512-byte log.
 constexpr uint32_t kHealthLogCdw10 =
     kNvmeHealthLogId | (static_cast<uint32_t>(kNvmeHealthLogSize / 4 - 1) << 16);
+constexpr uint32_t kSelfTestLogCdw10 =
+    kNvmeSelfTestLogId | (static_cast<uint32_t>(kNvmeSelfTestLogSize / 4 - 1) << 16);
 constexpr uint32_t kFirstNamespace = 1;
+
+NvmeAdminRequest SelfTest(uint32_t code) {
+  NvmeAdminRequest request;
+  request.opcode = kNvmeOpcodeDeviceSelfTest;
+  request.namespaceId = kNvmeAllNamespaces;
+  request.cdw10 = code;
+  return request;
+}
 
 }  // namespace
 
@@ -33,6 +43,21 @@ NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command) {
       request.cdw10 = kHealthLogCdw10;
       request.dataLength = kNvmeHealthLogSize;
       break;
+    case NvmeAdminCommand::SelfTestShort:
+      request = SelfTest(kNvmeSelfTestShort);
+      break;
+    case NvmeAdminCommand::SelfTestExtended:
+      request = SelfTest(kNvmeSelfTestExtended);
+      break;
+    case NvmeAdminCommand::SelfTestAbort:
+      request = SelfTest(kNvmeSelfTestAbort);
+      break;
+    case NvmeAdminCommand::SelfTestLog:
+      request.opcode = kNvmeOpcodeGetLogPage;
+      request.namespaceId = kNvmeAllNamespaces;
+      request.cdw10 = kSelfTestLogCdw10;
+      request.dataLength = kNvmeSelfTestLogSize;
+      break;
   }
   request.dataIn = true;
   return request;
@@ -41,9 +66,8 @@ NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command) {
 std::optional<NvmeAdminCommand> ClassifyNvmeAdminCommand(const NvmeAdminRequest& request) {
   // Every field must match one catalogue command exactly: an opcode, CNS, log id, namespace,
   // length or direction that differs in any way is something the program never sends.
-  for (NvmeAdminCommand command :
-       {NvmeAdminCommand::IdentifyController, NvmeAdminCommand::IdentifyNamespace,
-        NvmeAdminCommand::HealthLog}) {
+  for (int c = 0; c <= static_cast<int>(kLastNvmeAdminCommand); ++c) {
+    const auto command = static_cast<NvmeAdminCommand>(c);
     const NvmeAdminRequest known = MakeNvmeAdminCommand(command);
     if (request.opcode == known.opcode && request.namespaceId == known.namespaceId &&
         request.cdw10 == known.cdw10 && request.cdw11 == known.cdw11 &&
@@ -62,6 +86,14 @@ const char* NvmeAdminCommandName(NvmeAdminCommand command) {
       return "Identify Namespace";
     case NvmeAdminCommand::HealthLog:
       return "SMART / Health Log";
+    case NvmeAdminCommand::SelfTestShort:
+      return "Device Self-test (short)";
+    case NvmeAdminCommand::SelfTestExtended:
+      return "Device Self-test (extended)";
+    case NvmeAdminCommand::SelfTestAbort:
+      return "Device Self-test (abort)";
+    case NvmeAdminCommand::SelfTestLog:
+      return "Self-test Log";
   }
   return "";
 }

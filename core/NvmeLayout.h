@@ -12,12 +12,18 @@ namespace dv {
 // --- Admin commands -----------------------------------------------------------------------------
 inline constexpr uint8_t kNvmeOpcodeGetLogPage = 0x02;
 inline constexpr uint8_t kNvmeOpcodeIdentify = 0x06;
+inline constexpr uint8_t kNvmeOpcodeDeviceSelfTest = 0x14;  // the test code in CDW10 bits 3:0
+inline constexpr uint32_t kNvmeSelfTestShort = 0x1;
+inline constexpr uint32_t kNvmeSelfTestExtended = 0x2;
+inline constexpr uint32_t kNvmeSelfTestAbort = 0xF;
 inline constexpr uint32_t kNvmeCnsNamespace = 0x00;  // Identify: CNS in CDW10 bits 7:0
 inline constexpr uint32_t kNvmeCnsController = 0x01;
 inline constexpr uint8_t kNvmeHealthLogId = 0x02;  // Get Log Page: log id in CDW10 bits 7:0
 inline constexpr uint32_t kNvmeAllNamespaces = 0xFFFFFFFF;
 inline constexpr size_t kNvmeIdentifySize = 4096;
 inline constexpr size_t kNvmeHealthLogSize = 512;
+inline constexpr uint8_t kNvmeSelfTestLogId = 0x06;
+inline constexpr size_t kNvmeSelfTestLogSize = 564;
 
 // --- Identify Controller ------------------------------------------------------------------------
 inline constexpr size_t kNvmeIdVendorId = 0;  // bytes 0-1: PCI vendor id
@@ -27,6 +33,9 @@ inline constexpr size_t kNvmeIdModel = 24;  // bytes 24-63
 inline constexpr size_t kNvmeIdModelLength = 40;
 inline constexpr size_t kNvmeIdFirmware = 64;  // bytes 64-71
 inline constexpr size_t kNvmeIdFirmwareLength = 8;
+inline constexpr size_t kNvmeIdOacs = 256;  // bytes 256-257: optional admin commands
+inline constexpr uint16_t kNvmeOacsSelfTest = 1u << 4;
+inline constexpr size_t kNvmeIdExtendedTestMinutes = 316;  // bytes 316-317: EDSTT
 
 // --- Identify Namespace -------------------------------------------------------------------------
 inline constexpr size_t kNvmeNsSize = 0;           // bytes 0-7: NSZE, in logical blocks
@@ -67,6 +76,30 @@ inline constexpr uint8_t kNvmeWarningReliability = 0x04;
 inline constexpr uint8_t kNvmeWarningReadOnly = 0x08;
 inline constexpr uint8_t kNvmeWarningVolatileBackup = 0x10;
 inline constexpr uint8_t kNvmeWarningPersistentMemory = 0x20;
+
+// --- Device self-test log --------------------------------------------------------------------
+inline constexpr size_t kNvmeSelfTestOperation = 0;   // bits 3:0: the test running, 0 for none
+inline constexpr size_t kNvmeSelfTestCompletion = 1;  // bits 6:0: percent done
+inline constexpr size_t kNvmeSelfTestResults = 4;     // 20 results of 28 bytes, newest first
+inline constexpr size_t kNvmeSelfTestResultSize = 28;
+inline constexpr size_t kNvmeSelfTestResultCount = 20;
+// Inside a result.
+inline constexpr size_t kNvmeResultStatus = 0;  // bits 7:4 the test code, 3:0 the result
+inline constexpr size_t kNvmeResultSegment = 1;
+inline constexpr size_t kNvmeResultValid = 2;            // which of the fields below hold a value
+inline constexpr size_t kNvmeResultPowerOnHours = 4;     // bytes 4-11
+inline constexpr size_t kNvmeResultNamespace = 12;       // bytes 12-15
+inline constexpr size_t kNvmeResultFailingLba = 16;      // bytes 16-23
+inline constexpr size_t kNvmeResultStatusCodeType = 24;  // bits 2:0
+inline constexpr size_t kNvmeResultStatusCode = 25;
+inline constexpr uint8_t kNvmeResultNamespaceValid = 0x01;
+inline constexpr uint8_t kNvmeResultLbaValid = 0x02;
+inline constexpr uint8_t kNvmeResultTypeValid = 0x04;
+inline constexpr uint8_t kNvmeResultCodeValid = 0x08;
+inline constexpr uint8_t kNvmeSelfTestUnused = 0xF;  // the result of an empty entry
+// Results 5 to 7 say a test found a fault (fatal error, unknown segment, failed segments).
+inline constexpr uint8_t kNvmeSelfTestFirstFailure = 5;
+inline constexpr uint8_t kNvmeSelfTestLastFailure = 7;
 
 // --- Temperatures -------------------------------------------------------------------------------
 // The log counts whole kelvin from 273 K = 0 degrees Celsius.

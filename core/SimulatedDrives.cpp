@@ -10,6 +10,7 @@
 #include "core/Identify.h"
 #include "core/LittleEndian.h"
 #include "core/NvmeLayout.h"
+#include "core/SimulatedSectors.h"
 #include "core/SimulationFile.h"
 
 namespace dv {
@@ -171,6 +172,93 @@ Reply CheckPowerMode(const SimulatedDrive& drive, const AtaRequestHeader& header
   return reply;
 }
 
+int RoutineMinutes(const SimulatedSelfTest& t, uint8_t routine) {
+  return routine == kSelfTestShort      ? t.shortMinutes
+         : routine == kSelfTestExtended ? t.extendedMinutes
+                                        : t.conveyanceMinutes;
+}
+
+// Tenths of the running test still to go, 1 to 9 while it runs.
+int TenthsLeft(const SimulatedSelfTest& t) {
+  const double total = std::max(RoutineMinutes(t, *t.running), 1);
+  const double left = 1.0 - (t.clockMinutes - t.startedAt) / total;
+  return std::clamp(static_cast<int>(left * 10 + 0.999), 1, 9);
+}
+
+// Logs the running test as ended with `status`.
+void EndSelfTest(SimulatedSelfTest& t, uint8_t status, int remainingPercent, uint32_t lba) {
+  t.log.push_back({*t.running, status, remainingPercent, t.powerOnHours, lba});
+  t.running.reset();
+}
+
+// Ends the running test once the clock has passed its end: a failing one half-way.
+void AdvanceSelfTest(SimulatedSelfTest& t) {
+  if (!t.running) return;
+  const double total = RoutineMinutes(t, *t.running);
+  if (t.runningFails && t.clockMinutes - t.startedAt >= total / 2) {
+    EndSelfTest(t, 7, 50, t.failAtLba.value_or(0));  // read failure
+    t.failAtLba.reset();
+  } else if (!t.runningFails && t.clockMinutes - t.startedAt >= total) {
+    EndSelfTest(t, 0, 0, 0);
+  }
+}
+
+// READ DATA byte 363: the running test's progress, else the last test's result.
+uint8_t SelfTestStatusByte(const SimulatedSelfTest& t) {
+  if (t.running) return static_cast<uint8_t>(kSelfTestStatusRunning << 4 | TenthsLeft(t));
+  if (t.log.empty()) return 0;
+  return static_cast<uint8_t>(t.log.back().status << 4 | t.log.back().remainingPercent / 10);
+}
+
+Reply ReadSmartData(SimulatedDrive& drive, const AtaRequestHeader& header,
+                    std::span<uint8_t> data) {
+  if (!drive.selfTest) return CopyOut(drive.smartData, header, data);
+  AdvanceSelfTest(*drive.selfTest);
+  Sector sector = drive.smartData;
+  PutSelfTestState(sector, *drive.selfTest, SelfTestStatusByte(*drive.selfTest));
+  return CopyOut(sector, header, data);
+}
+
+// Starts a routine, one test at a time; abort ends the running one (or none). Whether the drive
+// took the command.
+bool RunRoutine(SimulatedSelfTest& t, uint8_t routine) {
+  AdvanceSelfTest(t);
+  if (routine == kSelfTestAbort) {
+    if (t.running) EndSelfTest(t, kSelfTestStatusAbortedByHost, TenthsLeft(t) * 10, 0);
+    return true;
+  }
+  if (t.running || (routine == kSelfTestConveyance && !t.conveyance)) return false;
+  t.running = routine;
+  t.startedAt = t.clockMinutes;
+  t.runningFails = t.failAtLba.has_value();
+  return true;
+}
+
+Reply ExecuteOffline(SimulatedDrive& drive, const AtaRequestHeader& header) {
+  return drive.selfTest && RunRoutine(*drive.selfTest, header.current.lbaLow) ? Completed(header)
+                                                                              : Aborted(header);
+}
+
+Reply ReadLog(SimulatedDrive& drive, const AtaRequestHeader& header, std::span<uint8_t> data) {
+  if (!drive.selfTest) return Aborted(header);
+  SimulatedSelfTest& t = *drive.selfTest;
+  AdvanceSelfTest(t);
+  switch (header.current.lbaLow) {
+    case kLogSelfTest:
+      return CopyOut(BuildSelfTestLogSector(t.log), header, data);
+    case kLogSummaryError:
+      return CopyOut(BuildErrorLogSector(t.errorCount, t.errors), header, data);
+    default: {
+      // The directory: version 1, one sector each of logs 01h and 06h.
+      Sector directory{};
+      directory[0] = 1;
+      directory[2 * kLogSummaryError] = 1;
+      directory[2 * kLogSelfTest] = 1;
+      return CopyOut(directory, header, data);
+    }
+  }
+}
+
 // A read of the verdict starts a pass: the drive's attributes move on to that pass's set.
 void NextSmartPass(SimulatedDrive& drive) {
   if (drive.smartPasses.empty()) return;
@@ -191,6 +279,8 @@ bool TouchesMedium(AtaCommand command) {
     case AtaCommand::SmartReturnStatus:
     case AtaCommand::ReadSectors:
     case AtaCommand::ReadSectorsExt:
+    case AtaCommand::SmartExecuteOffline:
+    case AtaCommand::SmartReadLog:
       return true;
     default:
       return false;
@@ -211,7 +301,7 @@ Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& 
     case AtaCommand::ReadNativeMaxExt:
       return ReadNativeMax(drive, header);
     case AtaCommand::SmartReadData:
-      return smartOn ? CopyOut(drive.smartData, header, data) : Aborted(header);
+      return smartOn ? ReadSmartData(drive, header, data) : Aborted(header);
     case AtaCommand::SmartReadThresholds:
       return smartOn ? CopyOut(drive.smartThresholds, header, data) : Aborted(header);
     case AtaCommand::SmartReturnStatus:
@@ -233,8 +323,31 @@ Reply Answer(SimulatedDrive& drive, AtaCommand command, const AtaRequestHeader& 
       return ReadSector(drive, header, true, data);
     case AtaCommand::CheckPowerMode:
       return CheckPowerMode(drive, header);
+    case AtaCommand::SmartExecuteOffline:
+      return smartOn ? ExecuteOffline(drive, header) : Aborted(header);
+    case AtaCommand::SmartReadLog:
+      return smartOn ? ReadLog(drive, header, data) : Aborted(header);
   }
   return Aborted(header);
+}
+
+// Device Self-test and the self-test log of a controller that offers them; the test codes 1h and 2h
+// are the ATA routines' numbers, Fh the abort.
+bool NvmeSelfTest(SimulatedSelfTest& t, NvmeAdminCommand command, std::span<uint8_t> data) {
+  switch (command) {
+    case NvmeAdminCommand::SelfTestShort:
+      return RunRoutine(t, kSelfTestShort);
+    case NvmeAdminCommand::SelfTestExtended:
+      return RunRoutine(t, kSelfTestExtended);
+    case NvmeAdminCommand::SelfTestAbort:
+      return RunRoutine(t, kSelfTestAbort);
+    default: {
+      AdvanceSelfTest(t);
+      const auto log = BuildNvmeSelfTestLog(t, t.clockMinutes - t.startedAt);
+      std::copy_n(log.begin(), std::min(log.size(), data.size()), data.begin());
+      return true;
+    }
+  }
 }
 
 std::string CommandByteName(uint8_t command) {
@@ -429,10 +542,20 @@ bool SimulatedDriveSystem::ExecuteNvme(int controller, const NvmeAdminRequest& r
     return false;
   }
   if (nvme.failures.count(*command) != 0) return false;
-  const std::vector<uint8_t>& source =
+  if (request.opcode == kNvmeOpcodeDeviceSelfTest || *command == NvmeAdminCommand::SelfTestLog) {
+    return drive->selfTest && NvmeSelfTest(*drive->selfTest, *command, data);
+  }
+  std::vector<uint8_t> source =
       *command == NvmeAdminCommand::IdentifyController  ? nvme.identifyController
       : *command == NvmeAdminCommand::IdentifyNamespace ? nvme.identifyNamespace
                                                         : nvme.healthLog;
+  if (*command == NvmeAdminCommand::IdentifyController && drive->selfTest) {
+    source.resize(kNvmeIdentifySize);
+    PutLe16(source, kNvmeIdOacs,
+            static_cast<uint16_t>(Le16(source, kNvmeIdOacs) | kNvmeOacsSelfTest));
+    PutLe16(source, kNvmeIdExtendedTestMinutes,
+            static_cast<uint16_t>(drive->selfTest->extendedMinutes));
+  }
   std::fill(data.begin(), data.end(), uint8_t{0});
   std::copy_n(source.begin(), std::min(source.size(), data.size()), data.begin());
   return true;

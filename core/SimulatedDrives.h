@@ -49,6 +49,46 @@ struct SimulatedNvme {
   bool failOpen = false;
 };
 
+// A finished self-test as the drive logs it.
+struct SimulatedSelfTestEntry {
+  uint8_t routine = 0x01;      // as the test was started (01h short, 02h extended, 03h conveyance)
+  uint8_t status = 0;          // the status code, 0 completed ... 8, as in READ DATA byte 363
+  int remainingPercent = 0;    // a multiple of 10
+  uint16_t lifetimeHours = 0;  // power-on hours when it ended
+  uint32_t lba = 0;            // the first failing LBA of a failed test
+};
+
+// One error of the drive's summary error log.
+struct SimulatedAtaError {
+  uint8_t command = 0;  // the failing command
+  uint8_t features = 0;
+  uint8_t error = kErrorUncorrectable;
+  uint8_t status = kStatusReady | kStatusErr;
+  uint32_t lba = 0;  // 28 bits
+  uint16_t lifetimeHours = 0;
+  uint32_t timestampMs = 0;
+};
+
+// Self-tests on a simulated drive, run against a clock the caller moves: a test started at
+// clockMinutes = t ends at t + its polling minutes (a failing one half-way, with half left).
+// Both an ATA drive and an NVMe controller use it; without it neither offers self-tests.
+struct SimulatedSelfTest {
+  bool conveyance = false;  // short and extended are always offered
+  int shortMinutes = 2;
+  int extendedMinutes = 60;
+  int conveyanceMinutes = 5;
+  std::vector<SimulatedSelfTestEntry> log;  // oldest first; the drive keeps the last 21 (NVMe 20)
+  uint16_t errorCount = 0;                  // every error counted, at least errors.size()
+  std::vector<SimulatedAtaError> errors;    // oldest first; the log keeps the last five
+  uint16_t powerOnHours = 0;                // stamped on the tests that end
+  std::optional<uint32_t> failAtLba;        // the next test started fails with a read failure here
+  double clockMinutes = 0;
+  // The test running now: its routine and when it started.
+  std::optional<uint8_t> running;
+  double startedAt = 0;
+  bool runningFails = false;
+};
+
 // One simulated drive. Every field may be changed between two commands; the next command sees it.
 struct SimulatedDrive {
   int driveNumber = 0;
@@ -74,6 +114,7 @@ struct SimulatedDrive {
   };
   std::vector<SmartPass> smartPasses;
   size_t smartPassesServed = 0;
+  std::optional<SimulatedSelfTest> selfTest;
   // Set for an NVMe controller: the drive number is then its controller number, and the ATA path
   // does not find it.
   std::optional<SimulatedNvme> nvme;

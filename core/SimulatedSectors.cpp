@@ -1,6 +1,7 @@
 #include "core/SimulatedSectors.h"
 
 #include <algorithm>
+#include <array>
 
 #include "core/AtaLayout.h"
 #include "core/LittleEndian.h"
@@ -169,6 +170,104 @@ std::vector<uint8_t> BuildNvmeHealthLog(const SimulatedNvmeHealth& h) {
     PutLe16(log, kNvmeLogSensors + 2 * i, h.sensorsK[i]);
   }
   return log;
+}
+
+Sector BuildSelfTestLogSector(const std::vector<SimulatedSelfTestEntry>& log) {
+  Sector s{};
+  PutLe16(s, kSelfTestLogRevision, 1);
+  // The last 21 fill the ring from slot 0; the index names the slot of the newest.
+  const size_t kept = std::min(log.size(), kSelfTestLogEntries);
+  for (size_t i = 0; i < kept; ++i) {
+    const SimulatedSelfTestEntry& e = log[log.size() - kept + i];
+    const size_t at = kSelfTestLogFirst + i * kSelfTestLogEntrySize;
+    s[at + kSelfTestEntryRoutine] = e.routine;
+    s[at + kSelfTestEntryStatus] =
+        static_cast<uint8_t>((e.status << 4) | (e.remainingPercent / 10));
+    PutLe16(s, at + kSelfTestEntryHours, e.lifetimeHours);
+    PutLe32(s, at + kSelfTestEntryLba, e.lba);
+  }
+  s[kSelfTestLogIndexByte] = static_cast<uint8_t>(kept);
+  SetSectorChecksum(s);
+  return s;
+}
+
+Sector BuildErrorLogSector(uint16_t count, const std::vector<SimulatedAtaError>& errors) {
+  Sector s{};
+  s[kErrorLogVersion] = 1;
+  const size_t kept = std::min(errors.size(), kErrorLogRecords);
+  for (size_t i = 0; i < kept; ++i) {
+    const SimulatedAtaError& e = errors[errors.size() - kept + i];
+    const size_t at = kErrorLogFirst + i * kErrorLogRecordSize;
+    const size_t command = at + (kErrorLogCommands - 1) * kErrorLogCommandSize;
+    const std::array<uint8_t, 7> issued{e.features,
+                                        1,
+                                        static_cast<uint8_t>(e.lba),
+                                        static_cast<uint8_t>(e.lba >> 8),
+                                        static_cast<uint8_t>(e.lba >> 16),
+                                        static_cast<uint8_t>(kDeviceLba | ((e.lba >> 24) & 0x0F)),
+                                        e.command};
+    std::copy(issued.begin(), issued.end(),
+              s.begin() + static_cast<std::ptrdiff_t>(command + kErrorCommandRegisters));
+    PutLe32(s, command + kErrorCommandTimestamp, e.timestampMs);
+    const size_t data = at + kErrorLogDataOffset;
+    const std::array<uint8_t, 7> answered{e.error,   0,         issued[2], issued[3],
+                                          issued[4], issued[5], e.status};
+    std::copy(answered.begin(), answered.end(),
+              s.begin() + static_cast<std::ptrdiff_t>(data + kErrorDataRegisters));
+    PutLe16(s, data + kErrorDataHours, e.lifetimeHours);
+  }
+  s[kErrorLogIndexByte] = static_cast<uint8_t>(kept);
+  PutLe16(s, kErrorLogCountOffset, std::max<uint16_t>(count, static_cast<uint16_t>(errors.size())));
+  SetSectorChecksum(s);
+  return s;
+}
+
+std::vector<uint8_t> BuildNvmeSelfTestLog(const SimulatedSelfTest& t, double minutesDone) {
+  std::vector<uint8_t> d(kNvmeSelfTestLogSize, 0);
+  if (t.running) {
+    const int total = *t.running == kSelfTestShort ? t.shortMinutes : t.extendedMinutes;
+    d[kNvmeSelfTestOperation] = *t.running;
+    d[kNvmeSelfTestCompletion] =
+        static_cast<uint8_t>(total <= 0 ? 0 : std::clamp(minutesDone * 100 / total, 0.0, 99.0));
+  }
+  for (size_t i = 0; i < kNvmeSelfTestResultCount; ++i) {
+    const size_t at = kNvmeSelfTestResults + i * kNvmeSelfTestResultSize;
+    if (i >= t.log.size()) {
+      d[at + kNvmeResultStatus] = kNvmeSelfTestUnused;
+      continue;
+    }
+    const SimulatedSelfTestEntry& e = t.log[t.log.size() - 1 - i];
+    // An ATA failure reads as "segments failed" here, an abort as aborted by the host.
+    const uint8_t result = e.status == 0 ? 0 : e.status == kSelfTestStatusAbortedByHost ? 1 : 7;
+    d[at + kNvmeResultStatus] = static_cast<uint8_t>((e.routine << 4) | result);
+    PutLe32(d, at + kNvmeResultPowerOnHours, e.lifetimeHours);
+    if (result == 7) {
+      d[at + kNvmeResultSegment] = 2;
+      d[at + kNvmeResultValid] = kNvmeResultLbaValid | kNvmeResultNamespaceValid;
+      PutLe32(d, at + kNvmeResultNamespace, 1);
+      PutLe32(d, at + kNvmeResultFailingLba, e.lba);
+    }
+  }
+  return d;
+}
+
+void PutSelfTestState(Sector& smartData, const SimulatedSelfTest& t, uint8_t statusByte) {
+  uint8_t& capability = smartData[kSmartOfflineCapabilityByte];
+  capability = static_cast<uint8_t>(capability | kSmartExecuteOfflineBit | kSmartSelfTestBit);
+  capability = static_cast<uint8_t>(t.conveyance ? capability | kSmartConveyanceBit
+                                                 : capability & ~kSmartConveyanceBit);
+  smartData[kSmartErrorLoggingByte] |= kSmartErrorLoggingBit;
+  smartData[kSmartShortTestMinutesByte] = static_cast<uint8_t>(std::min(t.shortMinutes, 254));
+  if (t.extendedMinutes >= kSmartPollingMinutesEscape) {
+    smartData[kSmartExtendedTestMinutesByte] = kSmartPollingMinutesEscape;
+    PutLe16(smartData, kSmartExtendedMinutesOffset, static_cast<uint16_t>(t.extendedMinutes));
+  } else {
+    smartData[kSmartExtendedTestMinutesByte] = static_cast<uint8_t>(t.extendedMinutes);
+  }
+  smartData[kSmartConveyanceTestMinutesByte] =
+      static_cast<uint8_t>(std::min(t.conveyanceMinutes, 254));
+  smartData[kSmartSelfTestStatusByte] = statusByte;
+  SetSectorChecksum(smartData);
 }
 
 }  // namespace dv

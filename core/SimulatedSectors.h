@@ -89,4 +89,13 @@ struct SimulatedNvmeHealth {
 };
 std::vector<uint8_t> BuildNvmeHealthLog(const SimulatedNvmeHealth& health);
 
+// The self-test and error logs of a simulated drive: the ATA self-test log (06h) and summary error
+// log (01h) with their newest entries last in the ring, the NVMe self-test log with the newest
+// result first, and the test running now. Status byte 363 and the capability bytes go into a copy
+// of READ DATA.
+Sector BuildSelfTestLogSector(const std::vector<SimulatedSelfTestEntry>& log);
+Sector BuildErrorLogSector(uint16_t count, const std::vector<SimulatedAtaError>& errors);
+std::vector<uint8_t> BuildNvmeSelfTestLog(const SimulatedSelfTest& selfTest, double minutesDone);
+void PutSelfTestState(Sector& smartData, const SimulatedSelfTest& selfTest, uint8_t statusByte);
+
 }  // namespace dv

@@ -433,6 +433,98 @@ SimulatedNvme ReadNvme(const Json& v, const std::string& field,
   return nvme;
 }
 
+uint8_t ReadRoutine(const Json& v, const std::string& field) {
+  const std::string name = ReadText(v, field, 16);
+  if (name == "short") return kSelfTestShort;
+  if (name == "extended") return kSelfTestExtended;
+  if (name == "conveyance") return kSelfTestConveyance;
+  Fail(field, "must be \"short\", \"extended\" or \"conveyance\"");
+}
+
+SimulatedSelfTestEntry ReadSelfTestEntry(const Json& v, const std::string& field) {
+  ReadObject(v, field);
+  SimulatedSelfTestEntry e;
+  if (auto* m = Member(v, "type")) e.routine = ReadRoutine(*m, field + ".type");
+  if (auto* m = Member(v, "status")) {
+    e.status = static_cast<uint8_t>(ReadUnsigned(*m, field + ".status", 0, 8));
+  }
+  if (auto* m = Member(v, "remaining")) {
+    e.remainingPercent = static_cast<int>(ReadUnsigned(*m, field + ".remaining", 0, 90)) / 10 * 10;
+  }
+  if (auto* m = Member(v, "lifetimeHours")) {
+    e.lifetimeHours = static_cast<uint16_t>(ReadUnsigned(*m, field + ".lifetimeHours", 0, 0xFFFF));
+  }
+  if (auto* m = Member(v, "lba")) {
+    e.lba = static_cast<uint32_t>(ReadUnsigned(*m, field + ".lba", 0, 0x0FFFFFFF));
+  }
+  return e;
+}
+
+SimulatedAtaError ReadAtaError(const Json& v, const std::string& field) {
+  ReadObject(v, field);
+  SimulatedAtaError e;
+  if (auto* m = Member(v, "command")) e.command = ReadByte(*m, field + ".command");
+  if (auto* m = Member(v, "features")) e.features = ReadByte(*m, field + ".features");
+  if (auto* m = Member(v, "error")) e.error = ReadByte(*m, field + ".error");
+  if (auto* m = Member(v, "status")) e.status = ReadByte(*m, field + ".status");
+  if (auto* m = Member(v, "lba")) {
+    e.lba = static_cast<uint32_t>(ReadUnsigned(*m, field + ".lba", 0, 0x0FFFFFFF));
+  }
+  if (auto* m = Member(v, "lifetimeHours")) {
+    e.lifetimeHours = static_cast<uint16_t>(ReadUnsigned(*m, field + ".lifetimeHours", 0, 0xFFFF));
+  }
+  if (auto* m = Member(v, "timestampMs")) {
+    e.timestampMs = static_cast<uint32_t>(ReadUnsigned(*m, field + ".timestampMs", 0, UINT32_MAX));
+  }
+  return e;
+}
+
+// "selfTest": {"conveyance", "pollingMinutes": {"short", "extended", "conveyance"},
+// "powerOnHours", "failAtLba", "log": [...oldest first], "errorCount", "errors": [...]}.
+SimulatedSelfTest ReadSelfTest(const Json& v, const std::string& field) {
+  ReadObject(v, field);
+  const auto at = [&field](const std::string& key) { return field + "." + key; };
+  SimulatedSelfTest t;
+  if (auto* m = Member(v, "conveyance")) t.conveyance = ReadBool(*m, at("conveyance"));
+  if (auto* m = Member(v, "pollingMinutes")) {
+    ReadObject(*m, at("pollingMinutes"));
+    for (auto [key, minutes] : {std::pair{"short", &t.shortMinutes},
+                                {"extended", &t.extendedMinutes},
+                                {"conveyance", &t.conveyanceMinutes}}) {
+      if (auto* n = Member(*m, key)) {
+        *minutes = static_cast<int>(ReadUnsigned(*n, at("pollingMinutes.") + key, 0, 0xFFFF));
+      }
+    }
+    if (t.shortMinutes > 254 || t.conveyanceMinutes > 254) {
+      Fail(at("pollingMinutes"), "short and conveyance tests take at most 254 minutes");
+    }
+  }
+  if (auto* m = Member(v, "powerOnHours")) {
+    t.powerOnHours = static_cast<uint16_t>(ReadUnsigned(*m, at("powerOnHours"), 0, 0xFFFF));
+  }
+  if (auto* m = Member(v, "failAtLba")) {
+    t.failAtLba = static_cast<uint32_t>(ReadUnsigned(*m, at("failAtLba"), 0, 0x0FFFFFFF));
+  }
+  if (auto* m = Member(v, "log")) {
+    ReadArray(*m, at("log"), 256);
+    for (size_t i = 0; i < m->size(); ++i) {
+      t.log.push_back(ReadSelfTestEntry((*m)[i], at("log[" + std::to_string(i) + "]")));
+    }
+  }
+  if (auto* m = Member(v, "errors")) {
+    ReadArray(*m, at("errors"), 256);
+    for (size_t i = 0; i < m->size(); ++i) {
+      t.errors.push_back(ReadAtaError((*m)[i], at("errors[" + std::to_string(i) + "]")));
+    }
+  }
+  t.errorCount = static_cast<uint16_t>(t.errors.size());
+  if (auto* m = Member(v, "errorCount")) {
+    t.errorCount =
+        static_cast<uint16_t>(ReadUnsigned(*m, at("errorCount"), t.errors.size(), 0xFFFF));
+  }
+  return t;
+}
+
 // `at` is the field prefix of this drive ("" or "drives[2].").
 SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber,
                          const std::string& baseDir) {
@@ -473,6 +565,7 @@ SimulatedDrive ReadDrive(const Json& d, const std::string& at, int defaultNumber
   }
   if (auto* m = Member(d, "powerMode")) drive.powerMode = ReadPowerMode(*m, at + "powerMode");
   if (auto* m = Member(d, "nvme")) drive.nvme = ReadNvme(*m, at + "nvme", identify);
+  if (auto* m = Member(d, "selfTest")) drive.selfTest = ReadSelfTest(*m, at + "selfTest");
   return drive;
 }
 

@@ -5,7 +5,9 @@
 // A drive object holds "model" and, all optional: "driveNumber", "serial", "firmware", "sectors",
 // "lba48", "smartEnabled", "securityEnabled", "hpaEnabled", "nativeMaxAddress", "aam", "apm",
 // "smart", "identifyHex", "smartDataHex", "smartThresholdsHex", "image", "sectorsHex", "volumes",
-// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"), "nvme". "smart.attributes"
+// "failures", "latencyMs", "powerMode" ("standby", "idle" or "active"), "nvme", "selfTest" (the
+// self-tests the drive offers, their polling minutes, its self-test and error logs, oldest entry
+// first, and the LBA at which the next test fails). "smart.attributes"
 // is a list of attribute objects, or a list of such lists: one set per S.M.A.R.T. read, the last
 // one staying. Unknown keys are ignored; anything malformed is refused with one message of the form
 // "<file>: <field>: <problem>".

@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 all_targets=(IdentifyFuzz SmartSectorsFuzz SimulationFileFuzz MbrFuzz SmtpReplyFuzz AddressListFuzz
-  SenseDataFuzz IniFileFuzz NvmeFuzz HelperProtocolFuzz)
+  SenseDataFuzz IniFileFuzz NvmeFuzz HelperProtocolFuzz SelfTestFuzz)
 usage="Usage: scripts/fuzz.sh [--seconds N] [--runs N] [TARGET...]"
 seconds=60
 runs=-1
@@ -87,6 +87,16 @@ mkdir -p "$work/seeds/helper"
 { printf '\x02\x00\x00\x00\x02\x00\x17\x00\x00\x00\x04\x01\x00\x00\x00\x02\xff\xff\xff\xff'
   printf '\x02\x00\x7f\x00\x00\x00\x00\x00\x00\x02\x00\x00\x01\x05\x00\x00\x00\x05\x01\x00\x00\x00'
 } >"$work/seeds/helper/nvme-log"
+# Self-test seeds: a log with two entries, the newest a read failure at an LBA (index 2); an error
+# log of one error; an NVMe self-test log with one short test.
+mkdir -p "$work/seeds/selftest"
+{ printf '\x01\x00\x01\x00\x34\x12'; head -c 20 /dev/zero
+  printf '\x02\x73\x35\x12\x00\x56\x34\x12\x00'; head -c 473 /dev/zero
+  printf '\x02\x00\x00\x00'; } >"$work/seeds/selftest/log"
+{ printf '\x01\x01'; head -c 55 /dev/zero; printf '\x25'; head -c 5 /dev/zero
+  printf '\x40'; head -c 388 /dev/zero; printf '\x01\x00'; head -c 58 /dev/zero
+} >"$work/seeds/selftest/error-log"
+{ printf '\x00\x00\x00\x00\x10'; head -c 559 /dev/zero; } >"$work/seeds/selftest/nvme-log"
 
 seed_folder() {
   case "$1" in
@@ -100,6 +110,7 @@ seed_folder() {
     IniFileFuzz) echo ini ;;
     NvmeFuzz) echo nvme ;;
     HelperProtocolFuzz) echo helper ;;
+    SelfTestFuzz) echo selftest ;;
   esac
 }
 

@@ -27,7 +27,8 @@ constexpr size_t kProtocolBlockSize = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
 constexpr size_t kReplyHeaderSize =
     offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData);
 
-void Describe(NvmeAdminCommand command, STORAGE_PROTOCOL_SPECIFIC_DATA& protocol) {
+// False for the commands this query cannot carry: the device self-tests are no property reads.
+bool Describe(NvmeAdminCommand command, STORAGE_PROTOCOL_SPECIFIC_DATA& protocol) {
   protocol.ProtocolType = ProtocolTypeNvme;
   switch (command) {
     case NvmeAdminCommand::IdentifyController:
@@ -45,7 +46,17 @@ void Describe(NvmeAdminCommand command, STORAGE_PROTOCOL_SPECIFIC_DATA& protocol
       protocol.ProtocolDataRequestValue = kNvmeHealthLogId;
       protocol.ProtocolDataRequestSubValue = 0;  // from offset 0, for the whole controller
       break;
+    case NvmeAdminCommand::SelfTestLog:
+      protocol.DataType = NVMeDataTypeLogPage;
+      protocol.ProtocolDataRequestValue = kNvmeSelfTestLogId;
+      protocol.ProtocolDataRequestSubValue = 0;
+      break;
+    case NvmeAdminCommand::SelfTestShort:
+    case NvmeAdminCommand::SelfTestExtended:
+    case NvmeAdminCommand::SelfTestAbort:
+      return false;
   }
+  return true;
 }
 
 class WindowsNvmeHandle : public NvmeHandle {
@@ -66,7 +77,7 @@ class WindowsNvmeHandle : public NvmeHandle {
     query.QueryType = PropertyStandardQuery;
     std::memcpy(buffer.data(), &query, kQueryHeaderSize);
     STORAGE_PROTOCOL_SPECIFIC_DATA protocol{};
-    Describe(*command, protocol);
+    if (!Describe(*command, protocol)) return false;
     protocol.ProtocolDataOffset = static_cast<DWORD>(kProtocolBlockSize);
     protocol.ProtocolDataLength = static_cast<DWORD>(data.size());
     std::memcpy(buffer.data() + kQueryHeaderSize, &protocol, kProtocolBlockSize);

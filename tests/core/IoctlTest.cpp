@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 #include "core/Ioctl.h"
@@ -103,6 +104,16 @@ TEST(CatalogueTest, EveryCatalogueCommandPassesTheGuard) {
       EXPECT_EQ(ClassifyAtaCommand(r.ataFlags, r.current, r.previous, r.dataLength),
                 AtaCommand::ReadSectors);
     }
+    for (uint8_t routine : {0x01, 0x02, 0x03, 0x7F}) {
+      const auto r = MakeSmartSelfTest(drive, routine);
+      EXPECT_EQ(ClassifyAtaCommand(r.ataFlags, r.current, r.previous, r.dataLength),
+                AtaCommand::SmartExecuteOffline);
+    }
+    for (uint8_t log : {0x00, 0x01, 0x06}) {
+      const auto r = MakeSmartReadLog(drive, log);
+      EXPECT_EQ(ClassifyAtaCommand(r.ataFlags, r.current, r.previous, r.dataLength),
+                AtaCommand::SmartReadLog);
+    }
     const auto ext = MakeReadSector(drive, 0x123456789ABull, true);
     EXPECT_EQ(ext.previous.lbaLow, 0x45);
     EXPECT_EQ(ext.previous.lbaMid, 0x23);
@@ -123,6 +134,41 @@ TEST(CatalogueTest, TheSmartTaskFilesAreTheOnesDrivesExpect) {
   EXPECT_EQ(r.current, (TaskFile{0xD1, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0}));
   EXPECT_EQ(r.ataFlags, 3);
   EXPECT_EQ(r.dataLength, 512u);
+  // The routine and the log address go in LBA Low; a log is read one sector at a time.
+  r = MakeSmartSelfTest(1, 0x02);
+  EXPECT_EQ(r.current, (TaskFile{0xD4, 0, 0x02, 0x4F, 0xC2, 0xB0, 0xB0, 0}));
+  EXPECT_EQ(r.dataLength, 0u);
+  r = MakeSmartReadLog(0, 0x06);
+  EXPECT_EQ(r.current, (TaskFile{0xD5, 1, 0x06, 0x4F, 0xC2, 0xA0, 0xB0, 0}));
+  EXPECT_EQ(r.ataFlags, 3);
+  EXPECT_EQ(r.dataLength, 512u);
+}
+
+// Every LBA Low under EXECUTE OFF-LINE IMMEDIATE and READ LOG: only the off-line routines 01h-03h,
+// their abort and logs 00h, 01h, 06h pass; the captive routines 81h-84h, off-line collection (00h),
+// selective tests and every other log do not, nor a log of more than one sector.
+TEST(CatalogueGuardTest, SelfTestRoutinesAndLogsOnlyFromTheirLists) {
+  const std::set<int> routines{0x01, 0x02, 0x03, 0x7F};
+  const std::set<int> logs{0x00, 0x01, 0x06};
+  for (int lbaLow = 0; lbaLow < 256; ++lbaLow) {
+    auto run = MakeSmartSelfTest(0, static_cast<uint8_t>(lbaLow));
+    EXPECT_EQ(
+        ClassifyAtaCommand(run.ataFlags, run.current, run.previous, run.dataLength).has_value(),
+        routines.count(lbaLow) == 1)
+        << "routine " << lbaLow;
+    auto log = MakeSmartReadLog(0, static_cast<uint8_t>(lbaLow));
+    EXPECT_EQ(
+        ClassifyAtaCommand(log.ataFlags, log.current, log.previous, log.dataLength).has_value(),
+        logs.count(lbaLow) == 1)
+        << "log " << lbaLow;
+    log.current.sectorCount = 2;
+    EXPECT_FALSE(ClassifyAtaCommand(log.ataFlags, log.current, log.previous, log.dataLength));
+  }
+  auto withData = MakeSmartSelfTest(0, 0x01);
+  withData.ataFlags |= kAtaFlagsDataIn;
+  withData.dataLength = 512;
+  EXPECT_FALSE(ClassifyAtaCommand(withData.ataFlags, withData.current, withData.previous,
+                                  withData.dataLength));
 }
 
 // Nothing that could change a sector, or anything else outside the catalogue, reaches a drive.
@@ -196,7 +242,7 @@ TEST(DrivePathTest, NamesFollowTheDriveNumber) {
 }
 
 TEST(CommandNameTest, NamesRoundTrip) {
-  for (int i = 0; i <= static_cast<int>(AtaCommand::CheckPowerMode); ++i) {
+  for (int i = 0; i <= static_cast<int>(kLastAtaCommand); ++i) {
     const auto c = static_cast<AtaCommand>(i);
     EXPECT_EQ(AtaCommandFromName(AtaCommandName(c)), c);
   }

@@ -72,8 +72,19 @@ TEST(NvmeGuard, CatalogueCommandsAreWhatTheControllerExpects) {
   EXPECT_EQ(log.namespaceId, 0xFFFFFFFFu);
   EXPECT_EQ(log.dataLength, 512u);
 
-  for (auto command : {NvmeAdminCommand::IdentifyController, NvmeAdminCommand::IdentifyNamespace,
-                       NvmeAdminCommand::HealthLog}) {
+  // Device Self-test: the code in CDW10, every namespace, no data; the self-test log is 141
+  // dwords.
+  const auto selfTest = MakeNvmeAdminCommand(NvmeAdminCommand::SelfTestExtended);
+  EXPECT_EQ(selfTest.opcode, 0x14);
+  EXPECT_EQ(selfTest.cdw10, 0x2u);
+  EXPECT_EQ(selfTest.namespaceId, 0xFFFFFFFFu);
+  EXPECT_EQ(selfTest.dataLength, 0u);
+  const auto selfTestLog = MakeNvmeAdminCommand(NvmeAdminCommand::SelfTestLog);
+  EXPECT_EQ(selfTestLog.cdw10, 0x008C0006u);
+  EXPECT_EQ(selfTestLog.dataLength, 564u);
+
+  for (int c = 0; c <= static_cast<int>(kLastNvmeAdminCommand); ++c) {
+    const auto command = static_cast<NvmeAdminCommand>(c);
     const auto request = MakeNvmeAdminCommand(command);
     EXPECT_TRUE(request.dataIn);
     EXPECT_EQ(ClassifyNvmeAdminCommand(request), command);
@@ -85,9 +96,8 @@ TEST(NvmeGuard, RefusesEveryOtherOpcode) {
   // Every admin and I/O opcode with each catalogue command's other fields: only 02h and 06h
   // (with their own fields) pass. Among them: Write (01h), Format NVM (80h), Sanitize (84h),
   // Set Features (09h), Firmware Commit (10h), Firmware Download (11h), Security Send (81h).
-  for (auto command : {NvmeAdminCommand::IdentifyController, NvmeAdminCommand::IdentifyNamespace,
-                       NvmeAdminCommand::HealthLog}) {
-    const auto known = MakeNvmeAdminCommand(command);
+  for (int c = 0; c <= static_cast<int>(kLastNvmeAdminCommand); ++c) {
+    const auto known = MakeNvmeAdminCommand(static_cast<NvmeAdminCommand>(c));
     for (int opcode = 0; opcode < 256; ++opcode) {
       auto request = known;
       request.opcode = static_cast<uint8_t>(opcode);
@@ -131,9 +141,21 @@ TEST(NvmeGuard, RefusesOtherCnsLogNamespaceLengthAndDirection) {
     i.dataLength = length;
     refused.push_back(i);
   }
-  for (auto command : {NvmeAdminCommand::IdentifyController, NvmeAdminCommand::IdentifyNamespace,
-                       NvmeAdminCommand::HealthLog}) {
-    auto w = MakeNvmeAdminCommand(command);
+  // Self-test codes other than short, extended and abort (Eh is vendor specific), one namespace
+  // only, or with data.
+  for (uint32_t code : {0x0u, 0x3u, 0xEu, 0x11u, 0x10001u}) {
+    auto t = MakeNvmeAdminCommand(NvmeAdminCommand::SelfTestShort);
+    t.cdw10 = code;
+    refused.push_back(t);
+  }
+  r = MakeNvmeAdminCommand(NvmeAdminCommand::SelfTestShort);
+  r.namespaceId = 1;
+  refused.push_back(r);
+  r.namespaceId = 0xFFFFFFFF;
+  r.dataLength = 512;
+  refused.push_back(r);
+  for (int c = 0; c <= static_cast<int>(kLastNvmeAdminCommand); ++c) {
+    auto w = MakeNvmeAdminCommand(static_cast<NvmeAdminCommand>(c));
     w.dataIn = false;
     refused.push_back(w);
   }

@@ -90,9 +90,14 @@ bool IsCatalogueRequest(const std::set<std::vector<uint8_t>>& catalogue,
 // requests reach the drive, everything else gets the guard's refusal.
 TEST(DriveHelperServerTest, OnlyCatalogueAtaRequestsReachTheDrive) {
   std::vector<AtaCommandRequest> templates;
-  for (int c = 0; c <= static_cast<int>(AtaCommand::CheckPowerMode); ++c) {
+  for (int c = 0; c <= static_cast<int>(kLastAtaCommand); ++c) {
     const auto command = static_cast<AtaCommand>(c);
-    if (command == AtaCommand::SetFeatures) {
+    if (command == AtaCommand::SmartExecuteOffline) {
+      for (uint8_t routine : {0x01, 0x02, 0x03, 0x7F})
+        templates.push_back(MakeSmartSelfTest(0, routine));
+    } else if (command == AtaCommand::SmartReadLog) {
+      for (uint8_t log : {0x00, 0x01, 0x06}) templates.push_back(MakeSmartReadLog(0, log));
+    } else if (command == AtaCommand::SetFeatures) {
       for (uint8_t sub : {0x42, 0xC2, 0x05, 0x85}) templates.push_back(MakeSetFeatures(0, sub, 9));
     } else if (command == AtaCommand::ReadSectors || command == AtaCommand::ReadSectorsExt) {
       templates.push_back(MakeReadSector(0, 0x0123456, command == AtaCommand::ReadSectorsExt));
@@ -116,24 +121,31 @@ TEST(DriveHelperServerTest, OnlyCatalogueAtaRequestsReachTheDrive) {
       const bool selects = command == 0xB0 || command == 0xEF;
       for (int features = selects ? 0 : t.current.features;
            features < (selects ? 256 : t.current.features + 1); ++features) {
-        for (uint16_t flags : t.dataLength == 0 ? noDataFlags : dataFlags) {
-          AtaCommandRequest r = t;
-          r.ataFlags = flags;
-          r.current.command = static_cast<uint8_t>(command);
-          r.current.features = static_cast<uint8_t>(features);
-          const HelperRequest request = AtaRequest(handle, r);
-          const size_t callsBefore = system.ataCalls.size();
-          const HelperReply reply = Ask(server, request);
-          const bool inCatalogue = IsCatalogueRequest(catalogue, request.ata);
-          ASSERT_EQ(system.ataCalls.size(), callsBefore + (inCatalogue ? 1 : 0))
-              << "command " << command << " features " << features << " flags " << flags;
-          if (inCatalogue) {
-            passed.insert(request.ata);
-            ASSERT_EQ(reply.type, HelperReplyType::AtaResult);
-            ASSERT_EQ(reply.flags & kHelperCallSucceeded, kHelperCallSucceeded);
-          } else {
-            ASSERT_EQ(reply.type, HelperReplyType::Refused) << "command " << command;
-            ASSERT_EQ(reply.refusal, HelperRefusal::NotInCatalogue) << "command " << command;
+        // Where LBA Low picks a self-test routine or a log, every value of it: the captive
+        // routines 81h-84h and every other log are refused.
+        const bool picks = command == 0xB0 && (features == 0xD4 || features == 0xD5);
+        for (int lbaLow = picks ? 0 : t.current.lbaLow;
+             lbaLow < (picks ? 256 : t.current.lbaLow + 1); ++lbaLow) {
+          for (uint16_t flags : t.dataLength == 0 ? noDataFlags : dataFlags) {
+            AtaCommandRequest r = t;
+            r.ataFlags = flags;
+            r.current.command = static_cast<uint8_t>(command);
+            r.current.features = static_cast<uint8_t>(features);
+            r.current.lbaLow = static_cast<uint8_t>(lbaLow);
+            const HelperRequest request = AtaRequest(handle, r);
+            const size_t callsBefore = system.ataCalls.size();
+            const HelperReply reply = Ask(server, request);
+            const bool inCatalogue = IsCatalogueRequest(catalogue, request.ata);
+            ASSERT_EQ(system.ataCalls.size(), callsBefore + (inCatalogue ? 1 : 0))
+                << "command " << command << " features " << features << " flags " << flags;
+            if (inCatalogue) {
+              passed.insert(request.ata);
+              ASSERT_EQ(reply.type, HelperReplyType::AtaResult);
+              ASSERT_EQ(reply.flags & kHelperCallSucceeded, kHelperCallSucceeded);
+            } else {
+              ASSERT_EQ(reply.type, HelperReplyType::Refused) << "command " << command;
+              ASSERT_EQ(reply.refusal, HelperRefusal::NotInCatalogue) << "command " << command;
+            }
           }
         }
       }
@@ -149,9 +161,8 @@ TEST(DriveHelperServerTest, OnlyCatalogueNvmeCommandsReachTheController) {
   HelperRequest request;
   request.type = HelperRequestType::NvmeCommand;
   request.handle = OpenHandle(server, HelperRequestType::OpenNvme);
-  for (auto command : {NvmeAdminCommand::IdentifyController, NvmeAdminCommand::IdentifyNamespace,
-                       NvmeAdminCommand::HealthLog}) {
-    const NvmeAdminRequest known = MakeNvmeAdminCommand(command);
+  for (int c = 0; c <= static_cast<int>(kLastNvmeAdminCommand); ++c) {
+    const NvmeAdminRequest known = MakeNvmeAdminCommand(static_cast<NvmeAdminCommand>(c));
     for (int opcode = 0; opcode < 256; ++opcode) {
       for (bool dataIn : {true, false}) {
         request.nvme = known;
