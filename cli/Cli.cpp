@@ -14,8 +14,11 @@ using CommandFn = std::function<int(CliContext&)>;
 
 const std::map<std::string, CommandFn>& Commands() {
   static const std::map<std::string, CommandFn> commands{
-      {"list", RunList}, {"smart", RunSmart}, {"report", RunReport}, {"monitor", RunMonitor},
-      {"aam", RunAam},   {"apm", RunApm},     {"mbr", RunMbr},       {"mail-report", RunMailReport},
+      {"list", RunList},       {"smart", RunSmart},
+      {"report", RunReport},   {"monitor", RunMonitor},
+      {"aam", RunAam},         {"apm", RunApm},
+      {"mbr", RunMbr},         {"mail-report", RunMailReport},
+      {"history", RunHistory},
   };
   return commands;
 }
@@ -53,12 +56,13 @@ std::string UsageText() {
          "  smart POS [--dec] [--no-wake] verdict, temperatures and attributes of drive POS\n"
          "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
          "  monitor [--interval SECONDS] [--count N] [--settings PATH]\n"
-         "          [--textfile PATH] [--no-wake]\n"
+         "          [--textfile PATH] [--no-wake] [--history]\n"
          "                                check every drive on a timer; after a bad pass\n"
          "                                the warning mail when \"SMTP Warnings\" is on;\n"
          "                                with --textfile, metrics for Prometheus after\n"
          "                                every pass; --no-wake leaves a drive in standby\n"
-         "                                unread (smart: exit status 4)\n"
+         "                                unread (smart: exit status 4); --history keeps\n"
+         "                                each drive's readings in the history file\n"
          "  mail-report [--settings PATH]\n"
          "                                send one report mail now\n"
          "  aam POS [--set LEVEL | --disable]\n"
@@ -66,6 +70,9 @@ std::string UsageText() {
          "                                the acoustic or power management level of drive POS\n"
          "                                (LEVEL 0 to 254), after the optional change\n"
          "  mbr POS                       sector 0 of drive POS: partitions and boot sectors\n"
+         "  history POS [--since 7d|24h|90m|...] [--csv]\n"
+         "                                the readings kept of drive POS, oldest first\n"
+         "                                ($XDG_STATE_HOME/diskvigil/history.sqlite)\n"
          "Without --simulate or --demo the machine's own drives are used (ATA\n"
          "pass-through needs root or cap_sys_rawio: on Linux a program without them hands\n"
          "its commands to diskvigil-drive-helper, which holds the capability; the NVMe\n"

@@ -55,6 +55,7 @@ int RunAam(CliContext& ctx);
 int RunApm(CliContext& ctx);
 int RunMbr(CliContext& ctx);
 int RunMailReport(CliContext& ctx);
+int RunHistory(CliContext& ctx);
 
 // Mail helpers shared by mail-report and monitor.
 // The verdict text the main window's report mail gives the drive: "O.K.", "ERROR", or "..." when

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Metrics.h"
+#include "cli/MonitorHistory.h"
 #include "cli/SmartOutput.h"
 #include "core/Counters.h"
 #include "core/Monitor.h"
@@ -77,6 +79,7 @@ struct MonitorArguments {
   std::optional<long> count;
   std::optional<std::string> textfile;
   bool noWake = false;
+  bool history = false;
 };
 
 std::optional<double> ParseSeconds(const std::string& text) {
@@ -98,7 +101,7 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   const auto words = ParseArguments(
       ctx, Position::None,
       {ValueOption("--interval", true), ValueOption("--count", true), ValueOption("--textfile"),
-       Flag("--no-wake", true), ValueOption(kSettingsOption)});
+       Flag("--no-wake", true), Flag("--history", true), ValueOption(kSettingsOption)});
   if (!words) return std::nullopt;
   MonitorArguments parsed;
   parsed.settingsPath = SettingsPathOf(*words);
@@ -119,6 +122,7 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   }
   parsed.textfile = words->Value("--textfile");
   parsed.noWake = words->Has("--no-wake");
+  parsed.history = words->Has("--history");
   return parsed;
 }
 
@@ -286,25 +290,33 @@ int RunMonitor(CliContext& ctx) {
   CounterWatch counters = OpenCounterWatch(ctx);
   for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
   std::optional<std::string> lastStateError;
+  const std::unique_ptr<MonitorHistory> history =
+      arguments->history ? OpenMonitorHistory(ctx) : nullptr;
+  std::optional<std::string> lastHistoryError;
   WarningMailSwitch warningMails(settingsPath);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
     const auto print = printer.Observer();
-    lastGood =
-        monitor
-            .CheckHDDs(0,
-                       [&](const PositionReading& reading, const SmartSectors& sectors) {
-                         print(reading, sectors);
-                         const auto caution = WatchCounters(counters, table, reading, sectors);
-                         if (caution) printer.NoteCaution(reading.position, *caution);
-                         if (textfile) {
-                           textfile->Take(
-                               reading, sectors,
-                               caution ? std::optional<bool>(!caution->empty()) : std::nullopt);
-                         }
-                       })
-            .good;
+    lastGood = monitor
+                   .CheckHDDs(0,
+                              [&](const PositionReading& reading, const SmartSectors& sectors) {
+                                print(reading, sectors);
+                                const auto caution =
+                                    WatchCounters(counters, table, reading, sectors);
+                                if (caution) printer.NoteCaution(reading.position, *caution);
+                                const auto rose =
+                                    caution ? std::optional<bool>(!caution->empty()) : std::nullopt;
+                                if (textfile) textfile->Take(reading, sectors, rose);
+                                if (history) history->Take(table, reading, sectors, rose);
+                              })
+                   .good;
+    // Before the pass line: a pass that was printed is in the history.
+    const auto historyError = history ? history->WritePass() : std::nullopt;
+    if (historyError && historyError != lastHistoryError) {
+      ctx.err << *historyError << "\n" << std::flush;
+    }
+    lastHistoryError = historyError;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
     // A state file that cannot be written is told once, not at every pass.
     const auto stateError = counters.Save();

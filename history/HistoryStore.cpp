@@ -1,6 +1,8 @@
 #include "history/HistoryStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -195,6 +197,12 @@ void HistoryStore::Open(bool afterSettingAside) {
     }
   } else if (!fs::exists(path_, error)) {
     return;  // nothing kept yet: no rows, and nothing to say
+  }
+  if (writing && !fs::exists(path_, error)) {
+    // The journal files SQLite adds take the file's own mode: the owner's alone, as the state's.
+    const int fd =
+        ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
   }
   const int flags = (writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) |
                     SQLITE_OPEN_NOFOLLOW;
