@@ -251,6 +251,9 @@ std::optional<std::string> HistoryStore::Prepare() {
     return "the file is damaged: " + *check;
   }
   if (mode_ == Mode::ReadOnly) return std::nullopt;
+  // Small pages: a pass changes one leaf page per drive, and each changed page is written whole
+  // to the journal. Only a new, empty file takes the size.
+  Execute("PRAGMA page_size=1024");
   const auto journal = single("PRAGMA journal_mode=WAL");
   if (!journal) return LastError();
   if (!Execute("PRAGMA synchronous=NORMAL") || !Execute("BEGIN IMMEDIATE")) return LastError();

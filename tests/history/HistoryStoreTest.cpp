@@ -207,8 +207,8 @@ TEST_F(HistoryStoreTest, BadFilesAreSetAsideOrLeftAlone) {
        [&](HistoryStoreTest& t) {
          writeTwoPasses(t);
          std::fstream file(t.Path(), std::ios::in | std::ios::out | std::ios::binary);
-         file.seekp(4096);
-         file << std::string(8192, '\xA5');
+         file.seekp(1024);  // the second page on
+         file << std::string(2048, '\xA5');
        },
        true, "could not be used"},
       {"a newer schema",
