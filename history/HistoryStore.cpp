@@ -58,29 +58,27 @@ constexpr const char* kInsertSample =
     "?17)";
 
 // Rows of span ?1 older than ?3 become rows of span ?2 (its width too). The values read come from
-// the newest row that was read (power-on hours known), the verdict from the newest row.
+// the newest row that was read (power-on hours known), the verdict from the newest row; both are
+// found by their key, which keeps the fold a range scan and two lookups per span.
 constexpr const char* kFold = R"(
-WITH ranked AS (
-  SELECT *, time - time % ?2 AS bucket,
-    row_number() OVER (PARTITION BY drive, time - time % ?2 ORDER BY time DESC) AS latest,
-    row_number() OVER (PARTITION BY drive, time - time % ?2
-                       ORDER BY power_on_hours IS NULL, time DESC) AS lastRead
-  FROM samples WHERE drive IN (SELECT id FROM drives) AND span = ?1 AND time < ?3)
+WITH spans AS (
+  SELECT drive, time - time % ?2 AS bucket,
+    sum(temperature * weight) AS heat,
+    sum(CASE WHEN temperature IS NOT NULL THEN weight END) AS measured,
+    min(coalesce(low, temperature)) AS low, max(coalesce(high, temperature)) AS high,
+    total(weight) AS weight, max(caution) AS caution, max(asleep) AS asleep,
+    max(time) AS lastTime, max(CASE WHEN power_on_hours IS NOT NULL THEN time END) AS lastRead
+  FROM samples WHERE drive IN (SELECT id FROM drives) AND span = ?1 AND time < ?3
+  GROUP BY drive, bucket)
 INSERT OR REPLACE INTO samples(drive, span, time, temperature, low, high, weight, verdict, caution,
   asleep, power_on_hours, c5, c187, c188, c197, c198, c199, percentage_used, available_spare,
   media_errors)
-SELECT drive, ?2, bucket,
-  sum(temperature * weight) / sum(CASE WHEN temperature IS NOT NULL THEN weight END),
-  min(coalesce(low, temperature)), max(coalesce(high, temperature)), total(weight),
-  max(CASE WHEN latest = 1 THEN verdict END), max(caution), max(asleep),
-  max(CASE WHEN lastRead = 1 THEN power_on_hours END),
-  max(CASE WHEN lastRead = 1 THEN c5 END), max(CASE WHEN lastRead = 1 THEN c187 END),
-  max(CASE WHEN lastRead = 1 THEN c188 END), max(CASE WHEN lastRead = 1 THEN c197 END),
-  max(CASE WHEN lastRead = 1 THEN c198 END), max(CASE WHEN lastRead = 1 THEN c199 END),
-  max(CASE WHEN lastRead = 1 THEN percentage_used END),
-  max(CASE WHEN lastRead = 1 THEN available_spare END),
-  max(CASE WHEN lastRead = 1 THEN media_errors END)
-FROM ranked GROUP BY drive, bucket
+SELECT s.drive, ?2, s.bucket, s.heat / s.measured, s.low, s.high, s.weight, v.verdict, s.caution,
+  s.asleep, r.power_on_hours, r.c5, r.c187, r.c188, r.c197, r.c198, r.c199, r.percentage_used,
+  r.available_spare, r.media_errors
+FROM spans AS s
+JOIN samples AS v ON v.drive = s.drive AND v.span = ?1 AND v.time = s.lastTime
+LEFT JOIN samples AS r ON r.drive = s.drive AND r.span = ?1 AND r.time = s.lastRead
 )";
 constexpr const char* kDropFolded =
     "DELETE FROM samples WHERE drive IN (SELECT id FROM drives) AND span = ?1 AND time < ?2";
