@@ -9,6 +9,7 @@
 #include "cli/MonitorHistory.h"
 #include "cli/SmartOutput.h"
 #include "history/HistoryStore.h"
+#include "history/HistoryText.h"
 #include "history/PassSamples.h"
 
 namespace dv::cli {
@@ -49,36 +50,9 @@ std::optional<int64_t> ParseDuration(const std::string& text) {
   return count * unit;
 }
 
-// "2026-12-08T01:00:00Z".
-std::string UtcText(int64_t time) {
-  const std::time_t seconds = static_cast<std::time_t>(time);
-  std::tm fields{};
-  gmtime_r(&seconds, &fields);
-  char text[32];
-  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields);
-  return std::string(text, length);
-}
-
-const char* FoldedName(HistorySpan span) {
-  switch (span) {
-    case HistorySpan::TenMinutes:
-      return "10min";
-    case HistorySpan::Day:
-      return "day";
-    case HistorySpan::Sample:
-      break;
-  }
-  return nullptr;
-}
-
 template <typename T>
 OrderedJson JsonOf(const std::optional<T>& value) {
   return value ? OrderedJson(*value) : OrderedJson();
-}
-
-template <typename T>
-std::string TextOf(const std::optional<T>& value) {
-  return value ? std::to_string(*value) : "";
 }
 
 OrderedJson RowJson(const HistoryRow& row) {
@@ -87,8 +61,8 @@ OrderedJson RowJson(const HistoryRow& row) {
   for (size_t i = 0; i < kWatchedCounterIds.size(); ++i) {
     if (v.counters[i]) counters[std::to_string(kWatchedCounterIds[i])] = *v.counters[i];
   }
-  const char* folded = FoldedName(row.span);
-  OrderedJson json{{"time", UtcText(row.time)},
+  const char* folded = HistoryFoldedName(row.span);
+  OrderedJson json{{"time", HistoryTimeText(row.time)},
                    {"temperature", JsonOf(v.temperature)},
                    {"verdict", HistoryVerdictName(v.verdict)},
                    {"caution", v.caution},
@@ -102,25 +76,6 @@ OrderedJson RowJson(const HistoryRow& row) {
   if (v.availableSpare) json["availableSpare"] = *v.availableSpare;
   if (v.mediaErrors) json["mediaErrors"] = *v.mediaErrors;
   return json;
-}
-
-// Every column always, so a spreadsheet or script finds each one at the same place.
-std::string Csv(const std::vector<HistoryRow>& rows) {
-  std::string text = "time,folded,temperature,min,max,verdict,caution,asleep,powerOnHours";
-  for (const uint8_t id : kWatchedCounterIds) text += ",counter" + std::to_string(id);
-  text += ",percentageUsed,availableSpare,mediaErrors\n";
-  for (const HistoryRow& row : rows) {
-    const HistorySample& v = row.values;
-    const char* folded = FoldedName(row.span);
-    text += UtcText(row.time) + "," + (folded != nullptr ? folded : "") + "," +
-            TextOf(v.temperature) + "," + TextOf(row.lowest) + "," + TextOf(row.highest) + "," +
-            HistoryVerdictName(v.verdict) + "," + (v.caution ? "1" : "0") + "," +
-            (v.asleep ? "1" : "0") + "," + TextOf(v.powerOnHours);
-    for (const auto& counter : v.counters) text += "," + TextOf(counter);
-    text += "," + TextOf(v.percentageUsed) + "," + TextOf(v.availableSpare) + "," +
-            TextOf(v.mediaErrors) + "\n";
-  }
-  return text;
 }
 
 std::string Table(const std::vector<HistoryRow>& rows) {
@@ -137,13 +92,15 @@ std::string Table(const std::vector<HistoryRow>& rows) {
     add("used%", v.percentageUsed);
     add("spare%", v.availableSpare);
     add("media errors", v.mediaErrors);
-    const char* folded = FoldedName(row.span);
-    const std::string range = row.lowest ? TextOf(row.lowest) + ".." + TextOf(row.highest) : "";
+    const char* folded = HistoryFoldedName(row.span);
+    const std::string range =
+        row.lowest ? HistoryValueText(row.lowest) + ".." + HistoryValueText(row.highest) : "";
     std::string state = HistoryVerdictName(v.verdict);
     if (v.caution) state += ", caution";
     if (v.asleep) state += ", asleep";
-    cells.push_back({UtcText(row.time), folded != nullptr ? folded : "", TextOf(v.temperature),
-                     range, state, TextOf(v.powerOnHours), counters});
+    cells.push_back({HistoryTimeText(row.time), folded != nullptr ? folded : "",
+                     HistoryValueText(v.temperature), range, state,
+                     HistoryValueText(v.powerOnHours), counters});
   }
   return FormatTextTable({{"Time (UTC)"},
                           {"Folded"},
@@ -202,7 +159,7 @@ int RunHistory(CliContext& ctx) {
     for (const HistoryRow& row : rows) list.push_back(RowJson(row));
     ctx.out << DumpOrdered({{"rows", list}}, 2);
   } else if (words->Has("--csv")) {
-    ctx.out << Csv(rows);
+    ctx.out << HistoryCsv(rows);
   } else if (rows.empty()) {
     ctx.out << "No history kept of drive " << *position << "\n";
   } else {
