@@ -172,6 +172,9 @@ class TMainForm : public QWidget {
   const DriveTable& Drives() const { return drives_; }
   DriveTable& Drives() { return drives_; }
   TSMARTForm* SMARTForm() const { return smartForm_.get(); }
+  void HistorySBClick();
+  // The History window filled for the selected drive, made on first use.
+  THistoryForm& HistoryForm();
   TSMTPForm* SMTPForm() const { return smtpForm_.get(); }
   // Built on first use, once CreateMBRForm has allowed it; null before.
   TMBRForm* MBRForm() const;
@@ -323,7 +326,6 @@ class TMainForm : public QWidget {
   HistoryKeeper history_;
   // Made when first opened: most runs never open it.
   std::unique_ptr<THistoryForm> historyForm_;
-  void HistorySBClick();
   bool passRunning_ = false;  // a monitoring pass is under way
 
   // Report mails.

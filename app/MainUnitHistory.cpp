@@ -7,6 +7,12 @@
 namespace dv {
 
 void TMainForm::HistorySBClick() {
+  THistoryForm& window = HistoryForm();
+  window.show();
+  window.raise();
+}
+
+THistoryForm& TMainForm::HistoryForm() {
   if (historyForm_ == nullptr) {
     historyForm_ = std::make_unique<THistoryForm>(this);
     historyForm_->isExiting = [this] { return exiting_; };
@@ -28,8 +34,7 @@ void TMainForm::HistorySBClick() {
   source.csv = [this](const std::vector<HistoryRow>& rows) { return history_.Csv(rows); };
   source.now = [] { return QDateTime::currentSecsSinceEpoch(); };
   historyForm_->ShowDrive(title, std::move(source));
-  historyForm_->show();
-  historyForm_->raise();
+  return *historyForm_;
 }
 
 }  // namespace dv

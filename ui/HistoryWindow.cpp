@@ -36,7 +36,7 @@ const QColor kLineColor(0, 90, 200);
 const QColor kBandColor(0, 90, 200, 50);
 const QColor kRiseColor(230, 120, 0);
 const QColor kVerdictColor(210, 0, 0);
-const QColor kSleepColor(0, 0, 0, 28);
+const QColor kSleepColor(110, 110, 110);
 
 int64_t SpanOf(const HistoryRow& row) { return static_cast<int64_t>(row.span); }
 
@@ -126,37 +126,65 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
                    dateText(to_));
   painter.setClipRect(plot);
 
-  QPainterPath line;
-  bool drawing = false;
+  // One column per pixel: a year holds far more rows than the plot has pixels, so each column
+  // gathers its rows' range, mean and marks, and is drawn once.
+  struct Column {
+    std::optional<int> low, high;
+    double sum = 0;
+    int count = 0;
+    bool asleep = false, rose = false, verdictChanged = false;
+  };
+  const int columns = std::max(1, static_cast<int>(plot.width()));
+  std::vector<Column> bins(static_cast<size_t>(columns));
   const HistoryRow* previous = nullptr;
   for (const HistoryRow& row : rows_) {
-    const double x = XOf(row.time);
-    const double width = std::max(1.0, XOf(row.time + std::max<int64_t>(SpanOf(row), 15)) - x);
-    if (row.values.asleep)
-      painter.fillRect(QRectF(x, plot.top(), width, plot.height()), kSleepColor);
-    if (row.lowest && row.highest) {
-      painter.fillRect(QRectF(x, yOf(*row.highest), width, yOf(*row.lowest) - yOf(*row.highest)),
-                       kBandColor);
+    const int first = static_cast<int>(XOf(row.time) - plot.left());
+    const int last = std::max(first, static_cast<int>(XOf(row.time + SpanOf(row)) - plot.left()));
+    for (int c = std::max(0, first); c <= std::min(columns - 1, last); ++c) {
+      Column& bin = bins[static_cast<size_t>(c)];
+      for (const auto& value : {row.values.temperature, row.lowest, row.highest}) {
+        if (!value) continue;
+        bin.low = std::min(bin.low.value_or(*value), *value);
+        bin.high = std::max(bin.high.value_or(*value), *value);
+      }
+      if (row.values.temperature) {
+        bin.sum += *row.values.temperature;
+        ++bin.count;
+      }
+      bin.asleep = bin.asleep || row.values.asleep;
+      if (c == std::max(0, first) && previous != nullptr) {
+        bin.rose = bin.rose || CounterRose(*previous, row);
+        bin.verdictChanged = bin.verdictChanged || previous->values.verdict != row.values.verdict;
+      }
     }
-    if (previous != nullptr && previous->values.verdict != row.values.verdict) {
+    previous = &row;
+  }
+  QPainterPath line;
+  bool drawing = false;
+  for (int c = 0; c < columns; ++c) {
+    const Column& bin = bins[static_cast<size_t>(c)];
+    const double x = plot.left() + c;
+    if (bin.asleep) painter.fillRect(QRectF(x, plot.bottom() - 6, 1, 6), kSleepColor);
+    if (bin.low && bin.high && *bin.high > *bin.low) {
+      painter.fillRect(QRectF(x, yOf(*bin.high), 1, yOf(*bin.low) - yOf(*bin.high)), kBandColor);
+    }
+    if (bin.verdictChanged) {
       painter.setPen(QPen(kVerdictColor, 2));
       painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     }
-    if (previous != nullptr && CounterRose(*previous, row)) {
+    if (bin.rose) {
       painter.setPen(Qt::NoPen);
       painter.setBrush(kRiseColor);
       painter.drawPolygon(QPolygonF({QPointF(x, plot.top() + 2), QPointF(x - 5, plot.top() + 11),
                                      QPointF(x + 5, plot.top() + 11)}));
     }
-    if (row.values.temperature) {
-      const QPointF point(x + (row.span == HistorySpan::Sample ? 0 : width / 2),
-                          yOf(*row.values.temperature));
+    if (bin.count > 0) {
+      const QPointF point(x, yOf(bin.sum / bin.count));
       drawing ? line.lineTo(point) : line.moveTo(point);
       drawing = true;
-    } else {
-      drawing = false;  // a gap where nothing was read
+    } else if (!bin.asleep) {
+      drawing = drawing && bin.low.has_value();  // a gap where nothing was read
     }
-    previous = &row;
   }
   painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(kLineColor, 1.5));
