@@ -36,6 +36,7 @@
 #include "core/Monitor.h"
 #include "ui/ColorSwatch.h"
 #include "ui/Dialogs.h"
+#include "ui/HistoryWindow.h"
 #include "ui/LazyIcon.h"
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
@@ -88,7 +89,8 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       context_(std::move(context)),
-      counterWarnings_(context_.counterStatePath) {
+      counterWarnings_(context_.counterStatePath),
+      history_(context_.historyPath) {
   setWindowTitle("Diskvigil");
   setFixedSize(kClientWidth, kClientHeight);
   // The layout is drawn for a small 11-pixel face.
@@ -140,6 +142,9 @@ void TMainForm::BuildTopRow() {
   SetTextColor(SMARTStatusL, "blue");
   SMARTReadSB = MakeSpeedButton(HDDGB, QStyle::SP_FileDialogDetailedView, "Read S.M.A.R.T.",
                                 QRect(272, 4, 23, 22));
+  // In the free room left of it, past the verdict's label.
+  HistorySB =
+      MakeSpeedButton(HDDGB, QStyle::SP_FileDialogContentsView, "History", QRect(248, 4, 23, 22));
 }
 
 void TMainForm::BuildInformationGroup() {
@@ -322,6 +327,7 @@ void TMainForm::ConnectHandlers() {
   connect(HDDRefreshSB, &QToolButton::clicked, this, [this] { HDDRefreshSBClick(); });
   connect(MBRReadSB, &QToolButton::clicked, this, [this] { MBRReadSBClick(); });
   connect(SMARTReadSB, &QToolButton::clicked, this, [this] { SMARTReadSBClick(); });
+  connect(HistorySB, &QToolButton::clicked, this, [this] { HistorySBClick(); });
   connect(SMARTMonCB, &QCheckBox::toggled, this, [this] { SMARTMonCBClick(); });
   connect(SkipSleepCB, &QCheckBox::toggled, this,
           [this](bool on) { monitor_->SetSkipSleepingDrives(on); });

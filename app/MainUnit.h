@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/CounterWarnings.h"
+#include "app/HistoryKeeper.h"
 #include "app/MailLock.h"
 #include "app/MailReports.h"
 #include "app/OsVersion.h"
@@ -52,6 +53,7 @@ struct PositionReading;
 class PowerEventSource;
 class TemperatureIcons;
 class TMBRForm;
+class THistoryForm;
 class TSMARTForm;
 class TSMTPForm;
 class UpDown;
@@ -85,6 +87,8 @@ struct MainFormContext {
   ReportSender sendReport;
   // The state file of the counter warnings; empty keeps the counters' last values in memory only.
   std::filesystem::path counterStatePath;
+  // The history file "Keep History" writes; empty where none can be kept.
+  std::filesystem::path historyPath;
 };
 
 // The program's version from the build.
@@ -168,6 +172,9 @@ class TMainForm : public QWidget {
   const DriveTable& Drives() const { return drives_; }
   DriveTable& Drives() { return drives_; }
   TSMARTForm* SMARTForm() const { return smartForm_.get(); }
+  void HistorySBClick();
+  // The History window filled for the selected drive, made on first use.
+  THistoryForm& HistoryForm();
   TSMTPForm* SMTPForm() const { return smtpForm_.get(); }
   // Built on first use, once CreateMBRForm has allowed it; null before.
   TMBRForm* MBRForm() const;
@@ -236,6 +243,7 @@ class TMainForm : public QWidget {
   // "Counter Warnings": a rise of a counter that predicts failure frames the icon yellow and is
   // told once by balloon and warning mail.
   QCheckBox* CounterWarnCB;
+  QToolButton* HistorySB;
   QToolButton* SMTPSB;
   QToolButton* SaveSettingsSB;
   QGroupBox* IconsGB;
@@ -315,6 +323,9 @@ class TMainForm : public QWidget {
   std::array<bool, kMaxDrives> asleepHint_{};
   bool asleepStatusShown_ = false;
   CounterWarnings counterWarnings_;
+  HistoryKeeper history_;
+  // Made when first opened: most runs never open it.
+  std::unique_ptr<THistoryForm> historyForm_;
   bool passRunning_ = false;  // a monitoring pass is under way
 
   // Report mails.

@@ -239,6 +239,7 @@ void TMainForm::CheckHDDs() {
       SelectedPosition(), [&](const PositionReading& reading, const SmartSectors& sectors) {
         mailReports_.NoteVerdict(drives_, reading.position, reading.result);
         counterWarnings_.Watch(reading, sectors, drives_, told);
+        history_.Take(drives_, reading, sectors, counterWarnings_.Caution(reading.position));
         if (reading.shown && reading.monitored && !reading.asleep) {
           ShowReading(reading.position, reading.result);
         }
@@ -256,6 +257,8 @@ void TMainForm::CheckHDDs() {
   if (const auto error = counterWarnings_.Save()) {
     StatusSB->showMessage(QString::fromStdString(*error));
   }
+  if (const auto error = history_.WritePass())
+    StatusSB->showMessage(QString::fromStdString(*error));
   if (timerWasActive) SMARTT->start();
   SendReportDueDuringPass();
 }

@@ -1,9 +1,11 @@
 // Pictures of the windows for the documentation, drawn by the widgets themselves so they work on
 // the offscreen platform.
+#include <QComboBox>
 #include <QDir>
 #include <QPixmap>
 
 #include "app/MainUnit.h"
+#include "ui/HistoryWindow.h"
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -28,6 +30,11 @@ std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folde
   // leaves it as it was made.
   mainForm.FillMBRForm();
   save(mainForm.MBRForm(), "mbr-window.png");
+  // The History window of the selected drive over the last year, at a size that shows it.
+  THistoryForm& history = mainForm.HistoryForm();
+  history.resize(760, 380);
+  history.RangeCB->setCurrentIndex(history.RangeCB->count() - 1);
+  save(&history, "history-window.png");
   return written;
 }
 

@@ -2,6 +2,7 @@
 // autorun entry.
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app/Autorun.h"
@@ -67,6 +68,8 @@ void TMainForm::LoadSettings() {
   LoadCheckBox(ini, kBalloonHintsKey, BallHCB);
   LoadCheckBox(ini, kSkipSleepingDrivesKey, SkipSleepCB);
   LoadCheckBox(ini, kCounterWarningsKey, CounterWarnCB);
+  const std::string note = history_.Switch(ini.ReadBool(kKeepHistoryKey, false));
+  if (!note.empty()) StatusSB->showMessage(QString::fromStdString(note));
 }
 
 bool TMainForm::SaveSettings() {
@@ -113,7 +116,8 @@ bool TMainForm::SaveSettings() {
        [&] { return ini.WriteBool(kBalloonHintsKey, BallHCB->isChecked()); },
        [&] { return ini.WriteInteger(kSmtpSecurityKey, smtp.Security()); },
        [&] { return ini.WriteBool(kSkipSleepingDrivesKey, SkipSleepCB->isChecked()); },
-       [&] { return ini.WriteBool(kCounterWarningsKey, CounterWarnCB->isChecked()); }});
+       [&] { return ini.WriteBool(kCounterWarningsKey, CounterWarnCB->isChecked()); },
+       [&] { return ini.WriteBool(kKeepHistoryKey, history_.On()); }});
   for (const auto& write : writes) {
     if (!write()) {
       context_.dialogs->Message(

@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
   context.mailLock = &mailLock;
   context.settingsPath = dv::SettingsFilePath();
   context.counterStatePath = dv::CounterStateFilePath();
+  context.historyPath = dv::DefaultHistoryPath();
   // A fresh account may have no ~/.config yet; that folder is ours to make. An APPDATA folder
   // that does not exist stays an error, shown when the settings are saved.
   if (!std::getenv("APPDATA")) {

@@ -19,6 +19,7 @@ const std::map<std::string, CommandFn>& Commands() {
       {"aam", RunAam},           {"apm", RunApm},
       {"mbr", RunMbr},           {"mail-report", RunMailReport},
       {"selftest", RunSelfTest}, {"log", RunLog},
+      {"history", RunHistory},
   };
   return commands;
 }
@@ -57,13 +58,15 @@ std::string UsageText() {
          "  report POS [--dec] [-o FILE]  the text report of drive POS\n"
          "  monitor [--interval SECONDS] [--count N] [--settings PATH]\n"
          "          [--textfile PATH] [--no-wake] [--self-test-days N]\n"
+         "          [--history]\n"
          "                                check every drive on a timer; after a bad pass\n"
          "                                the warning mail when \"SMTP Warnings\" is on;\n"
          "                                with --textfile, metrics for Prometheus after\n"
          "                                every pass; --no-wake leaves a drive in standby\n"
          "                                unread (smart: exit status 4); --self-test-days\n"
          "                                starts a short self-test on a drive whose last\n"
-         "                                one is N days old, one drive at a time\n"
+         "                                one is N days old, one drive at a time; --history\n"
+         "                                keeps each drive's readings in the history file\n"
          "  mail-report [--settings PATH]\n"
          "                                send one report mail now\n"
          "  aam POS [--set LEVEL | --disable]\n"
@@ -76,6 +79,9 @@ std::string UsageText() {
          "                                (it reads the medium, writes no data), or abort it\n"
          "  log POS selftest|error        the drive's self-test log, newest first, or its\n"
          "                                error log\n"
+         "  history POS [--since 7d|24h|90m|...] [--csv]\n"
+         "                                the readings kept of drive POS, oldest first\n"
+         "                                ($XDG_STATE_HOME/diskvigil/history.sqlite)\n"
          "Without --simulate or --demo the machine's own drives are used (ATA\n"
          "pass-through needs root or cap_sys_rawio: on Linux a program without them hands\n"
          "its commands to diskvigil-drive-helper, which holds the capability; the NVMe\n"

@@ -59,6 +59,7 @@ int RunMbr(CliContext& ctx);
 int RunMailReport(CliContext& ctx);
 int RunSelfTest(CliContext& ctx);
 int RunLog(CliContext& ctx);
+int RunHistory(CliContext& ctx);
 
 // Mail helpers shared by mail-report and monitor.
 // The verdict text the main window's report mail gives the drive: "O.K.", "ERROR", or "..." when

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Metrics.h"
+#include "cli/MonitorHistory.h"
 #include "cli/ScheduledSelfTests.h"
 #include "cli/SmartOutput.h"
 #include "core/Counters.h"
@@ -80,6 +82,7 @@ struct MonitorArguments {
   std::optional<std::string> textfile;
   bool noWake = false;
   int selfTestDays = 0;  // 0: no scheduled self-tests
+  bool history = false;
 };
 
 std::optional<double> ParseSeconds(const std::string& text) {
@@ -98,10 +101,11 @@ std::optional<long> ParseCount(const std::string& text) {
 }
 
 std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
-  const auto words = ParseArguments(
-      ctx, Position::None,
-      {ValueOption("--interval", true), ValueOption("--count", true), ValueOption("--textfile"),
-       Flag("--no-wake", true), ValueOption(kSettingsOption), ValueOption("--self-test-days")});
+  const auto words =
+      ParseArguments(ctx, Position::None,
+                     {ValueOption("--interval", true), ValueOption("--count", true),
+                      ValueOption("--textfile"), Flag("--no-wake", true), Flag("--history", true),
+                      ValueOption(kSettingsOption), ValueOption("--self-test-days")});
   if (!words) return std::nullopt;
   MonitorArguments parsed;
   parsed.settingsPath = SettingsPathOf(*words);
@@ -131,6 +135,7 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
     }
     parsed.selfTestDays = static_cast<int>(*days);
   }
+  parsed.history = words->Has("--history");
   return parsed;
 }
 
@@ -300,26 +305,34 @@ int RunMonitor(CliContext& ctx) {
   CounterWatch counters = OpenCounterWatch(ctx);
   for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
   std::optional<std::string> lastStateError;
+  const std::unique_ptr<MonitorHistory> history =
+      arguments->history ? OpenMonitorHistory(ctx) : nullptr;
+  std::optional<std::string> lastHistoryError;
   WarningMailSwitch warningMails(settingsPath);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
     const auto print = printer.Observer();
-    lastGood =
-        monitor
-            .CheckHDDs(0,
-                       [&](const PositionReading& reading, const SmartSectors& sectors) {
-                         print(reading, sectors);
-                         if (selfTests) selfTests->Take(reading, sectors);
-                         const auto caution = WatchCounters(counters, table, reading, sectors);
-                         if (caution) printer.NoteCaution(reading.position, *caution);
-                         if (textfile) {
-                           textfile->Take(
-                               reading, sectors,
-                               caution ? std::optional<bool>(!caution->empty()) : std::nullopt);
-                         }
-                       })
-            .good;
+    lastGood = monitor
+                   .CheckHDDs(0,
+                              [&](const PositionReading& reading, const SmartSectors& sectors) {
+                                print(reading, sectors);
+                                if (selfTests) selfTests->Take(reading, sectors);
+                                const auto caution =
+                                    WatchCounters(counters, table, reading, sectors);
+                                if (caution) printer.NoteCaution(reading.position, *caution);
+                                const auto rose =
+                                    caution ? std::optional<bool>(!caution->empty()) : std::nullopt;
+                                if (textfile) textfile->Take(reading, sectors, rose);
+                                if (history) history->Take(table, reading, sectors, rose);
+                              })
+                   .good;
+    // Before the pass line: a pass that was printed is in the history.
+    const auto historyError = history ? history->WritePass() : std::nullopt;
+    if (historyError && historyError != lastHistoryError) {
+      ctx.err << *historyError << "\n" << std::flush;
+    }
+    lastHistoryError = historyError;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
     if (selfTests) selfTests->AfterPass(ctx.err, textfile ? &*textfile : nullptr);
     // A state file that cannot be written is told once, not at every pass.

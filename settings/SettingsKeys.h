@@ -32,6 +32,7 @@ inline constexpr std::string_view kAlertSoundKey = "Alert Sound";
 inline constexpr std::string_view kBalloonHintsKey = "Balloon Hints";
 inline constexpr std::string_view kSkipSleepingDrivesKey = "Skip Sleeping Drives";
 inline constexpr std::string_view kCounterWarningsKey = "Counter Warnings";
+inline constexpr std::string_view kKeepHistoryKey = "Keep History";
 
 // Per-position keys: "HDD" + k (1..6, no leading zeros) + one of these endings.
 inline constexpr std::string_view kTrayIconKeyEnding = " Temperature Icon";
@@ -58,7 +59,7 @@ inline constexpr std::array<SettingKey, 3> kPositionKeyEndings{{
 
 // The fixed keys in load order; the per-position keys come after "Refresh Interval" (for k = 1..6
 // on loading, k = 1..DriveCount on saving, where "RAW Values" precedes them).
-inline constexpr std::array<SettingKey, 17> kFixedSettingKeys{{
+inline constexpr std::array<SettingKey, 18> kFixedSettingKeys{{
     {kSmartMonitoringKey, SettingKind::Boolean},
     {kRefreshIntervalKey, SettingKind::Integer},
     {kRawValuesKey, SettingKind::Integer},
@@ -76,6 +77,7 @@ inline constexpr std::array<SettingKey, 17> kFixedSettingKeys{{
     {kBalloonHintsKey, SettingKind::Boolean},
     {kSkipSleepingDrivesKey, SettingKind::Boolean},
     {kCounterWarningsKey, SettingKind::Boolean},
+    {kKeepHistoryKey, SettingKind::Boolean},
 }};
 
 }  // namespace dv
