@@ -1,0 +1,30 @@
+# The Qt and MinGW libraries the Windows program needs at run time, copied beside it after every
+# link (so it runs from the build folder, under Wine too) and installed with it: Qt's Core, Gui and
+# Widgets, the Windows platform plug-in, the native style, and the C++ run-time DLLs that the Qt
+# libraries were linked against.
+set(DISKVIGIL_QT_BIN "${DISKVIGIL_MINGW_QT}/bin")
+set(DISKVIGIL_QT_PLUGINS "${DISKVIGIL_MINGW_QT}/plugins")
+set(DISKVIGIL_RUNTIME_DLLS
+  "${DISKVIGIL_QT_BIN}/Qt6Core.dll" "${DISKVIGIL_QT_BIN}/Qt6Gui.dll"
+  "${DISKVIGIL_QT_BIN}/Qt6Widgets.dll" "${DISKVIGIL_QT_BIN}/libstdc++-6.dll"
+  "${DISKVIGIL_QT_BIN}/libgcc_s_seh-1.dll" "${DISKVIGIL_QT_BIN}/libwinpthread-1.dll")
+set(DISKVIGIL_PLATFORM_PLUGIN "${DISKVIGIL_QT_PLUGINS}/platforms/qwindows.dll")
+set(DISKVIGIL_STYLE_PLUGIN "${DISKVIGIL_QT_PLUGINS}/styles/qwindowsvistastyle.dll")
+foreach(file ${DISKVIGIL_RUNTIME_DLLS} ${DISKVIGIL_PLATFORM_PLUGIN} ${DISKVIGIL_STYLE_PLUGIN})
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "The Qt for MinGW in ${DISKVIGIL_MINGW_QT} lacks ${file}")
+  endif()
+endforeach()
+
+add_custom_command(TARGET diskvigil POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${DISKVIGIL_RUNTIME_DLLS}
+    "$<TARGET_FILE_DIR:diskvigil>"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "$<TARGET_FILE_DIR:diskvigil>/platforms"
+    "$<TARGET_FILE_DIR:diskvigil>/styles"
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${DISKVIGIL_PLATFORM_PLUGIN}"
+    "$<TARGET_FILE_DIR:diskvigil>/platforms"
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${DISKVIGIL_STYLE_PLUGIN}"
+    "$<TARGET_FILE_DIR:diskvigil>/styles"
+  VERBATIM)
+# A window program: no console opens when it is started from Explorer or the Start menu.
+set_target_properties(diskvigil PROPERTIES WIN32_EXECUTABLE ON)
