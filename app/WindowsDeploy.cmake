@@ -28,3 +28,4 @@ add_custom_command(TARGET diskvigil POST_BUILD
   VERBATIM)
 # A window program: no console opens when it is started from Explorer or the Start menu.
 set_target_properties(diskvigil PROPERTIES WIN32_EXECUTABLE ON)
+include("${PROJECT_SOURCE_DIR}/packaging/windows/Installer.cmake")

@@ -58,6 +58,7 @@ visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | hea
 window_shown() { [ -n "$(visible_window "$1")" ]; }
 process_gone() { ! kill -0 "$1" 2>/dev/null; }
 icons() { "$harness/tray-icon" list | wc -l; }
+windows_folder() { winepath -u "$(wine cmd /c "echo %$1%" 2>/dev/null | tr -d '\r')"; }
 
 # ---------------------------------------------------------------------------------------------
 # On the private display: everything that runs under Wine.
@@ -78,13 +79,20 @@ frame_colour() {  # the colour name of tray icon $1's frame, or "?"
     END { print (frame != "" && text && black) ? frame : "?" }'
 }
 
-# The tray menu's last item is Exit; the menu opens at the pointer.
+# The tray menu's last item is Exit; the menu opens at the pointer. A menu that opened too late
+# for the keys is closed and opened again.
 exit_from_tray() {
-  "$harness/tray-icon" click 1 right
-  sleep 0.7
-  xdotool key Up
-  sleep 0.2
-  xdotool key Return
+  local attempt
+  for attempt in 1 2 3; do
+    "$harness/tray-icon" click 1 right
+    sleep 1
+    xdotool key Up
+    sleep 0.3
+    xdotool key Return
+    wait_until 8 process_gone "$pid" && return 0
+    xdotool key Escape
+  done
+  return 1
 }
 
 start_demo() {  # starts the program on the demo drives; sets $pid; true once 6 icons are docked
@@ -110,8 +118,7 @@ run_value() {  # the Run key's "Diskvigil" value, or nothing
 }
 
 end_by_exit() {  # Exit from the tray menu; true when the program ended with status 0
-  exit_from_tray
-  wait_until 20 process_gone "$pid" || return 1
+  exit_from_tray || return 1
   wait "$pid"
 }
 
@@ -168,9 +175,8 @@ check_own_drives() {
 
 check_tray_and_seams() {
   echo "--- the tray program"
-  local appdata
-  appdata=$(winepath -u "$(wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')")
-  local settings="$appdata/Diskvigil.ini"
+  local settings
+  settings="$(windows_folder APPDATA)/Diskvigil.ini"
   start_demo || { fail "fewer than 6 tray icons docked ($(icons))"; return; }
   sleep 1  # the first monitoring pass has repainted the icons
   local frames i
@@ -222,24 +228,30 @@ check_tray_and_seams() {
     fail "the Run value stays after AutoRun was cleared: $(run_value)"
 }
 
+install_silently() {
+  wine "$setup" /S || fail "the silent install ended with $?"
+}
+uninstall_silently() {  # the uninstaller runs from a copy of itself and returns at once
+  wine "$folder/uninstall.exe" /S "$@"
+  wait_until 30 eval '[ ! -e "$folder" ]'
+}
+
 check_installer() {
   echo "--- the installer"
-  local setup
   setup=$(ls "$installer_dir"/diskvigil-*-setup.exe 2>/dev/null | head -n 1)
   if [ -z "$setup" ]; then
     echo "SKIPPED: no installer was built (makensis is missing: Debian's nsis)"
     return
   fi
   local target='C:\Program Files\Diskvigil'
-  local folder
   folder=$(winepath -u "$target")
-  wine "$setup" /S || fail "the silent install ended with $?"
+  local settings start_menu
+  settings="$(windows_folder APPDATA)/Diskvigil.ini"
+  start_menu="$(windows_folder ProgramData)/Microsoft/Windows/Start Menu/Programs/Diskvigil.lnk"
+  install_silently
   [ -f "$folder/diskvigil.exe" ] && [ -f "$folder/platforms/qwindows.dll" ] &&
-    [ -d "$folder/demo" ] && [ -f "$folder/uninstall.exe" ] &&
+    [ -f "$folder/demo/1-healthy-seagate-hdd.json" ] && [ -f "$folder/uninstall.exe" ] &&
     ok "installed into $target" || fail "the installed files are incomplete: $(ls "$folder" 2>&1)"
-  local start_menu
-  start_menu=$(winepath -u "$(wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')")
-  start_menu="$start_menu/Microsoft/Windows/Start Menu/Programs/Diskvigil.lnk"
   [ -f "$start_menu" ] && ok "Start-menu entry" || fail "no Start-menu entry at $start_menu"
 
   (cd "$work" && timeout 60 wine "$folder/diskvigil.exe" --demo --exit-after-first-pass) \
@@ -248,13 +260,18 @@ check_installer() {
   [ "$status" = 0 ] && ok "the installed program runs --demo" ||
     fail "the installed program ended with $status"
 
-  # The uninstaller copies itself away and returns at once; wait for the folder to go.
-  wine "$folder/uninstall.exe" /S
-  wait_until 30 eval '[ ! -e "$folder" ]' && ok "the silent uninstall left nothing in $target" ||
+  uninstall_silently && ok "the silent uninstall removed $target" ||
     fail "left behind: $(find "$folder" | head -5)"
-  [ ! -e "$start_menu" ] || fail "the Start-menu entry stays"
+  [ -s "$settings" ] && ok "the settings file stays when not asked to go" ||
+    fail "the silent uninstall removed the settings file"
+  install_silently
+  uninstall_silently /REMOVESETTINGS || fail "the second uninstall left $folder"
+  local left=""
+  [ ! -e "$settings" ] || left+=" the settings file;"
+  [ ! -e "$start_menu" ] || left+=" the Start-menu entry;"
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Diskvigil' \
-    >/dev/null 2>&1 && fail "the uninstall entry stays in the registry"
+    >/dev/null 2>&1 && left+=" the uninstall entry;"
+  [ -z "$left" ] && ok "asked to, the uninstall leaves nothing behind" || fail "left behind:$left"
 }
 
 inner_run() {
