@@ -26,6 +26,9 @@ add_custom_command(TARGET diskvigil POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different "${DISKVIGIL_STYLE_PLUGIN}"
     "$<TARGET_FILE_DIR:diskvigil>/styles"
   VERBATIM)
+# diskvigil-cli shares the C++ run-time DLLs in this build, as it does once installed.
+file(COPY "${DISKVIGIL_QT_BIN}/libstdc++-6.dll" "${DISKVIGIL_QT_BIN}/libgcc_s_seh-1.dll"
+  "${DISKVIGIL_QT_BIN}/libwinpthread-1.dll" DESTINATION "${PROJECT_BINARY_DIR}/cli")
 # A window program: no console opens when it is started from Explorer or the Start menu.
 set_target_properties(diskvigil PROPERTIES WIN32_EXECUTABLE ON)
 include("${PROJECT_SOURCE_DIR}/packaging/windows/Installer.cmake")
