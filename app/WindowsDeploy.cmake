@@ -29,6 +29,23 @@ add_custom_command(TARGET diskvigil POST_BUILD
 # diskvigil-cli shares the C++ run-time DLLs in this build, as it does once installed.
 file(COPY "${DISKVIGIL_QT_BIN}/libstdc++-6.dll" "${DISKVIGIL_QT_BIN}/libgcc_s_seh-1.dll"
   "${DISKVIGIL_QT_BIN}/libwinpthread-1.dll" DESTINATION "${PROJECT_BINARY_DIR}/cli")
+# The program's icon for Explorer, the Start menu and the installer: the rendered sizes in one
+# icon file, linked in as the first icon resource.
+enable_language(RC)
+include("${CMAKE_CURRENT_LIST_DIR}/HostTool.cmake")
+diskvigil_host_tool(DISKVIGIL_ICON_TOOL diskvigil_make_icon
+  "${CMAKE_CURRENT_SOURCE_DIR}/tools/MakeIcon.cpp")
+set(DISKVIGIL_ICO "${CMAKE_CURRENT_BINARY_DIR}/generated/diskvigil.ico")
+add_custom_command(OUTPUT "${DISKVIGIL_ICO}"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/generated"
+  COMMAND "${DISKVIGIL_ICON_TOOL}" "${DISKVIGIL_ICO}" ${DISKVIGIL_ICON_FILES}
+  DEPENDS "${DISKVIGIL_ICON_TOOL}" ${DISKVIGIL_ICON_FILES}
+  COMMENT "Making the program's icon file"
+  VERBATIM)
+set(DISKVIGIL_RC "${CMAKE_CURRENT_BINARY_DIR}/generated/diskvigil.rc")
+file(WRITE "${DISKVIGIL_RC}" "1 ICON \"${DISKVIGIL_ICO}\"\n")
+set_source_files_properties("${DISKVIGIL_RC}" PROPERTIES OBJECT_DEPENDS "${DISKVIGIL_ICO}")
+target_sources(diskvigil PRIVATE "${DISKVIGIL_RC}")
 # A window program: no console opens when it is started from Explorer or the Start menu.
 set_target_properties(diskvigil PROPERTIES WIN32_EXECUTABLE ON)
 include("${PROJECT_SOURCE_DIR}/packaging/windows/Installer.cmake")

@@ -1,22 +1,9 @@
 # The alert sound: a host tool computes the samples at build time into a header that the library
 # embeds, so no sound file lives in the repository.
 set(DISKVIGIL_SIREN_HEADER "${CMAKE_CURRENT_BINARY_DIR}/generated/SirenSamples.h")
-set(DISKVIGIL_SIREN_TOOL_SOURCE "${CMAKE_CURRENT_SOURCE_DIR}/tools/MakeSiren.cpp")
-if(CMAKE_CROSSCOMPILING)
-  # The tool must run on the build machine: its own compiler makes it, outside the cross build.
-  find_program(DISKVIGIL_HOST_CXX NAMES c++ g++ clang++ REQUIRED)
-  set(DISKVIGIL_SIREN_TOOL "${CMAKE_CURRENT_BINARY_DIR}/make-siren-host")
-  add_custom_command(OUTPUT "${DISKVIGIL_SIREN_TOOL}"
-    COMMAND "${DISKVIGIL_HOST_CXX}" -std=c++20 -O2 -o "${DISKVIGIL_SIREN_TOOL}"
-      "${DISKVIGIL_SIREN_TOOL_SOURCE}"
-    DEPENDS "${DISKVIGIL_SIREN_TOOL_SOURCE}"
-    COMMENT "Building the alert sound's generator for the build machine"
-    VERBATIM)
-else()
-  add_executable(diskvigil_make_siren "${DISKVIGIL_SIREN_TOOL_SOURCE}")
-  target_link_libraries(diskvigil_make_siren PRIVATE diskvigil_warnings)
-  set(DISKVIGIL_SIREN_TOOL diskvigil_make_siren)
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/HostTool.cmake")
+diskvigil_host_tool(DISKVIGIL_SIREN_TOOL diskvigil_make_siren
+  "${CMAKE_CURRENT_SOURCE_DIR}/tools/MakeSiren.cpp")
 add_custom_command(OUTPUT "${DISKVIGIL_SIREN_HEADER}"
   COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/generated"
   COMMAND "${DISKVIGIL_SIREN_TOOL}" "${DISKVIGIL_SIREN_HEADER}"

@@ -131,7 +131,11 @@ mark_changed() {
 }
 
 check_pictures() {
-  echo "--- pictures of the windows"
+  echo "--- pictures of the windows, the program's icon"
+  local sizes
+  sizes=$(identify -format '%w ' "$build/app/generated/diskvigil.ico" 2>/dev/null)
+  [ "$sizes" = "16 22 24 32 48 64 128 256 " ] && ok "icon file with the sizes $sizes" ||
+    fail "the icon file reads as sizes '$sizes'"
   mkdir -p "$work/pictures"
   local listed
   listed=$(cd "$work" && wine "$program" --demo --render-windows "$(winepath -w "$work/pictures")" \
@@ -338,7 +342,7 @@ echo "Windows window build ready after $((SECONDS - started)) s"
 
 # The Windows Qt must not take the X platform the harness names for Linux programs.
 export QT_QPA_PLATFORM=windows
-export harness program sender installer_dir shots
+export harness program sender installer_dir shots build
 "$harness/xvfb-tray-run" -q -g 1024x768x24 -t 600 -- bash "$0" "$src" --inner ${shots:+--shots "$shots"}
 status=$?
 [ "$status" = 125 ] && skip "the X display or the tray host could not be started"
