@@ -309,6 +309,12 @@ fi
 
 # ---------------------------------------------------------------------------------------------
 # Outside: what is needed, and the build.
+"$src/scripts/mingw-qt.sh" unpack >/dev/null
+case $? in
+  0) ;;
+  77) skip "no prebuilt Qt for MinGW at $src/../shared/mingw-qt (scripts/mingw-qt.sh rebuild makes one)" ;;
+  *) echo "FAILED: unpacking the Qt for MinGW"; exit 1 ;;
+esac
 command -v wine >/dev/null && command -v wineserver >/dev/null ||
   skip "wine is not installed (Debian: wine64 and wine)"
 command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
@@ -319,12 +325,6 @@ for tool in Xvfb trayer xdotool xwininfo xclip import compare convert identify; 
   command -v "$tool" >/dev/null ||
     skip "$tool is missing (scripts/install-deps.sh gui: xvfb trayer xdotool x11-utils xclip imagemagick)"
 done
-"$src/scripts/mingw-qt.sh" unpack >/dev/null
-case $? in
-  0) ;;
-  77) skip "no prebuilt Qt for MinGW at $src/../shared/mingw-qt (scripts/mingw-qt.sh rebuild makes one)" ;;
-  *) echo "FAILED: unpacking the Qt for MinGW"; exit 1 ;;
-esac
 if [ ! -f "$build/CMakeCache.txt" ]; then
   (cd "$src" && cmake --preset windows-gui >/dev/null) || { echo "FAILED: configuring $build"; exit 1; }
 fi
