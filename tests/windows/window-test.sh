@@ -82,8 +82,8 @@ frame_colour() {  # the colour name of tray icon $1's frame, or "?"
 # The tray menu's last item is Exit; the menu opens at the pointer. A menu that opened too late
 # for the keys is closed and opened again.
 exit_from_tray() {
-  local attempt
-  for attempt in 1 2 3; do
+  local _
+  for _ in 1 2 3; do
     "$harness/tray-icon" click 1 right
     sleep 1
     xdotool key Up

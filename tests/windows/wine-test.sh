@@ -160,6 +160,7 @@ if /usr/bin/python3 -c 'import aiosmtpd.controller' 2>/dev/null; then
   else
     fail "mail-report with TLS: $(cat "$work/tls.out")"
   fi
+  # shellcheck disable=SC2154  # sink_PID is set by coproc
   kill "$sink_PID" 2>/dev/null
 else
   echo "SKIPPED: python3-aiosmtpd is missing (scripts/install-deps.sh test)"
