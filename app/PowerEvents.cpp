@@ -42,21 +42,4 @@ bool HandlePowerMessage(PowerEventSource& source, unsigned message, uintptr_t wP
   return true;
 }
 
-LogindPowerEvents::LogindPowerEvents(QDBusConnection bus, QObject* parent)
-    : PowerEventSource(parent) {
-  // No bus (no system D-Bus, a container): connecting fails at once and there are simply no events.
-  if (!bus.isConnected()) return;
-  subscribed_ = bus.connect(QStringLiteral("org.freedesktop.login1"),
-                            QStringLiteral("/org/freedesktop/login1"),
-                            QStringLiteral("org.freedesktop.login1.Manager"),
-                            QStringLiteral("PrepareForSleep"), this, SLOT(OnPrepareForSleep(bool)));
-}
-
-void LogindPowerEvents::OnPrepareForSleep(bool start) {
-  if (start)
-    emit suspending();
-  else
-    emit resuming();
-}
-
 }  // namespace dv

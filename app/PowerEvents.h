@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QObject>
-#include <QtDBus/QDBusConnection>
 #include <cstdint>
 #include <memory>
 
@@ -34,22 +33,6 @@ PowerAction PowerActionFor(unsigned eventCode, unsigned majorVersion);
 inline constexpr unsigned kWmPowerBroadcast = 0x0218;
 bool HandlePowerMessage(PowerEventSource& source, unsigned message, uintptr_t wParam,
                         unsigned majorVersion);
-
-// logind's PrepareForSleep(bool) on the given bus: true -> suspending(), false -> resuming().
-// Without a bus nothing is subscribed and nothing blocks; Subscribed() tells.
-class LogindPowerEvents : public PowerEventSource {
-  Q_OBJECT
- public:
-  explicit LogindPowerEvents(QDBusConnection bus = QDBusConnection::systemBus(),
-                             QObject* parent = nullptr);
-  bool Subscribed() const { return subscribed_; }
-
- private slots:
-  void OnPrepareForSleep(bool start);
-
- private:
-  bool subscribed_ = false;
-};
 
 // The platform's source: logind on Linux, WM_POWERBROADCAST on Windows (majorVersion picks the
 // column of the power table there).

@@ -204,7 +204,8 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     std::filesystem::create_directories(context.settingsPath.parent_path(), ignored);
   }
-  context.programPath = QApplication::applicationFilePath().toStdString();
+  // The autorun entry holds the path as the system writes it: backslashes on Windows.
+  context.programPath = QDir::toNativeSeparators(QApplication::applicationFilePath()).toStdString();
   // Pictures for the documentation may be made while the program itself runs.
   if (!rendering) context.acquireInstanceLock = [] { return dv::AcquireInstanceLock(); };
   context.queryOsInfo = [os] { return os; };

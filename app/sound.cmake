@@ -1,13 +1,13 @@
 # The alert sound: a host tool computes the samples at build time into a header that the library
 # embeds, so no sound file lives in the repository.
-add_executable(diskvigil_make_siren "${CMAKE_CURRENT_SOURCE_DIR}/tools/MakeSiren.cpp")
-target_link_libraries(diskvigil_make_siren PRIVATE diskvigil_warnings)
-
 set(DISKVIGIL_SIREN_HEADER "${CMAKE_CURRENT_BINARY_DIR}/generated/SirenSamples.h")
+include("${CMAKE_CURRENT_LIST_DIR}/HostTool.cmake")
+diskvigil_host_tool(DISKVIGIL_SIREN_TOOL diskvigil_make_siren
+  "${CMAKE_CURRENT_SOURCE_DIR}/tools/MakeSiren.cpp")
 add_custom_command(OUTPUT "${DISKVIGIL_SIREN_HEADER}"
   COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/generated"
-  COMMAND diskvigil_make_siren "${DISKVIGIL_SIREN_HEADER}"
-  DEPENDS diskvigil_make_siren
+  COMMAND "${DISKVIGIL_SIREN_TOOL}" "${DISKVIGIL_SIREN_HEADER}"
+  DEPENDS "${DISKVIGIL_SIREN_TOOL}"
   COMMENT "Generating the alert sound"
   VERBATIM)
 set_source_files_properties("${DISKVIGIL_SIREN_HEADER}" PROPERTIES SKIP_AUTOMOC ON SKIP_AUTOUIC ON)

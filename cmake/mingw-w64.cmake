@@ -1,8 +1,9 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (posix thread model, which the standard
 # library's threads and GoogleTest need). Used by the `windows` preset:
 #   cmake --preset windows && cmake --build build/windows
-# Only the command line, the drive core, the settings layer and mail are built; there is no
-# MinGW Qt here.
+# That preset builds the command line, the drive core, the settings layer and mail. The
+# `windows-gui` preset adds the window program, built against a Qt for MinGW whose prefix
+# DISKVIGIL_MINGW_QT names (scripts/mingw-qt.sh puts one into build/mingw-qt/qt6).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -12,6 +13,10 @@ find_program(CMAKE_CXX_COMPILER NAMES ${DISKVIGIL_MINGW_TRIPLE}-g++-posix REQUIR
 find_program(CMAKE_RC_COMPILER NAMES ${DISKVIGIL_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${DISKVIGIL_MINGW_TRIPLE})
+if(DISKVIGIL_MINGW_QT)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${DISKVIGIL_MINGW_QT}")
+  list(APPEND CMAKE_PREFIX_PATH "${DISKVIGIL_MINGW_QT}")
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -23,5 +28,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(nlohmann_json_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "" FORCE)
 set(GTest_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "" FORCE)
 
-# Self-contained executables: no libstdc++/libgcc/libwinpthread DLLs to find at run time.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Self-contained executables: no libstdc++/libgcc/libwinpthread DLLs to find at run time. The Qt
+# libraries link those DLLs, so a program built on Qt shares them rather than carry a second copy.
+if(NOT DISKVIGIL_MINGW_QT)
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+endif()

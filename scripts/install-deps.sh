@@ -8,10 +8,11 @@ build=(cmake g++ ninja-build pkg-config nlohmann-json3-dev qt6-base-dev qt6-base
 test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3
       g++-mingw-w64-x86-64-posix wine64 wine python3-aiosmtpd openssl fdisk dosfstools ntfs-3g
       dpkg-dev lintian appstream desktop-file-utils libcap2-bin file man-db librsvg2-bin
-      prometheus systemd pulseaudio)
+      prometheus systemd pulseaudio nsis)
 # prometheus is there for promtool (about 19 MB to fetch, 96 MB installed); on a machine that runs
 # systemd its server starts too: "systemctl disable --now prometheus" if it is not wanted.
 # pulseaudio: the thread test starts a private one with a null sink, so the alert sound plays.
+# nsis: makensis builds the Windows installer.
 gui=(xvfb xauth trayer xdotool x11-utils xclip imagemagick dbus-daemon python3-dbus python3-gi
      weston qt6-wayland openbox)
 

@@ -4,8 +4,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <asio.hpp>
 #include <asio/ssl.hpp>
+
+#include "mail/transport/AsioSocketTransport.h"
 
 namespace dv {
 namespace {
@@ -21,42 +22,10 @@ asio::ssl::context MakeTlsContext() {
   return context;
 }
 
-std::string Describe(const asio::error_code& error) {
-  if (error == asio::error::eof || error == asio::error::connection_reset ||
-      error == asio::ssl::error::stream_truncated) {
-    return "the server closed the connection";
-  }
-  if (error == asio::error::connection_refused) return "connection refused";
-  return error.message();
-}
-
-class AsioTlsTransport final : public SmtpTransport {
+class AsioTlsTransport final : public AsioSocketTransport {
  public:
   AsioTlsTransport() : tls_(MakeTlsContext()), stream_(io_, tls_) {}
   ~AsioTlsTransport() override { Close(); }
-
-  void Connect(const std::string& host, uint16_t port, milliseconds limit) override {
-    const std::string where = " (" + host + ":" + std::to_string(port) + ")";
-    asio::error_code error;
-    asio::ip::tcp::resolver::results_type endpoints;
-    {
-      asio::ip::tcp::resolver resolver(io_);
-      endpoints = resolver.resolve(host, std::to_string(port), error);
-    }
-    if (error) throw SmtpFailure("cannot find host \"" + host + "\": " + error.message());
-    bool done = false;
-    io_.restart();
-    asio::async_connect(stream_.lowest_layer(), endpoints,
-                        [&](const asio::error_code& e, const asio::ip::tcp::endpoint&) {
-                          error = e;
-                          done = true;
-                        });
-    Await(done, limit, "connection timed out" + where);
-    if (error) {
-      Close();
-      throw SmtpFailure(Describe(error) + where);
-    }
-  }
 
   void StartTls(const std::string& host, milliseconds limit) override {
     SSL* ssl = stream_.native_handle();
@@ -87,74 +56,31 @@ class AsioTlsTransport final : public SmtpTransport {
     secure_ = true;
   }
 
-  bool Open() const override { return stream_.lowest_layer().is_open(); }
   bool Secure() const override { return secure_; }
 
   void Write(std::string_view bytes, milliseconds limit) override {
-    if (!Open()) throw SmtpFailure("not connected");
-    asio::error_code error;
-    bool done = false;
-    const auto handler = [&](const asio::error_code& e, std::size_t) {
-      error = e;
-      done = true;
-    };
-    io_.restart();
     if (secure_) {
-      asio::async_write(stream_, asio::buffer(bytes), handler);
+      WriteThrough(stream_, bytes, limit);
     } else {
-      asio::async_write(stream_.next_layer(), asio::buffer(bytes), handler);
-    }
-    Await(done, limit, "sending timed out");
-    if (error) {
-      Close();
-      throw SmtpFailure(Describe(error));
+      AsioSocketTransport::Write(bytes, limit);
     }
   }
 
   std::size_t ReadSome(char* buffer, std::size_t size, milliseconds limit,
                        const std::string& what) override {
-    if (!Open()) throw SmtpFailure(what + ": not connected");
-    asio::error_code error;
-    std::size_t received = 0;
-    bool done = false;
-    const auto handler = [&](const asio::error_code& e, std::size_t n) {
-      error = e;
-      received = n;
-      done = true;
-    };
-    io_.restart();
-    if (secure_) {
-      stream_.async_read_some(asio::buffer(buffer, size), handler);
-    } else {
-      stream_.next_layer().async_read_some(asio::buffer(buffer, size), handler);
-    }
-    Await(done, std::max(limit, milliseconds(1)), what + kNoReplyInTime);
-    if (error && received == 0) {
-      Close();
-      throw SmtpFailure(what + ": " + Describe(error));
-    }
-    return received;
-  }
-
-  void Close() noexcept override {
-    asio::error_code ignored;
-    stream_.lowest_layer().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    stream_.lowest_layer().close(ignored);
+    return secure_ ? ReadThrough(stream_, buffer, size, limit, what)
+                   : AsioSocketTransport::ReadSome(buffer, size, limit, what);
   }
 
  private:
-  // Runs the started operation until `done` or until `limit`. On expiry the socket is closed, the
-  // aborted handlers are run to their end, and `what` is thrown.
-  void Await(const bool& done, milliseconds limit, const std::string& what) {
-    if (limit > milliseconds::zero()) io_.run_for(limit);
-    if (done) return;
-    Close();
-    io_.restart();
-    io_.run();
-    throw SmtpFailure(what);
+  asio::ip::tcp::socket& Socket() override { return stream_.next_layer(); }
+  const asio::ip::tcp::socket& Socket() const override { return stream_.next_layer(); }
+
+  std::string Describe(const asio::error_code& error) const override {
+    if (error == asio::ssl::error::stream_truncated) return "the server closed the connection";
+    return AsioSocketTransport::Describe(error);
   }
 
-  asio::io_context io_;
   asio::ssl::context tls_;
   asio::ssl::stream<asio::ip::tcp::socket> stream_;
   bool secure_ = false;

@@ -1,11 +1,12 @@
-// Where no TLS library is available to build against (the MinGW cross build): the mails are
-// still composed as everywhere, but every attempt to connect ends in one clear failure.
-#include "mail/transport/UnavailableTransport.h"
+// Where no TLS library is available to build against (the MinGW cross build): mail goes out over
+// plain SMTP; a server that needs STARTTLS or TLS gets one clear failure instead.
+#include "mail/transport/AsioSocketTransport.h"
 
 namespace dv {
 
 std::unique_ptr<SmtpTransport> MakeSmtpTransport() {
-  return NewUnavailableTransport("mail delivery is not built into this program (no TLS library)");
+  return NewAsioPlainTransport(
+      "STARTTLS and TLS are not built into this program (no TLS library); only plain SMTP works");
 }
 
 }  // namespace dv

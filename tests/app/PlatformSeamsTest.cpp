@@ -25,6 +25,7 @@
 #include "app/PowerEvents.h"
 #include "app/SingleInstance.h"
 #include "app/VendorLogos.h"
+#include "app/platform/LogindPowerEvents.h"
 #include "kit/RecordingAlertSound.h"
 #include "settings/IniFile.h"
 

@@ -4,7 +4,8 @@
 #   1. runs every unit test executable of that build,
 #   2. compares `diskvigil-cli.exe --demo list | smart N | report N` byte for byte with the Linux
 #      program's output, and checks the command on Wine's own (pass-through-less) drives,
-#   3. runs the settings-file differential against Wine's private-profile functions.
+#   3. runs the settings-file differential against Wine's private-profile functions,
+#   4. sends a report mail over plain SMTP to a loopback server (TLS fails with a clear reason).
 # Usage: wine-test.sh SOURCE_DIR LINUX_CLI. Exit 77 (skipped) without wine or MinGW-w64.
 set -uo pipefail
 src=$(cd "$1" && pwd)
@@ -133,6 +134,36 @@ if [ "$status" = 1 ] && grep -q "S.M.A.R.T. HDD(s) not found!" "$work/own.out" "
 else
   fail "list on Wine's drives: exit status $status"
   cat "$work/own.out" "$work/own.err"
+fi
+
+echo "--- diskvigil-cli.exe mail over plain SMTP"
+if /usr/bin/python3 -c 'import aiosmtpd.controller' 2>/dev/null; then
+  mkdir -p "$work/mails"
+  coproc sink { exec /usr/bin/python3 "$src/tests/mail/mail_sink.py" "$work/mails"; }
+  read -r port <&"${sink[0]}"
+  mail_settings() {  # mail_settings SECURITY: a settings file for the sink, as a Windows path
+    printf '[Settings]\r\nSMTP Host=127.0.0.1\r\nSMTP Port=%s\r\nSMTP From=dv@test.local\r\n' "$port"
+    printf 'SMTP Mail=ops@test.local\r\nSMTP Security=%s\r\n' "$1"
+  }
+  mail_settings 0 >"$work/plain.ini"
+  mail_settings 2 >"$work/tls.ini"
+  if (cd "$work" && timeout 60 wine "$win_cli" --demo mail-report --settings plain.ini \
+    >"$work/mail.out" 2>&1 </dev/null) && ls "$work/mails"/*.eml >/dev/null 2>&1; then
+    echo "ok      mail-report reached the loopback SMTP server"
+  else
+    fail "mail-report over plain SMTP: $(cat "$work/mail.out")"
+  fi
+  (cd "$work" && timeout 60 wine "$win_cli" --demo mail-report --settings tls.ini \
+    >"$work/tls.out" 2>&1 </dev/null)
+  if [ $? != 0 ] && grep -q "STARTTLS and TLS are not built into this program" "$work/tls.out"; then
+    echo "ok      TLS asked for: a clear failure"
+  else
+    fail "mail-report with TLS: $(cat "$work/tls.out")"
+  fi
+  # shellcheck disable=SC2154  # sink_PID is set by coproc
+  kill "$sink_PID" 2>/dev/null
+else
+  echo "SKIPPED: python3-aiosmtpd is missing (scripts/install-deps.sh test)"
 fi
 
 echo "$failures failure(s); $((SECONDS - started)) s in all"
