@@ -302,7 +302,7 @@ std::optional<AtaCommand> ClassifyAtaCommand(uint16_t ataFlags, const TaskFile& 
 }
 
 DriveHandlePtr OpenDrive(DriveSystem& system, int driveNumber) {
-  if (driveNumber < 0 || driveNumber > 255) return nullptr;
+  if (!IsDriveNumber(driveNumber)) return nullptr;
   return system.Open(driveNumber);
 }
 
@@ -353,6 +353,7 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
   std::vector<std::array<uint8_t, kDataRequestSize>> buffers(count);
   std::vector<FreshOpenRequest> requests(count);
   // Only requests of the catalogue, for a drive number that can exist, reach the back end.
+  std::vector<bool> catalogued(count);
   std::vector<bool> sendable(count);
   for (size_t i = 0; i < count; ++i) {
     const FreshOpenCommand& command = commands[i];
@@ -360,7 +361,8 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
     const size_t size = FillAtaRequest(buffers[i], r.ataFlags, r.current, r.dataLength, r.previous);
     requests[i].driveNumber = command.driveNumber;
     requests[i].request = std::span<uint8_t>(buffers[i].data(), size);
-    sendable[i] = IsCatalogued(r) && command.driveNumber >= 0 && command.driveNumber <= 255;
+    catalogued[i] = IsCatalogued(r);
+    sendable[i] = catalogued[i] && IsDriveNumber(command.driveNumber);
   }
   const bool whole = system.SendsBatchesWhole();
   if (whole) {
@@ -375,7 +377,7 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
   }
   for (size_t i = 0; i < count; ++i) {
     if (!ConditionHolds(commands[i].condition, i == 0 ? nullptr : &results[i - 1])) continue;
-    if (!IsCatalogued(commands[i].request)) {
+    if (!catalogued[i]) {
       results[i] = ATACommandResult{};
       continue;
     }

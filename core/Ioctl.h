@@ -143,6 +143,9 @@ struct ATACommandResult {
   std::array<uint8_t, kSectorSize> data{};  // the sector read, for data commands
 };
 
+// Whether N can name a drive at all (the helper's protocol carries it in one byte).
+inline bool IsDriveNumber(int driveNumber) { return driveNumber >= 0 && driveNumber <= 255; }
+
 // Opens drive N; a null handle is the failure. The handle closes itself.
 DriveHandlePtr OpenDrive(DriveSystem& system, int driveNumber);
 

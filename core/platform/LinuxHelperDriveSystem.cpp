@@ -19,6 +19,7 @@
 
 #include "core/FileTrust.h"
 #include "core/HelperProtocol.h"
+#include "core/Ioctl.h"
 #include "core/RunningProgram.h"
 #include "core/platform/FileDescriptor.h"
 #include "core/platform/LinuxDriveSystem.h"
@@ -189,7 +190,7 @@ class HelperChannel {
     const std::lock_guard<std::mutex> hold(lock_);
     if (!fd_.Valid() || generation != generation_) return true;
     for (const FreshOpenRequest& each : requests) {
-      const bool known = each.driveNumber >= 0 && each.driveNumber <= 255 &&
+      const bool known = IsDriveNumber(each.driveNumber) &&
                          openedBefore_.test(static_cast<size_t>(each.driveNumber));
       if (!known) return false;
     }
@@ -488,7 +489,7 @@ class HelperDriveSystem : public DriveSystem {
         local_(std::move(local)) {}
 
   DriveHandlePtr Open(int driveNumber) override {
-    if (driveNumber < 0 || driveNumber > 255) return nullptr;
+    if (!IsDriveNumber(driveNumber)) return nullptr;
     const auto generation = channel_->Running();
     if (!generation) return nullptr;
     auto opened = channel_->OpenAta(*generation, static_cast<uint8_t>(driveNumber));
