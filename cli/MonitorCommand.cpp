@@ -17,13 +17,14 @@
 #include "cli/CliSupport.h"
 #include "cli/Metrics.h"
 #include "cli/MonitorHistory.h"
-#include "cli/ScheduledSelfTests.h"
+#include "cli/MonitorSelfTests.h"
 #include "cli/SmartOutput.h"
 #include "core/Counters.h"
 #include "core/Monitor.h"
 #include "core/PowerMode.h"
 #include "mail/MailPlatform.h"
 #include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
 
 namespace dv::cli {
 namespace {
@@ -126,6 +127,7 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   }
   parsed.textfile = words->Value("--textfile");
   parsed.noWake = words->Has("--no-wake");
+  parsed.history = words->Has("--history");
   if (const auto text = words->Value("--self-test-days")) {
     const auto days = ParseCount(*text);
     if (!days || *days > kMaxSelfTestDays) {
@@ -135,7 +137,6 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
     }
     parsed.selfTestDays = static_cast<int>(*days);
   }
-  parsed.history = words->Has("--history");
   return parsed;
 }
 
@@ -228,7 +229,8 @@ class PassPrinter {
 
 // The warning mail after a bad pass: every listed drive with its verdict from this pass.
 void SendWarningMail(CliContext& ctx, const std::filesystem::path& settingsPath,
-                     const DriveTable& table, const std::vector<PositionReading>& readings) {
+                     const DriveTable& table, const std::vector<PositionReading>& readings,
+                     const std::map<int, std::vector<std::string>>& notes) {
   std::vector<ReportDrive> drives;
   for (int position = 1; position <= table.DriveCount; ++position) {
     ReadSmartResult result;
@@ -241,23 +243,28 @@ void SendWarningMail(CliContext& ctx, const std::filesystem::path& settingsPath,
       }
     }
     drives.push_back(MailReportDrive(table.At(position), result));
+    if (const auto found = notes.find(position); found != notes.end()) {
+      drives.back().notes = found->second;
+    }
   }
   ctx.err << MailOutcomeLine(SendReport(ctx, settingsPath, drives)) << "\n" << std::flush;
 }
 
-// Whether a bad pass sends the warning mail. The settings file is read again only when it has
-// changed, so that a run of bad passes does not read it at each one while the switch still follows
-// the user's settings during a long run.
+// A switch of the settings file ("SMTP Warnings": whether a bad pass sends the warning mail). The
+// file is read again only when it has changed, so that a run of bad passes does not read it at each
+// one while the switch still follows the user's settings during a long run.
 class WarningMailSwitch {
  public:
-  explicit WarningMailSwitch(std::filesystem::path settingsPath) : path_(std::move(settingsPath)) {}
+  explicit WarningMailSwitch(std::filesystem::path settingsPath,
+                             std::string_view key = kSmtpWarningsKey)
+      : path_(std::move(settingsPath)), key_(key) {}
 
   bool On() {
     std::error_code error;
     const auto stamp = std::filesystem::last_write_time(path_, error);
     const auto version = error ? std::nullopt : std::optional(stamp);
     if (!known_ || version != version_) {
-      on_ = WarningMailsOn(path_);
+      on_ = IniFile(path_).ReadBool(key_, false);
       version_ = version;
       known_ = true;
     }
@@ -266,6 +273,7 @@ class WarningMailSwitch {
 
  private:
   std::filesystem::path path_;
+  std::string_view key_;
   std::optional<std::filesystem::file_time_type> version_;  // none: no file
   bool known_ = false;
   bool on_ = false;
@@ -300,8 +308,8 @@ int RunMonitor(CliContext& ctx) {
   PassPrinter printer(table, arguments->noWake);
   std::optional<MetricsTextfile> textfile;
   if (arguments->textfile) textfile.emplace(ctx.system, table, *arguments->textfile);
-  std::optional<ScheduledSelfTests> selfTests;
-  if (arguments->selfTestDays > 0) selfTests.emplace(ctx.system, table, arguments->selfTestDays);
+  MonitorSelfTests selfTests(ctx.system, table, arguments->selfTestDays);
+  WarningMailSwitch selfTestWarnings(settingsPath, kSelfTestWarningsKey);
   CounterWatch counters = OpenCounterWatch(ctx);
   for (const std::string& note : TwinNotes(table)) ctx.err << note << "\n";
   std::optional<std::string> lastStateError;
@@ -317,7 +325,7 @@ int RunMonitor(CliContext& ctx) {
                    .CheckHDDs(0,
                               [&](const PositionReading& reading, const SmartSectors& sectors) {
                                 print(reading, sectors);
-                                if (selfTests) selfTests->Take(reading, sectors);
+                                selfTests.Take(reading, sectors);
                                 const auto caution =
                                     WatchCounters(counters, table, reading, sectors);
                                 if (caution) printer.NoteCaution(reading.position, *caution);
@@ -327,6 +335,13 @@ int RunMonitor(CliContext& ctx) {
                                 if (history) history->Take(table, reading, sectors, rose);
                               })
                    .good;
+    // A failed self-test or a rise of the error count warns like a failing verdict.
+    const auto notes =
+        selfTests.AfterPass(ctx.err, textfile ? &*textfile : nullptr, selfTestWarnings.On());
+    for (const auto& [position, lines] : notes) {
+      for (const std::string& line : lines) ctx.err << "Drive " << position << ": " << line << "\n";
+    }
+    lastGood = lastGood && notes.empty();
     // Before the pass line: a pass that was printed is in the history.
     const auto historyError = history ? history->WritePass() : std::nullopt;
     if (historyError && historyError != lastHistoryError) {
@@ -334,7 +349,6 @@ int RunMonitor(CliContext& ctx) {
     }
     lastHistoryError = historyError;
     ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
-    if (selfTests) selfTests->AfterPass(ctx.err, textfile ? &*textfile : nullptr);
     // A state file that cannot be written is told once, not at every pass.
     const auto stateError = counters.Save();
     if (stateError && stateError != lastStateError) ctx.err << *stateError << "\n" << std::flush;
@@ -346,7 +360,7 @@ int RunMonitor(CliContext& ctx) {
       if (pass == 1) return kExitFailure;
     }
     if (!lastGood && warningMails.On()) {
-      SendWarningMail(ctx, settingsPath, table, printer.Readings());
+      SendWarningMail(ctx, settingsPath, table, printer.Readings(), notes);
     }
     const bool last = arguments->count && pass >= *arguments->count;
     if (last || stop.Requested() || !stop.Wait(arguments->intervalSeconds)) break;

@@ -63,7 +63,9 @@ ReportText ComposeReport(const std::vector<ReportDrive>& drives,
                                             " \xB0"
                                             "C"
                                       : std::string("...")) +
-                   kLineEnd + kLineEnd + kLineEnd;
+                   kLineEnd;
+    for (const std::string& note : drive.notes) report.body += note + kLineEnd;
+    report.body += std::string(kLineEnd) + kLineEnd;
   }
   return report;
 }

@@ -33,6 +33,9 @@ inline constexpr std::string_view kBalloonHintsKey = "Balloon Hints";
 inline constexpr std::string_view kSkipSleepingDrivesKey = "Skip Sleeping Drives";
 inline constexpr std::string_view kCounterWarningsKey = "Counter Warnings";
 inline constexpr std::string_view kKeepHistoryKey = "Keep History";
+// Read by `diskvigil-cli monitor` only, at each pass: a failed self-test in a drive's log or a rise
+// of its error count warns like a failing verdict. Off unless the file sets it.
+inline constexpr std::string_view kSelfTestWarningsKey = "Self-Test Warnings";
 
 // Per-position keys: "HDD" + k (1..6, no leading zeros) + one of these endings.
 inline constexpr std::string_view kTrayIconKeyEnding = " Temperature Icon";

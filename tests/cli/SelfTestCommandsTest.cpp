@@ -2,8 +2,12 @@
 // carries the drive's answer.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/Cli.h"
 #include "cli/CliTestKit.h"
+#include "cli/MonitorSelfTests.h"
+#include "core/Enumerate.h"
 
 namespace dv::cli {
 namespace {
@@ -73,6 +77,38 @@ TEST(SelfTestCommandsTest, MonitorStartsOneScheduledTestAtATime) {
   }
   auto system = clitest::Simulate(kSchedule);
   EXPECT_EQ(clitest::RunOn(*system, {"monitor", "--self-test-days", "0"}).exitCode, kExitUsage);
+}
+
+// With warnings on: a failed newest self-test once per entry, an error count that rises between
+// passes, nothing for a drive whose log holds neither.
+TEST(SelfTestCommandsTest, WarningsOncePerFailedTestAndOnEachErrorRise) {
+  auto system = clitest::Simulate(kDrives);
+  DriveTable table;
+  ASSERT_TRUE(ProbeDrives(*system, table));
+  MonitorSelfTests selfTests(*system, table, 0);
+  std::ostringstream err;
+  const auto pass = [&] {
+    SmartSectors sectors;
+    for (int position : {1, 2}) {
+      PositionReading reading;
+      reading.position = position;
+      reading.monitored = true;
+      reading.result.sectorsRead = true;
+      selfTests.Take(reading, sectors);
+    }
+    return selfTests.AfterPass(err, nullptr, true);
+  };
+  auto warned = pass();
+  ASSERT_EQ(warned.size(), 1u);
+  EXPECT_EQ(warned[1],
+            (std::vector<std::string>{"self-test failed: short test, read failure at LBA 4242, 70 "
+                                      "power-on hours"}));
+  EXPECT_TRUE(pass().empty());
+  system->FindDrive(0)->selfTest->errorCount = 6;
+  warned = pass();
+  EXPECT_EQ(warned[1], (std::vector<std::string>{"error log count rose from 4 to 6"}));
+  EXPECT_TRUE(selfTests.AfterPass(err, nullptr, false).empty());  // off: nothing read
+  EXPECT_EQ(err.str(), "");
 }
 
 }  // namespace

@@ -6,27 +6,32 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "cli/Metrics.h"
 #include "core/Drive.h"
 #include "core/DriveSystem.h"
 #include "core/Monitor.h"
+#include "core/SelfTest.h"
 #include "core/SmartData.h"
 
 namespace dv::cli {
 
-class ScheduledSelfTests {
+class MonitorSelfTests {
  public:
-  ScheduledSelfTests(DriveSystem& system, const DriveTable& table, int days)
+  MonitorSelfTests(DriveSystem& system, const DriveTable& table, int days)
       : system_(system), table_(table), days_(days) {}
 
   // For the pass's observer, while `sectors` hold this position's data.
   void Take(const PositionReading& reading, const SmartSectors& sectors);
   // After the pass: reads the logs, hands their newest entry to the metrics, starts at most one
-  // test. What it starts or fails to start is told on `err`.
-  void AfterPass(std::ostream& err, MetricsTextfile* textfile);
+  // test (what it starts or fails to start is told on `err`) and, with `warnings`, returns the
+  // warning lines by position.
+  std::map<int, std::vector<std::string>> AfterPass(std::ostream& err, MetricsTextfile* textfile,
+                                                    bool warnings);
 
  private:
   struct FreshDrive {
@@ -36,7 +41,13 @@ class ScheduledSelfTests {
   DriveSystem& system_;
   const DriveTable& table_;
   int days_;
+  void Schedule(std::ostream& err, bool anyRunning, int position, std::optional<uint64_t> age);
+  // The warnings of one drive whose self-test log is `log`.
+  std::vector<std::string> Warnings(int position, const SelfTestLogReading& log);
+
   std::vector<FreshDrive> fresh_;
+  std::map<int, std::string> warnedEntry_;  // the failed entry each position was warned of
+  std::map<int, uint16_t> errorCount_;      // each position's error count at the pass before
 };
 
 }  // namespace dv::cli
