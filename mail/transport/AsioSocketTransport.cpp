@@ -59,26 +59,4 @@ void AsioSocketTransport::Await(const bool& done, milliseconds limit, const std:
   throw SmtpFailure(what);
 }
 
-namespace {
-
-class AsioPlainTransport final : public AsioSocketTransport {
- public:
-  explicit AsioPlainTransport(std::string noTls) : noTls_(std::move(noTls)) {}
-  ~AsioPlainTransport() override { Close(); }
-  void StartTls(const std::string&, milliseconds) override { throw SmtpFailure(noTls_); }
-
- private:
-  asio::ip::tcp::socket& Socket() override { return socket_; }
-  const asio::ip::tcp::socket& Socket() const override { return socket_; }
-
-  asio::ip::tcp::socket socket_{io_};
-  std::string noTls_;
-};
-
-}  // namespace
-
-std::unique_ptr<SmtpTransport> NewAsioPlainTransport(std::string noTls) {
-  return std::make_unique<AsioPlainTransport>(std::move(noTls));
-}
-
 }  // namespace dv

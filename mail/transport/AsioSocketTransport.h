@@ -1,6 +1,6 @@
 // The TCP part of the SMTP transport on Asio: resolving and connecting, bounded writes and reads,
-// closing. The TLS transport builds on it; where no TLS library exists (the Windows build) it is
-// the whole transport, and STARTTLS fails with `noTls`.
+// closing. The TLS transports build on it: OpenSSL's (AsioTlsTransport.cpp) and, on Windows,
+// SChannel's (SchannelTransport.cpp).
 #pragma once
 
 #include <asio.hpp>
@@ -76,8 +76,5 @@ class AsioSocketTransport : public SmtpTransport {
 
   asio::io_context io_;
 };
-
-// A plain TCP transport whose StartTls fails with `noTls`.
-std::unique_ptr<SmtpTransport> NewAsioPlainTransport(std::string noTls);
 
 }  // namespace dv

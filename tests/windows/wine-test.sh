@@ -5,7 +5,8 @@
 #   2. compares `diskvigil-cli.exe --demo list | smart N | report N` byte for byte with the Linux
 #      program's output, and checks the command on Wine's own (pass-through-less) drives,
 #   3. runs the settings-file differential against Wine's private-profile functions,
-#   4. sends a report mail over plain SMTP to a loopback server (TLS fails with a clear reason).
+#   4. sends report mails to a loopback server over plain SMTP, STARTTLS and TLS (the test's
+#      authority trusted in the prefix), and sees misnamed and untrusted certificates refused.
 # Usage: wine-test.sh SOURCE_DIR LINUX_CLI. Exit 77 (skipped) without wine or MinGW-w64.
 set -uo pipefail
 src=$(cd "$1" && pwd)
@@ -136,34 +137,80 @@ else
   cat "$work/own.out" "$work/own.err"
 fi
 
-echo "--- diskvigil-cli.exe mail over plain SMTP"
-if /usr/bin/python3 -c 'import aiosmtpd.controller' 2>/dev/null; then
-  mkdir -p "$work/mails"
-  coproc sink { exec /usr/bin/python3 "$src/tests/mail/mail_sink.py" "$work/mails"; }
+echo "--- diskvigil-cli.exe mail: plain SMTP, STARTTLS and TLS through SChannel"
+# A certificate authority the prefix trusts (TrustRoot.exe), one it does not, and server
+# certificates for "localhost" from each and one for another name.
+make_certificates() {
+  local dir=$1 ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+  openssl req -x509 -days 2 "${ec[@]}" -keyout "$dir/ca.key" -out "$dir/ca.pem" \
+    -subj /CN=Diskvigil-Test-CA &&
+    openssl req -x509 -days 2 "${ec[@]}" -keyout "$dir/other-ca.key" -out "$dir/other-ca.pem" \
+      -subj /CN=Someone-Else || return 1
+  local name stem ca
+  for spec in localhost:server:ca localhost:stranger:other-ca mail.elsewhere.test:elsewhere:ca; do
+    IFS=: read -r name stem ca <<<"$spec"
+    echo "subjectAltName=DNS:$name" >"$dir/$stem.ext"
+    openssl req "${ec[@]}" -keyout "$dir/$stem.key" -out "$dir/$stem.csr" -subj "/CN=$name" &&
+      openssl x509 -req -days 2 -in "$dir/$stem.csr" -CA "$dir/$ca.pem" -CAkey "$dir/$ca.key" \
+        -CAcreateserial -out "$dir/$stem.pem" -extfile "$dir/$stem.ext" || return 1
+  done
+}
+# send_mail LABEL SECURITY [mail_sink.py options]: one report mail to a new sink on "localhost";
+# leaves the sink's folder in $mails and the program's output in $work/mail.out.
+send_mail() {
+  local label=$1 security=$2
+  shift 2
+  mails="$work/mails-$label"
+  mkdir -p "$mails"
+  coproc sink { exec /usr/bin/python3 "$src/tests/mail/mail_sink.py" "$mails" "$@"; }
+  local port
   read -r port <&"${sink[0]}"
-  mail_settings() {  # mail_settings SECURITY: a settings file for the sink, as a Windows path
-    printf '[Settings]\r\nSMTP Host=127.0.0.1\r\nSMTP Port=%s\r\nSMTP From=dv@test.local\r\n' "$port"
-    printf 'SMTP Mail=ops@test.local\r\nSMTP Security=%s\r\n' "$1"
-  }
-  mail_settings 0 >"$work/plain.ini"
-  mail_settings 2 >"$work/tls.ini"
-  if (cd "$work" && timeout 60 wine "$win_cli" --demo mail-report --settings plain.ini \
-    >"$work/mail.out" 2>&1 </dev/null) && ls "$work/mails"/*.eml >/dev/null 2>&1; then
+  printf '[Settings]\r\nSMTP Host=localhost\r\nSMTP Port=%s\r\nSMTP From=dv@test.local\r\n' \
+    "$port" >"$work/mail.ini"
+  printf 'SMTP Mail=ops@test.local\r\nSMTP Security=%s\r\n' "$security" >>"$work/mail.ini"
+  (cd "$work" && timeout 60 wine "$win_cli" --demo mail-report --settings mail.ini \
+    >"$work/mail.out" 2>&1 </dev/null)
+  local status=$?
+  # shellcheck disable=SC2154  # sink_PID is set by coproc
+  kill "$sink_PID" 2>/dev/null
+  wait "$sink_PID" 2>/dev/null
+  return $status
+}
+if ! /usr/bin/python3 -c 'import aiosmtpd.controller' 2>/dev/null; then
+  echo "SKIPPED: python3-aiosmtpd is missing (scripts/install-deps.sh test)"
+elif ! mkdir "$work/certs" || ! make_certificates "$work/certs" >"$work/certs.log" 2>&1; then
+  fail "making the test certificates: $(tail -3 "$work/certs.log")"
+else
+  certs="$work/certs"
+  if send_mail plain 0 && ls "$mails"/*.eml >/dev/null 2>&1; then
     echo "ok      mail-report reached the loopback SMTP server"
   else
     fail "mail-report over plain SMTP: $(cat "$work/mail.out")"
   fi
-  (cd "$work" && timeout 60 wine "$win_cli" --demo mail-report --settings tls.ini \
-    >"$work/tls.out" 2>&1 </dev/null)
-  if [ $? != 0 ] && grep -q "STARTTLS and TLS are not built into this program" "$work/tls.out"; then
-    echo "ok      TLS asked for: a clear failure"
-  else
-    fail "mail-report with TLS: $(cat "$work/tls.out")"
-  fi
-  # shellcheck disable=SC2154  # sink_PID is set by coproc
-  kill "$sink_PID" 2>/dev/null
-else
-  echo "SKIPPED: python3-aiosmtpd is missing (scripts/install-deps.sh test)"
+  (cd "$build" && timeout 60 wine tests/windows/TrustRoot.exe "$certs/ca.pem" </dev/null) ||
+    fail "TrustRoot.exe: the test authority is not trusted"
+  for mode in starttls:1 implicit:2; do
+    if send_mail "${mode%:*}" "${mode#*:}" --tls "${mode%:*}" --cert "$certs/server.pem" \
+      --key "$certs/server.key" && grep -q '"tls": true' "$mails"/*.json 2>/dev/null; then
+      echo "ok      ${mode%:*}: delivered through TLS"
+    else
+      fail "${mode%:*}: $(cat "$work/mail.out")"
+    fi
+  done
+  for refused in starttls:1:stranger:"untrusted authority" implicit:2:stranger:"untrusted authority" \
+    starttls:1:elsewhere:"hostname mismatch" implicit:2:elsewhere:"hostname mismatch"; do
+    IFS=: read -r mode security stem reason <<<"$refused"
+    send_mail "$mode-$stem" "$security" --tls "$mode" --cert "$certs/$stem.pem" \
+      --key "$certs/$stem.key"
+    status=$?
+    if [ "$status" != 0 ] && grep -q "certificate verify failed: .*$reason" "$work/mail.out" &&
+      ! ls "$mails"/*.eml >/dev/null 2>&1; then
+      echo "ok      $mode, $stem certificate: refused ($(grep -o 'certificate verify failed.*' \
+        "$work/mail.out" | head -1))"
+    else
+      fail "$mode, $stem certificate: exit status $status, $(cat "$work/mail.out")"
+    fi
+  done
 fi
 
 echo "$failures failure(s); $((SECONDS - started)) s in all"
