@@ -6,6 +6,10 @@ if(NOT DISKVIGIL_MAKENSIS)
   message(STATUS "makensis not found: no windows-installer target (Debian package nsis)")
   return()
 endif()
+# The single-instance mutex's name has its home in the program's source.
+file(STRINGS "${PROJECT_SOURCE_DIR}/app/SingleInstance.h" instance_line
+  REGEX "kSingleInstanceName = \"[^\"]+\"")
+string(REGEX REPLACE ".*= \"([^\"]+)\".*" "\\1" instance_mutex "${instance_line}")
 set(installer_dir "${PROJECT_BINARY_DIR}/packaging/windows")
 set(installer_stage "${installer_dir}/stage")
 set(installer "${installer_dir}/diskvigil-${PROJECT_VERSION}-setup.exe")
@@ -16,8 +20,10 @@ add_custom_command(OUTPUT "${installer}"
   COMMAND "${DISKVIGIL_MAKENSIS}" -V2 -NOCD "-DVERSION=${PROJECT_VERSION}"
     "-DSTAGE=${installer_stage}" "-DRUNTIME=$<TARGET_FILE_DIR:diskvigil>"
     "-DDATA=${PROJECT_SOURCE_DIR}/data" "-DOUTFILE=${installer}"
+    "-DINSTANCE_MUTEX=${instance_mutex}"
     "${CMAKE_CURRENT_LIST_DIR}/diskvigil.nsi"
   DEPENDS diskvigil diskvigil-cli "${CMAKE_CURRENT_LIST_DIR}/diskvigil.nsi"
+    "${PROJECT_SOURCE_DIR}/app/SingleInstance.h"
   WORKING_DIRECTORY "${installer_dir}"
   COMMENT "Making the Windows installer"
   VERBATIM)

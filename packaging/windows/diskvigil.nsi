@@ -7,9 +7,13 @@
 ;   RUNTIME   the program's build folder: the DLLs and the platforms\ and styles\ plug-ins
 ;   DATA      the source tree's data folder (demo\ and demo-nvme\)
 ;   OUTFILE   the installer to write
+;   INSTANCE_MUTEX  the named mutex the running program holds (app/SingleInstance.h)
 ; Silent use: "setup.exe /S [/D=FOLDER]", "uninstall.exe /S [/REMOVESETTINGS]". The settings
 ; file and the counter state in %APPDATA% are the user's: the uninstaller removes them only when
 ; asked (the question when run by hand, /REMOVESETTINGS when silent).
+; Neither runs while the program does (its files are in use): both say so and end with exit
+; status 2, also when silent. The uninstaller runs from a copy of itself, so its own exit status
+; is that of the copy's start; "uninstall.exe /S _?=FOLDER" runs it in place and returns its own.
 ; A 64-bit installer for a 64-bit program (and Wine without its 32-bit half runs it too).
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -37,6 +41,20 @@ BrandingText "${NAME} ${VERSION}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; The running program holds its named mutex from start to end; only its existence counts
+; (SYNCHRONIZE access suffices to open it).
+!macro RefuseWhileRunning WHAT
+  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .r0'
+  ${If} $0 P<> 0
+    System::Call 'kernel32::CloseHandle(p r0)'
+    MessageBox MB_OK|MB_ICONSTOP \
+      "${NAME} is running. End it (Exit in its tray icon's menu), then start the ${WHAT} again." \
+      /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+!macroend
+
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${NAME}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
@@ -49,6 +67,7 @@ Function .onInit
     MessageBox MB_OK|MB_ICONSTOP "${NAME} needs a 64-bit Windows." /SD IDOK
     Abort
   ${EndIf}
+  !insertmacro RefuseWhileRunning "installer"
   SetRegView 64
 FunctionEnd
 
@@ -91,6 +110,7 @@ Section "Install"
 SectionEnd
 
 Function un.onInit
+  !insertmacro RefuseWhileRunning "uninstaller"
   SetRegView 64
 FunctionEnd
 

@@ -8,8 +8,8 @@
 #     show the main window; a second start ends at once (the named mutex); the power broadcasts
 #     stop and restart the monitoring timer; the tray menu's Exit writes the settings file in
 #     APPDATA; AutoRun writes the Run value, and clears it at the next Exit;
-#   - the installer installs silently, the installed program runs the demo, and the silent
-#     uninstaller leaves nothing of it behind.
+#   - the installer installs silently, the installed program runs the demo (and a second silent
+#     install meanwhile is refused), and the silent uninstaller leaves nothing of it behind.
 # Exit 77 (skipped, said loudly) without the prebuilt Qt (../shared/mingw-qt), Wine, MinGW-w64,
 # the X harness (../shared/gui) or its tools; makensis missing skips only the installer part.
 #
@@ -263,6 +263,11 @@ check_installer() {
 
   program="$folder/diskvigil.exe" start_demo && ok "the installed program runs --demo" ||
     fail "the installed program docked $(icons) icons"
+  local status
+  wine "$setup" /S
+  status=$?
+  [ "$status" = 2 ] && ok "while the program runs, the silent install is refused (exit status 2)" ||
+    fail "the silent install while the program runs ended with $status"
   end_by_exit || fail "Exit did not end the installed program"
 
   uninstall_silently && ok "the silent uninstall removed $target" ||
