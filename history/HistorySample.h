@@ -20,8 +20,21 @@ enum class HistoryVerdict : int {
   Unknown = 3,  // no verdict: the drive did not answer
 };
 
-// "passed", "failed", "smartOff", "unknown".
-const char* HistoryVerdictName(HistoryVerdict verdict);
+// "passed", "failed", "smartOff", "unknown". Here rather than beside the store, so that the
+// window program's history window links where the store (SQLite) is not built: Windows.
+inline const char* HistoryVerdictName(HistoryVerdict verdict) {
+  switch (verdict) {
+    case HistoryVerdict::Passed:
+      return "passed";
+    case HistoryVerdict::Failed:
+      return "failed";
+    case HistoryVerdict::SmartOff:
+      return "smartOff";
+    case HistoryVerdict::Unknown:
+      break;
+  }
+  return "unknown";
+}
 
 struct HistorySample {
   std::optional<int> temperature;  // degrees Celsius; none when not read (asleep, a failed read)

@@ -138,20 +138,6 @@ void MoveIfThere(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-const char* HistoryVerdictName(HistoryVerdict verdict) {
-  switch (verdict) {
-    case HistoryVerdict::Passed:
-      return "passed";
-    case HistoryVerdict::Failed:
-      return "failed";
-    case HistoryVerdict::SmartOff:
-      return "smartOff";
-    case HistoryVerdict::Unknown:
-      break;
-  }
-  return "unknown";
-}
-
 int64_t HistoryWallClock() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
