@@ -153,6 +153,7 @@ class Credentials {
 
   // TLS 1.2 or newer, no client certificate, the server's certificate left to us.
   SECURITY_STATUS Acquire() {
+    if (valid_) return SEC_E_OK;
     SCHANNEL_CRED wanted{};
     wanted.dwVersion = SCHANNEL_CRED_VERSION;
     wanted.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
