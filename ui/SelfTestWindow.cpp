@@ -36,7 +36,7 @@ TSelfTestForm::TSelfTestForm(QWidget* parent) : TSecondaryForm(parent) {
   SelfTestLogT =
       MakeTable({"Num", "Type", "Status", "Remaining", "Lifetime hours", "First error LBA"}, this);
   ErrorCountL = new QLabel(this);
-  ErrorLogT = MakeTable({"Error", "Lifetime hours", "Command", "Error", "Status", "LBA"}, this);
+  ErrorLogT = MakeTable({"Num", "Lifetime hours", "Command", "Error", "Status", "LBA"}, this);
 
   auto* settings = new QGroupBox("All drives", this);
   SelfTestWarningsCB = new QCheckBox("Self-Test Warnings", settings);
