@@ -6,6 +6,8 @@
 //   MainUnitIcons.cpp      the Icons group and the temperature icons
 //   MainUnitFeatures.cpp   the AAM and APM groups
 //   MainUnitMbr.cpp        "Get MBR"
+//   MainUnitHistory.cpp    the History window
+//   MainUnitSelfTests.cpp  self-tests, the drives' own logs and their warnings
 //   MainUnitPictures.cpp   pictures of the windows for the documentation
 // The state the window only shows lives in collaborators it holds: CounterWarnings (the counter
 // rises standing) and MailReports (the report timer and the verdicts a report gives).
@@ -41,6 +43,7 @@
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
+#include "ui/SelfTestWindow.h"
 #include "ui/TwoLineCheckBox.h"
 #include "ui/UpDown.h"
 
@@ -55,6 +58,8 @@ constexpr int kRefreshMaximum = 900;
 constexpr int kRefreshStep = 15;
 constexpr int kSmartTimerDesignInterval = 15000;
 constexpr int kReportTimerDesignInterval = 1200000;
+// A drive running a self-test, and the drives' logs, are asked at most once a minute.
+constexpr int kSelfTestPollInterval = 60000;
 
 QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int width = 0) {
   auto* label = new QLabel(text, parent);
@@ -90,7 +95,8 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       context_(std::move(context)),
       counterWarnings_(context_.counterStatePath),
-      history_(context_.historyPath) {
+      history_(context_.historyPath),
+      selfTestWatch_(*context_.driveSystem, drives_) {
   setWindowTitle("Diskvigil");
   setFixedSize(kClientWidth, kClientHeight);
   // The layout is drawn for a small 11-pixel face.
@@ -112,6 +118,8 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
   SMARTT->setInterval(kSmartTimerDesignInterval);
   SMTPReportsTimer = &mailReports_.Timer();
   SMTPReportsTimer->setInterval(kReportTimerDesignInterval);
+  SelfTestT = new QTimer(this);
+  SelfTestT->setInterval(kSelfTestPollInterval);
 
   monitor_ = std::make_unique<Monitor>(*context_.driveSystem, drives_, sectors_);
   ConnectHandlers();
@@ -198,6 +206,8 @@ void TMainForm::BuildInformationGroup() {
   AAMGB->setGeometry(8, 138, 221, 45);
   APMGB = new QGroupBox("APM", g);
   APMGB->setGeometry(8, 186, 221, 45);
+  // In the free room right of the AAM group, under the column of the Read S.M.A.R.T. button.
+  SelfTestSB = MakeSpeedButton(g, QStyle::SP_MediaPlay, "Self-Tests", QRect(272, 146, 23, 22));
 }
 
 void TMainForm::BuildSettingsGroup() {
@@ -328,6 +338,8 @@ void TMainForm::ConnectHandlers() {
   connect(MBRReadSB, &QToolButton::clicked, this, [this] { MBRReadSBClick(); });
   connect(SMARTReadSB, &QToolButton::clicked, this, [this] { SMARTReadSBClick(); });
   connect(HistorySB, &QToolButton::clicked, this, [this] { HistorySBClick(); });
+  connect(SelfTestSB, &QToolButton::clicked, this, [this] { SelfTestSBClick(); });
+  connect(SelfTestT, &QTimer::timeout, this, [this] { SelfTestTTimer(); });
   connect(SMARTMonCB, &QCheckBox::toggled, this, [this] { SMARTMonCBClick(); });
   connect(SkipSleepCB, &QCheckBox::toggled, this,
           [this](bool on) { monitor_->SetSkipSleepingDrives(on); });
@@ -366,6 +378,7 @@ void TMainForm::HDDCBChange() {
   const int position = SelectedPosition();
   ShowHDDInfo(position);
   ReadSMARTShown(position);
+  if (selfTestForm_ && selfTestForm_->isVisible()) FillSelfTestForm();
 }
 
 void TMainForm::HDDRefreshSBClick() { EnumerateHDDs(); }

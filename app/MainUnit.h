@@ -23,6 +23,7 @@
 #include "core/Counters.h"
 #include "core/Drive.h"
 #include "core/Mbr.h"
+#include "core/SelfTestWatch.h"
 #include "core/SmartData.h"
 #include "mail/ReportMail.h"
 
@@ -54,6 +55,7 @@ class PowerEventSource;
 class TemperatureIcons;
 class TMBRForm;
 class THistoryForm;
+class TSelfTestForm;
 class TSMARTForm;
 class TSMTPForm;
 class UpDown;
@@ -176,6 +178,15 @@ class TMainForm : public QWidget {
   // The History window filled for the selected drive, made on first use.
   THistoryForm& HistoryForm();
   TSMTPForm* SMTPForm() const { return smtpForm_.get(); }
+  // Self-tests and the drives' own logs (MainUnitSelfTests.cpp).
+  void SelfTestSBClick();
+  // The Self-Tests window filled for the selected drive, made on first use.
+  TSelfTestForm& SelfTestForm();
+  // Once a minute while a test is followed or a self-test setting is on: the look at the logs of
+  // the drives the passes read, and the followed test's progress.
+  void SelfTestTTimer();
+  bool SelfTestWarnings() const { return selfTestWarnings_; }
+  int SelfTestEvery() const { return selfTestDays_; }
   // Built on first use, once CreateMBRForm has allowed it; null before.
   TMBRForm* MBRForm() const;
 
@@ -244,6 +255,7 @@ class TMainForm : public QWidget {
   // told once by balloon and warning mail.
   QCheckBox* CounterWarnCB;
   QToolButton* HistorySB;
+  QToolButton* SelfTestSB;  // opens the Self-Tests window
   QToolButton* SMTPSB;
   QToolButton* SaveSettingsSB;
   QGroupBox* IconsGB;
@@ -262,6 +274,7 @@ class TMainForm : public QWidget {
   QStatusBar* StatusSB;
   QTimer* SMARTT;
   QTimer* SMTPReportsTimer;
+  QTimer* SelfTestT;  // SelfTestTTimer, never more often than once a minute
   QMenu* PopupMenu;
   QFileDialog* LogSD = nullptr;         // made by SaveLogDialog()
   QColorDialog* ColorDialog = nullptr;  // made by ColorChooser()
@@ -328,6 +341,22 @@ class TMainForm : public QWidget {
   std::unique_ptr<THistoryForm> historyForm_;
   bool passRunning_ = false;  // a monitoring pass is under way
 
+  // Self-tests.
+  void SetSelfTestSettings(bool warnings, int days);
+  void FillSelfTestForm();
+  void StartSelfTestClick(SelfTestKind kind);
+  void LookAtSelfTests();
+  void PollSelfTest(int position);
+  void WarnOfSelfTests(const std::vector<std::string>& lines);
+  void UpdateSelfTestTimer();
+  SelfTestWatch selfTestWatch_;
+  bool selfTestWarnings_ = false;   // "Self-Test Warnings"
+  int selfTestDays_ = 0;            // "Self-Test Every", 0 off
+  bool selfTestKeysSaved_ = false;  // the settings file holds the two keys
+  std::optional<int> followed_;     // the position whose running test is polled
+  int selfTestFormPosition_ = 0;    // the drive the Self-Tests window shows
+  std::unique_ptr<TSelfTestForm> selfTestForm_;
+
   // Report mails.
   void ConnectMailHandlers();
   MailSettings ReadMailSettings();
@@ -337,8 +366,8 @@ class TMainForm : public QWidget {
   MailHomeLease mailHome_;
 };
 
-// Renders the main, S.M.A.R.T., SMTP and MBR windows to PNG files in `folder` (made when missing);
-// returns the files written.
+// Renders the main, S.M.A.R.T., SMTP, MBR, History and Self-Tests windows to PNG files in `folder`
+// (made when missing); returns the files written.
 std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folder);
 
 }  // namespace dv

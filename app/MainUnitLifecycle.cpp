@@ -120,6 +120,7 @@ bool TMainForm::FormCloseSteps() {
     if (window != nullptr) window->close();
   }
   if (drives_.DriveCount != 0) SMARTT->stop();
+  SelfTestT->stop();
   instanceLock_.reset();
   return true;
 }
@@ -167,12 +168,14 @@ void TMainForm::SuspendSteps() {
   SMTPReportsTimer->stop();
   WaitForMailIdle();
   SMARTT->stop();
+  SelfTestT->stop();
 }
 
 void TMainForm::ResumeSteps() {
   if (smtpForm_ != nullptr && smtpForm_->SMTPReportsCB->isChecked()) SMTPReportsTimer->start();
   // Monitoring restarts whatever the monitoring box shows.
   SMARTT->start();
+  UpdateSelfTestTimer();
 }
 
 }  // namespace dv

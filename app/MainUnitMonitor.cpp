@@ -239,6 +239,7 @@ void TMainForm::CheckHDDs() {
       SelectedPosition(), [&](const PositionReading& reading, const SmartSectors& sectors) {
         mailReports_.NoteVerdict(drives_, reading.position, reading.result);
         counterWarnings_.Watch(reading, sectors, drives_, told);
+        selfTestWatch_.Take(reading, sectors);
         history_.Take(drives_, reading, sectors, counterWarnings_.Caution(reading.position));
         if (reading.shown && reading.monitored && !reading.asleep) {
           ShowReading(reading.position, reading.result);

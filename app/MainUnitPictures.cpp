@@ -9,6 +9,7 @@
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
+#include "ui/SelfTestWindow.h"
 
 namespace dv {
 
@@ -35,6 +36,10 @@ std::vector<std::string> RenderWindows(TMainForm& mainForm, const QString& folde
   history.resize(760, 380);
   history.RangeCB->setCurrentIndex(history.RangeCB->count() - 1);
   save(&history, "history-window.png");
+  // The Self-Tests window with both logs of the selected drive.
+  TSelfTestForm& selfTests = mainForm.SelfTestForm();
+  selfTests.resize(620, 440);
+  save(&selfTests, "selftest-window.png");
   return written;
 }
 

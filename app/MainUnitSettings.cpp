@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/Autorun.h"
 #include "app/MainUnit.h"
@@ -23,6 +24,11 @@ int AsShort(int32_t value) { return static_cast<int16_t>(value); }
 
 void LoadEdit(const IniFile& ini, std::string_view key, QLineEdit* edit) {
   edit->setText(QString::fromStdString(ini.ReadString(key, edit->text().toStdString())));
+}
+
+bool HasKey(const IniFile& ini, std::string_view key) {
+  constexpr std::string_view kAbsent = "\x01";  // no line of the file holds it
+  return ini.ReadString(key, kAbsent) != kAbsent;
 }
 
 void LoadCheckBox(const IniFile& ini, std::string_view key, QCheckBox* box) {
@@ -70,6 +76,10 @@ void TMainForm::LoadSettings() {
   LoadCheckBox(ini, kCounterWarningsKey, CounterWarnCB);
   const std::string note = history_.Switch(ini.ReadBool(kKeepHistoryKey, false));
   if (!note.empty()) StatusSB->showMessage(QString::fromStdString(note));
+  SetSelfTestSettings(
+      ini.ReadBool(kSelfTestWarningsKey, false),
+      std::clamp<int32_t>(ini.ReadInteger(kSelfTestEveryKey, 0), 0, kMaxSelfTestDays));
+  selfTestKeysSaved_ = HasKey(ini, kSelfTestWarningsKey) || HasKey(ini, kSelfTestEveryKey);
 }
 
 bool TMainForm::SaveSettings() {
@@ -118,6 +128,12 @@ bool TMainForm::SaveSettings() {
        [&] { return ini.WriteBool(kSkipSleepingDrivesKey, SkipSleepCB->isChecked()); },
        [&] { return ini.WriteBool(kCounterWarningsKey, CounterWarnCB->isChecked()); },
        [&] { return ini.WriteBool(kKeepHistoryKey, history_.On()); }});
+  // Written once set, and from then on, so a file saved at the defaults stays as it was.
+  if (selfTestKeysSaved_ || selfTestWarnings_ || selfTestDays_ > 0) {
+    selfTestKeysSaved_ = true;
+    writes.push_back([&] { return ini.WriteBool(kSelfTestWarningsKey, selfTestWarnings_); });
+    writes.push_back([&] { return ini.WriteInteger(kSelfTestEveryKey, selfTestDays_); });
+  }
   for (const auto& write : writes) {
     if (!write()) {
       context_.dialogs->Message(

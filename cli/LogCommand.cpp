@@ -18,11 +18,6 @@ std::string Hex(uint8_t byte) {
   return text;
 }
 
-// The 28-bit LBA of a register set: low, mid, high and the device register's low nibble.
-uint32_t Lba28(uint8_t low, uint8_t mid, uint8_t high, uint8_t device) {
-  return static_cast<uint32_t>(low | mid << 8 | high << 16 | (device & 0x0F) << 24);
-}
-
 OrderedJson SelfTestJson(const SelfTestLogReading& reading) {
   OrderedJson entries = OrderedJson::array();
   for (const SelfTestRow& row : reading.rows) {
@@ -62,7 +57,7 @@ OrderedJson CommandJson(const AtaErrorCommand& c) {
   return {{"command", c.Command},
           {"features", c.Features},
           {"count", c.Count},
-          {"lba", Lba28(c.LbaLow, c.LbaMid, c.LbaHigh, c.Device)},
+          {"lba", c.Lba()},
           {"device", c.Device},
           {"deviceControl", c.DeviceControl},
           {"timestampMs", c.TimestampMs}};
@@ -79,7 +74,7 @@ OrderedJson ErrorJson(const AtaErrorLog& log) {
                       {"error", e.Error},
                       {"status", e.Status},
                       {"count", e.Count},
-                      {"lba", Lba28(e.LbaLow, e.LbaMid, e.LbaHigh, e.Device)},
+                      {"lba", e.Lba()},
                       {"device", e.Device},
                       {"state", e.State},
                       {"commands", commands}});
@@ -93,11 +88,10 @@ std::string ErrorText(const AtaErrorLog& log) {
   for (const AtaErrorRecord& e : log.Records) {
     text += "Error " + std::to_string(number--) + " at " + std::to_string(e.LifetimeHours) +
             " hours: error " + Hex(e.Error) + "h, status " + Hex(e.Status) + "h, LBA " +
-            std::to_string(Lba28(e.LbaLow, e.LbaMid, e.LbaHigh, e.Device)) + "\n";
+            std::to_string(e.Lba()) + "\n";
     for (const AtaErrorCommand& c : e.Commands) {
       text += "  command " + Hex(c.Command) + "h, features " + Hex(c.Features) + "h, count " +
-              std::to_string(c.Count) + ", LBA " +
-              std::to_string(Lba28(c.LbaLow, c.LbaMid, c.LbaHigh, c.Device)) + ", at " +
+              std::to_string(c.Count) + ", LBA " + std::to_string(c.Lba()) + ", at " +
               std::to_string(c.TimestampMs) + " ms\n";
     }
   }

@@ -32,7 +32,6 @@ namespace {
 constexpr double kDefaultIntervalSeconds = 15;
 constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
-constexpr long kMaxSelfTestDays = 3650;
 
 // SIGINT and SIGTERM ask a running monitor to stop after its pass; the flag is the one thing a
 // signal handler may safely touch.

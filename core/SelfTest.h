@@ -71,6 +71,10 @@ struct SelfTestLog {
 std::optional<SelfTestLog> DecodeSelfTestLog(std::span<const uint8_t> sector);
 
 // The summary error log.
+// The 28-bit LBA of a register set: low, mid, high and the device register's low nibble.
+inline uint32_t Lba28(uint8_t low, uint8_t mid, uint8_t high, uint8_t device) {
+  return static_cast<uint32_t>(low | mid << 8 | high << 16 | (device & 0x0F) << 24);
+}
 struct AtaErrorCommand {
   uint8_t DeviceControl = 0;
   uint8_t Features = 0;
@@ -81,6 +85,8 @@ struct AtaErrorCommand {
   uint8_t Device = 0;
   uint8_t Command = 0;
   uint32_t TimestampMs = 0;  // since the drive powered up
+
+  uint32_t Lba() const { return Lba28(LbaLow, LbaMid, LbaHigh, Device); }
 };
 struct AtaErrorRecord {
   std::vector<AtaErrorCommand> Commands;  // the failing command first, then the ones before it
@@ -93,6 +99,8 @@ struct AtaErrorRecord {
   uint8_t Status = 0;
   uint8_t State = 0;
   uint16_t LifetimeHours = 0;
+
+  uint32_t Lba() const { return Lba28(LbaLow, LbaMid, LbaHigh, Device); }
 };
 struct AtaErrorLog {
   uint8_t Version = 0;

@@ -33,9 +33,12 @@ inline constexpr std::string_view kBalloonHintsKey = "Balloon Hints";
 inline constexpr std::string_view kSkipSleepingDrivesKey = "Skip Sleeping Drives";
 inline constexpr std::string_view kCounterWarningsKey = "Counter Warnings";
 inline constexpr std::string_view kKeepHistoryKey = "Keep History";
-// Read by `diskvigil-cli monitor` only, at each pass: a failed self-test in a drive's log or a rise
-// of its error count warns like a failing verdict. Off unless the file sets it.
+// A failed self-test in a drive's log or a rise of its error count warns like a failing verdict.
+// Off unless the file sets it; `diskvigil-cli monitor` reads it at each pass.
 inline constexpr std::string_view kSelfTestWarningsKey = "Self-Test Warnings";
+// The window program's scheduled short self-tests: every N days on each drive, 0 for none. Both
+// self-test keys are written only once set, so a file saved at their defaults stays as it was.
+inline constexpr std::string_view kSelfTestEveryKey = "Self-Test Every";
 
 // Per-position keys: "HDD" + k (1..6, no leading zeros) + one of these endings.
 inline constexpr std::string_view kTrayIconKeyEnding = " Temperature Icon";
@@ -62,7 +65,7 @@ inline constexpr std::array<SettingKey, 3> kPositionKeyEndings{{
 
 // The fixed keys in load order; the per-position keys come after "Refresh Interval" (for k = 1..6
 // on loading, k = 1..DriveCount on saving, where "RAW Values" precedes them).
-inline constexpr std::array<SettingKey, 18> kFixedSettingKeys{{
+inline constexpr std::array<SettingKey, 20> kFixedSettingKeys{{
     {kSmartMonitoringKey, SettingKind::Boolean},
     {kRefreshIntervalKey, SettingKind::Integer},
     {kRawValuesKey, SettingKind::Integer},
@@ -81,6 +84,8 @@ inline constexpr std::array<SettingKey, 18> kFixedSettingKeys{{
     {kSkipSleepingDrivesKey, SettingKind::Boolean},
     {kCounterWarningsKey, SettingKind::Boolean},
     {kKeepHistoryKey, SettingKind::Boolean},
+    {kSelfTestWarningsKey, SettingKind::Boolean},
+    {kSelfTestEveryKey, SettingKind::Integer},
 }};
 
 }  // namespace dv
