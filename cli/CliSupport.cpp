@@ -142,4 +142,9 @@ std::optional<int> ParseListedPosition(CliContext& ctx, const DriveTable& table,
   return position;
 }
 
+std::optional<int> ProbeListedPosition(CliContext& ctx, DriveTable& table, std::string_view text) {
+  if (!ProbeOrComplain(ctx, table)) return std::nullopt;
+  return ParseListedPosition(ctx, table, text);
+}
+
 }  // namespace dv::cli

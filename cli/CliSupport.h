@@ -69,5 +69,8 @@ std::optional<int> ParsePosition(std::string_view text);
 // The same, and the position must be listed in the table; otherwise an error line on ctx.err.
 std::optional<int> ParseListedPosition(CliContext& ctx, const DriveTable& table,
                                        std::string_view text);
+// Probes the drives into `table` (ProbeOrComplain), then reads the position as above: what every
+// command on one drive starts with.
+std::optional<int> ProbeListedPosition(CliContext& ctx, DriveTable& table, std::string_view text);
 
 }  // namespace dv::cli

@@ -65,8 +65,7 @@ int RunFeature(CliContext& ctx, DriveFeature feature) {
   const auto args = ParseFeatureArguments(ctx);
   if (!args) return kExitUsage;
   DriveTable table;
-  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
-  const auto position = ParseListedPosition(ctx, table, args->position);
+  const auto position = ProbeListedPosition(ctx, table, args->position);
   if (!position) return kExitFailure;
   const int driveNumber = table.At(*position).DriveNumber;
   if (table.At(*position).IsNvme()) {

@@ -113,8 +113,7 @@ int RunLog(CliContext& ctx) {
     return kExitUsage;
   }
   DriveTable table;
-  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
-  const auto position = ParseListedPosition(ctx, table, words->position);
+  const auto position = ProbeListedPosition(ctx, table, words->position);
   if (!position) return kExitFailure;
   const Drive& drive = table.At(*position);
   const std::string heading =

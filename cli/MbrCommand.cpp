@@ -86,8 +86,7 @@ int RunMbr(CliContext& ctx) {
   const auto words = ParseArguments(ctx, Position::Needed);
   if (!words) return kExitUsage;
   DriveTable table;
-  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
-  const auto position = ParseListedPosition(ctx, table, words->position);
+  const auto position = ProbeListedPosition(ctx, table, words->position);
   if (!position) return kExitFailure;
   const Drive& drive = table.At(*position);
   if (drive.IsNvme()) {

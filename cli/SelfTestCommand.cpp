@@ -25,8 +25,7 @@ int RunSelfTest(CliContext& ctx) {
     return kExitUsage;
   }
   DriveTable table;
-  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
-  const auto position = ParseListedPosition(ctx, table, words->position);
+  const auto position = ProbeListedPosition(ctx, table, words->position);
   if (!position) return kExitFailure;
 
   const SelfTestKind kind = *SelfTestKindFromName(*kindWord);

@@ -74,8 +74,7 @@ std::set<int> DrivesInStandby(DriveSystem& system) {
 std::optional<int> ReadDriveAt(CliContext& ctx, const std::string& positionText,
                                DriveReading& reading, bool noWake = false) {
   const std::set<int> asleep = noWake ? DrivesInStandby(ctx.system) : std::set<int>{};
-  if (!ProbeOrComplain(ctx, reading.table)) return kExitFailure;
-  const auto position = ParseListedPosition(ctx, reading.table, positionText);
+  const auto position = ProbeListedPosition(ctx, reading.table, positionText);
   if (!position) return kExitFailure;
   reading.position = *position;
   const Drive& drive = reading.table.At(*position);
