@@ -42,9 +42,12 @@ summary() {
   return "$failed"
 }
 
+# With the Qt for MinGW, build/windows-gui holds all of build/windows too, and both Wine tests run
+# from it: the Windows libraries are compiled once.
 windows_build() {
-  cmake --preset windows >/dev/null && cmake --build build/windows -j "$jobs" || return
-  [ "$window_qt" = 0 ] || { cmake --preset windows-gui >/dev/null && cmake --build build/windows-gui -j "$jobs"; }
+  local preset=windows
+  [ "$window_qt" = 0 ] || preset=windows-gui
+  cmake --preset "$preset" >/dev/null && cmake --build "build/$preset" -j "$jobs"
 }
 asan_build() { cmake --preset asan >/dev/null && cmake --build build/asan -j "$jobs"; }
 asan_tests() { ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'vm|gui|windows'; }
@@ -76,7 +79,7 @@ stage asan-tests asan_tests
 
 echo "== Everything, warnings as errors"
 stage ci-build ci_build
-# The Wine test builds build/windows incrementally: never while the background build still runs.
+# The Wine tests build their folder incrementally: never while the background build still runs.
 [ -z "$windows_pid" ] || wait "$windows_pid"
 stage windows-tests windows_tests >"$logs/windows-tests.log" 2>&1 &
 windows_tests_pid=$!

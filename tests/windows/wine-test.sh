@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Windows build, run under Wine: builds the MinGW-w64 cross build (preset `windows`, folder
-# build/windows) when needed, then in a fresh Wine prefix with one persistent wineserver
+# The Windows build, run under Wine: builds the MinGW-w64 cross build when needed (preset
+# `windows-gui`, folder build/windows-gui, where the Qt for MinGW is at hand, as the window test
+# builds that anyway and it holds everything `windows` has; else preset `windows`, folder
+# build/windows), then in a fresh Wine prefix with one persistent wineserver
 #   1. runs every unit test executable of that build,
 #   2. compares `diskvigil-cli.exe --demo list | smart N | report N` byte for byte with the Linux
 #      program's output, and checks the command on Wine's own (pass-through-less) drives,
@@ -11,7 +13,9 @@
 set -uo pipefail
 src=$(cd "$1" && pwd)
 linux_cli=$2
-build="$src/build/windows"
+preset=windows
+"$src/scripts/mingw-qt.sh" unpack >/dev/null 2>&1 && preset=windows-gui
+build="$src/build/$preset"
 
 skip() {
   echo "=================================================================="
@@ -26,14 +30,14 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
 
 started=$SECONDS
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  (cd "$src" && cmake --preset windows >/dev/null) || { echo "FAILED: configuring $build"; exit 1; }
+  (cd "$src" && cmake --preset "$preset" >/dev/null) || { echo "FAILED: configuring $build"; exit 1; }
 fi
 if ! cmake --build "$build" -j2 >"$build/wine-test-build.log" 2>&1; then
   tail -40 "$build/wine-test-build.log"
   echo "FAILED: the Windows build"
   exit 1
 fi
-echo "Windows build ready after $((SECONDS - started)) s"
+echo "Windows build ($preset) ready after $((SECONDS - started)) s"
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/diskvigil-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
