@@ -87,7 +87,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The libraries come from dpkg-shlibdeps; setcap and getcap are what postinst needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
+# libsqlite3 is opened at run time with the first use of the history, so shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, libsqlite3-0")
 # The alert sound opens libpulse-simple.so.0 at its first alert (no library: a silent alert), so
 # shlibdeps cannot see it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libpulse0")
