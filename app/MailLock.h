@@ -2,6 +2,7 @@
 // Exit and suspend use.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -24,8 +25,14 @@ class MailLock {
   // the program ends and destroys its MailLock while the worker still holds or waits for it.
   std::shared_ptr<std::mutex> Share() const { return mutex_; }
 
+  // The mails whose settings the window thread has handed over and whose exchange has not ended.
+  // Counted on the window thread as it reads the settings, so that a suspend or Exit coming right
+  // after waits also for a worker that has its settings but not yet the lock.
+  std::shared_ptr<std::atomic<int>> Starting() const { return starting_; }
+
  private:
   std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
+  std::shared_ptr<std::atomic<int>> starting_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace dv

@@ -37,7 +37,11 @@ void TMainForm::StartMailReport(const std::vector<std::string>& notes) {
   job.home = mailHome_.Home();
   job.lock = context_.mailLock->Share();
   job.send = context_.sendReport;
-  job.readSettings = [this] { return ReadMailSettings(); };
+  job.starting = context_.mailLock->Starting();
+  job.readSettings = [this, starting = job.starting] {
+    ++*starting;
+    return ReadMailSettings();
+  };
   job.showOutcome = [this](const MailResult& result) { ShowMailOutcome(result); };
   if (!StartSendRep(std::move(job))) StatusSB->showMessage(kMailFailedText);
 }

@@ -56,6 +56,13 @@ int RunSendRep(const SendRepJob& job) {
   const std::optional<MailSettings> settings = job.home->CallAndWait(job.readSettings);
   // Without the window there are no settings to send with and nowhere to show an outcome.
   if (!settings) return mailOutcome;
+  // readSettings counted this mail as starting; it ends with the exchange, whatever that gives.
+  struct EndOfStart {
+    std::atomic<int>* count;
+    ~EndOfStart() {
+      if (count != nullptr) --*count;
+    }
+  } endOfStart{job.starting.get()};
 
   MailResult result;
   {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <functional>
 #include <future>
 #include <memory>
@@ -95,8 +96,10 @@ using ReportSender = std::function<MailResult(const MailSettings&, const ReportT
 struct SendRepJob {
   std::shared_ptr<MailHome> home;
   std::shared_ptr<std::mutex> lock;  // the mail lock, kept alive by the worker
-  ReportText report;                 // as composed for this send
-  ReportSender send;                 // empty: SendReportMail
+  // MailLock::Starting: raised by readSettings, lowered when the exchange has ended. May be empty.
+  std::shared_ptr<std::atomic<int>> starting;
+  ReportText report;  // as composed for this send
+  ReportSender send;  // empty: SendReportMail
   // Both run on the window thread. The first shows the busy cursor and copies the settings
   // from the SMTP window; the second shows the outcome and restores the cursor.
   std::function<MailSettings()> readSettings;
