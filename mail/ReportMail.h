@@ -14,9 +14,9 @@ namespace dv {
 
 // What the report says of one listed drive.
 struct ReportDrive {
-  std::string model;                   // trimmed model name
-  std::string smartStatus;             // the drive's own verdict text ("O.K.", "ERROR", ...)
-  std::optional<int> temperature = 0;  // degrees Celsius; none for a drive that gave none
+  std::string model;                    // trimmed model name
+  std::string smartStatus;              // the drive's own verdict text ("O.K.", "ERROR", ...)
+  std::optional<int> temperature = 0;   // degrees Celsius; none for a drive that gave none
   std::vector<std::string> notes = {};  // lines after the temperature (the monitor's warnings)
 };
 

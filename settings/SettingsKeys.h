@@ -65,6 +65,8 @@ inline constexpr std::array<SettingKey, 3> kPositionKeyEndings{{
 
 // The fixed keys in load order; the per-position keys come after "Refresh Interval" (for k = 1..6
 // on loading, k = 1..DriveCount on saving, where "RAW Values" precedes them).
+// Kept one key a line.
+// clang-format off
 inline constexpr std::array<SettingKey, 20> kFixedSettingKeys{{
     {kSmartMonitoringKey, SettingKind::Boolean},
     {kRefreshIntervalKey, SettingKind::Integer},
@@ -87,5 +89,6 @@ inline constexpr std::array<SettingKey, 20> kFixedSettingKeys{{
     {kSelfTestWarningsKey, SettingKind::Boolean},
     {kSelfTestEveryKey, SettingKind::Integer},
 }};
+// clang-format on
 
 }  // namespace dv

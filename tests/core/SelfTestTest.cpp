@@ -71,7 +71,7 @@ TEST(SelfTestCapabilityTest, BitsAndPollingMinutes) {
 TEST(SelfTestLogTest, NewestFirstAcrossTheRingSkippingEmptySlots) {
   Sector s{};
   s[kSelfTestLogRevision] = 1;
-  PutSelfTest(s, 20, kSelfTestShort, 0x00, 100, 0);             // older
+  PutSelfTest(s, 20, kSelfTestShort, 0x00, 100, 0);            // older
   PutSelfTest(s, 0, kSelfTestExtended, 0x75, 101, 0x0123456);  // read failure, 50 % left
   PutSelfTest(s, 1, 0x81, 0x10, 102, 0xFFFFFFFF);              // newest: captive, aborted
   s[kSelfTestLogIndexByte] = 2;
