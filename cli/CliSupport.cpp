@@ -7,8 +7,8 @@
 
 namespace dv::cli {
 
-bool ProbeOrComplain(CliContext& ctx, DriveTable& table) {
-  if (ProbeDrives(ctx.system, table)) return true;
+bool ProbeOrComplain(CliContext& ctx, DriveTable& table, ProbeChanges changes) {
+  if (ProbeDrives(ctx.system, table, changes)) return true;
   ctx.err << kNoDrivesMessage << "\n";
   if (const std::string problem = ctx.system.PrivilegeProblem(); !problem.empty()) {
     ctx.err << problem << "\n";

@@ -10,14 +10,16 @@
 
 #include "cli/Cli.h"
 #include "core/Drive.h"
+#include "core/Enumerate.h"
 
 namespace dv::cli {
 
 inline constexpr std::string_view kNoDrivesMessage = "S.M.A.R.T. HDD(s) not found!";
 
 // Runs the enumeration on ctx.system; when nothing answers, writes kNoDrivesMessage to ctx.err
-// and returns false.
-bool ProbeOrComplain(CliContext& ctx, DriveTable& table);
+// and returns false. Only the monitor, which watches like the window program, switches on the
+// drives' conveniences; a one-shot command changes no drive setting.
+bool ProbeOrComplain(CliContext& ctx, DriveTable& table, ProbeChanges changes = ProbeChanges::None);
 
 // One Drive record with the keys of `list --json`: position, driveNumber, model, serial,
 // firmware, vendorCode (one-letter string or null), lba48, smartEnabled, userSectors, capacityGB,

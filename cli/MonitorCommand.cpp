@@ -299,7 +299,7 @@ int RunMonitor(CliContext& ctx) {
   // Before the first drive command, so a signal at any moment ends the monitor cleanly.
   const StopSignals stop;
   DriveTable table;
-  if (!ProbeOrComplain(ctx, table)) return kExitFailure;
+  if (!ProbeOrComplain(ctx, table, ProbeChanges::SwitchOnConveniences)) return kExitFailure;
 
   SmartSectors sectors;
   Monitor monitor(ctx.system, table, sectors);

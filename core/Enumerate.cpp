@@ -58,7 +58,7 @@ uint64_t NativeMaxAddress(const TaskFile& current, const TaskFile& previous) {
          (static_cast<uint64_t>(previous.lbaHigh) << 40);
 }
 
-bool IdentifyDrive(DriveHandle& handle, int driveNumber, Drive& drive) {
+bool IdentifyDrive(DriveHandle& handle, int driveNumber, Drive& drive, ProbeChanges changes) {
   if (!Send(handle, AtaCommand::SmartEnable, driveNumber)) return false;
   const ATACommandResult identify =
       SendATACommand(handle, MakeAtaCommand(AtaCommand::Identify, driveNumber));
@@ -73,18 +73,20 @@ bool IdentifyDrive(DriveHandle& handle, int driveNumber, Drive& drive) {
   drive.NvmeCriticalWarning = 0;
   CopyIdentification(DecodeIdentify(identify.data), drive);
   drive.HPASizeMB = ReadHpaSize(handle, driveNumber, drive);
-  if (drive.SMARTEnabled) EnableSmartConveniences(handle, driveNumber);
+  if (drive.SMARTEnabled && changes == ProbeChanges::SwitchOnConveniences) {
+    EnableSmartConveniences(handle, driveNumber);
+  }
   return true;
 }
 
-bool ProbeDrives(DriveSystem& system, DriveTable& table) {
+bool ProbeDrives(DriveSystem& system, DriveTable& table, ProbeChanges changes) {
   table.DriveCount = 0;
   for (int n = 0; n <= kMaxDriveNumber && table.DriveCount < kMaxDrives; ++n) {
     if (system.PresenceOf(n) == DrivePresence::Absent) continue;
     DriveHandlePtr handle = OpenDrive(system, n);
     if (!handle) continue;
     Drive& drive = table.At(table.DriveCount + 1);
-    if (IdentifyDrive(*handle, n, drive)) {
+    if (IdentifyDrive(*handle, n, drive, changes)) {
       drive.DevicePath = system.DescribeDrive(n);
       ++table.DriveCount;
     }

@@ -302,6 +302,23 @@ TEST(MonitorCommand, CountedPassesAsJsonLines) {
   EXPECT_EQ(count, 2);
 }
 
+TEST(MonitorCommand, OnlyTheMonitorSwitchesOnTheConveniences) {
+  const auto system = LoadSystem(kDemoDir);
+  const auto sentAutosave = [&system] {
+    for (const auto& entry : system->CommandLog()) {
+      if (entry.name == "SMART_AUTOSAVE") return true;
+    }
+    return false;
+  };
+  for (const std::vector<std::string>& oneShot :
+       {std::vector<std::string>{"smart", "1"}, {"list"}, {"log", "1", "selftest"}}) {
+    RunOn(*system, oneShot);
+    EXPECT_FALSE(sentAutosave()) << oneShot[0];
+  }
+  RunOn(*system, {"monitor", "--count", "1", "--interval", "0"});
+  EXPECT_TRUE(sentAutosave());
+}
+
 TEST(MonitorCommand, GoodLastPassExitsZero) {
   const CliRun run = RunOn(RealDrive("SAMSUNG_HD501LJ--CR100-12"), {"monitor", "--count", "1"});
   EXPECT_EQ(run.exitCode, kExitOk) << run.err;

@@ -220,6 +220,14 @@ TEST(ProbeDrives, SmartConveniencesFollowTheCapabilityBits) {
   EXPECT_EQ(CommandsTo(*system, 5).size(), 5u);
   for (const auto& entry : system->CommandLog()) EXPECT_FALSE(entry.refused) << entry.name;
   EXPECT_EQ(system->OpenHandleCount(), 0);
+
+  // A one-shot query lists the same drives and leaves their settings alone.
+  system->ClearLog();
+  ASSERT_TRUE(ProbeDrives(*system, table, ProbeChanges::None));
+  EXPECT_EQ(table.DriveCount, 6);
+  for (int n = 0; n <= 5; ++n) {
+    EXPECT_THAT(CommandsTo(*system, n), ElementsAre("SMART_ENABLE", "IDENTIFY")) << n;
+  }
 }
 
 TEST(ProbeDrives, ANewEnumerationKeepsTrayFieldsAndLeavesStalePositions) {
