@@ -3,7 +3,11 @@
  * READ THRESHOLDS, close, each as one ATA PASS-THROUGH (16) through SG_IO, the device opened as the
  * monitor opens it. Built static, so that loading costs next to nothing.
  *
- *   BareSmartLoop PASSES DEVICE...      e.g. BareSmartLoop 500 /dev/sda /dev/sdb
+ * With --behind-socket the commands run in a child process and each pass is one round trip on a
+ * socket pair (a request and a reply of the sizes the drive helper exchanges for a pass of three
+ * drives): the floor for any design that keeps the privileged commands in a process of their own.
+ *
+ *   BareSmartLoop [--behind-socket] PASSES DEVICE...      e.g. BareSmartLoop 500 /dev/sda /dev/sdb
  *
  * Exits 1 when a command fails (the figures would then mean nothing), 2 on bad arguments. */
 #include <fcntl.h>
@@ -12,6 +16,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 enum { kSectorBytes = 512, kSenseBytes = 64, kTimeoutMs = 2000 };
@@ -51,22 +57,71 @@ static int SendSmart(const char* device, int driveIndex, unsigned char feature) 
   return ok;
 }
 
+static int Pass(int deviceCount, char** devices) {
+  for (int d = 0; d < deviceCount; ++d) {
+    const int index = devices[d][strlen(devices[d]) - 1] - 'a';
+    if (!SendSmart(devices[d], index, kReturnStatus) || !SendSmart(devices[d], index, kReadData) ||
+        !SendSmart(devices[d], index, kReadThresholds)) {
+      fprintf(stderr, "%s: a command failed\n", devices[d]);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+enum { kRequestBytes = 3648, kReplyBytes = 3612 };
+static unsigned char request[kRequestBytes];
+static unsigned char reply[kReplyBytes];
+
+static int ReadAll(int fd, unsigned char* bytes, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = read(fd, bytes + done, size - done);
+    if (n <= 0) return 0;
+    done += (size_t)n;
+  }
+  return 1;
+}
+
+/* The child answers each request with a pass and a reply; the parent asks PASSES times. */
+static int PassesBehindSocket(long passes, int deviceCount, char** devices) {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 1;
+  const pid_t child = fork();
+  if (child < 0) return 1;
+  if (child == 0) {
+    close(pair[0]);
+    while (ReadAll(pair[1], request, sizeof request)) {
+      if (!Pass(deviceCount, devices)) _exit(1);
+      if (write(pair[1], reply, sizeof reply) != (ssize_t)sizeof reply) _exit(1);
+    }
+    _exit(0);
+  }
+  close(pair[1]);
+  int ok = 1;
+  for (long pass = 0; ok && pass < passes; ++pass) {
+    ok = write(pair[0], request, sizeof request) == (ssize_t)sizeof request &&
+         ReadAll(pair[0], reply, sizeof reply);
+  }
+  close(pair[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+  const int behindSocket = argc > 1 && strcmp(argv[1], "--behind-socket") == 0;
+  argc -= behindSocket;
+  argv += behindSocket;
   if (argc < 3) {
-    fprintf(stderr, "usage: %s PASSES DEVICE...\n", argv[0]);
+    fprintf(stderr, "usage: BareSmartLoop [--behind-socket] PASSES DEVICE...\n");
     return 2;
   }
   const long passes = strtol(argv[1], NULL, 10);
   if (passes < 1) return 2;
+  if (behindSocket) return PassesBehindSocket(passes, argc - 2, argv + 2);
   for (long pass = 0; pass < passes; ++pass) {
-    for (int d = 2; d < argc; ++d) {
-      const int index = argv[d][strlen(argv[d]) - 1] - 'a';
-      if (!SendSmart(argv[d], index, kReturnStatus) || !SendSmart(argv[d], index, kReadData) ||
-          !SendSmart(argv[d], index, kReadThresholds)) {
-        fprintf(stderr, "%s: a command failed\n", argv[d]);
-        return 1;
-      }
-    }
+    if (!Pass(argc - 2, argv + 2)) return 1;
   }
   return 0;
 }

@@ -37,3 +37,19 @@ vm_check() {
 two_disks=(--blank "2G,model=ST2000DM008-2FR102,serial=ZFL0ABCD,ver=0001"
   --blank "512M,model=WDC WD10EZEX-08WN4A0,serial=WD-WCC6Y3KR7N1Z,ver=01.01A01")
 disks_to_disk_group='for d in /dev/sd?; do chgrp 6 $d; chmod 660 $d; done'
+
+# helper_tree HELPER: bundles HELPER with setcap and getcap, and sets `helper_tree_guest` to the
+# guest commands that lay out diskvigil-cli and HELPER as an installed tree in /tmp/dv (bin/ and
+# libexec/diskvigil/) with the file capability on the helper alone, and add the users u (in the
+# disk group) and v (not in it). The helper runs in the kernel's secure mode, which ignores
+# LD_LIBRARY_PATH: its libraries go where the loader looks by itself.
+helper_tree() {
+  "$vm_dir/bundle" "$1" "$(command -v setcap || echo /usr/sbin/setcap)" \
+    "$(command -v getcap || echo /sbin/getcap)" "$work/bundle" >/dev/null 2>&1
+  helper_tree_guest='for f in /opt/include/lib/*; do [ -e /lib/x86_64-linux-gnu/${f##*/} ] || cp "$f" /lib/x86_64-linux-gnu/; done'
+  helper_tree_guest+='; mkdir -p /tmp/dv/bin /tmp/dv/libexec/diskvigil; chmod 755 /tmp/dv /tmp/dv/bin /tmp/dv/libexec /tmp/dv/libexec/diskvigil'
+  helper_tree_guest+='; cp /opt/include/bin/diskvigil-cli /tmp/dv/bin/; cp /opt/include/bin/diskvigil-drive-helper /tmp/dv/libexec/diskvigil/'
+  helper_tree_guest+='; setcap cap_sys_rawio+ep /tmp/dv/libexec/diskvigil/diskvigil-drive-helper'
+  helper_tree_guest+='; echo "u:x:1000:6::/tmp:/bin/sh" >> /etc/passwd; echo "v:x:1001:1001::/tmp:/bin/sh" >> /etc/passwd'
+  helper_tree_guest+="; $disks_to_disk_group"
+}

@@ -13,18 +13,9 @@ helper=${2:?$usage}
 source_dir=${3:?$usage}
 untested="the drive helper (file capability, seccomp, SG_IO as an ordinary user) was"
 source "$source_dir/tests/system/vm-common.sh"
-"$vm_dir/bundle" "$helper" "$(command -v setcap || echo /usr/sbin/setcap)" \
-  "$(command -v getcap || echo /sbin/getcap)" "$work/bundle" >/dev/null 2>&1
-
-# The helper runs in the kernel's secure mode, which ignores LD_LIBRARY_PATH: its libraries go
-# where the loader looks by itself.
-guest='for f in /opt/include/lib/*; do [ -e /lib/x86_64-linux-gnu/${f##*/} ] || cp "$f" /lib/x86_64-linux-gnu/; done'
-guest+='; mkdir -p /tmp/dv/bin /tmp/dv/libexec/diskvigil; chmod 755 /tmp/dv /tmp/dv/bin /tmp/dv/libexec /tmp/dv/libexec/diskvigil'
-guest+='; cp /opt/include/bin/diskvigil-cli /tmp/dv/bin/; cp /opt/include/bin/diskvigil-drive-helper /tmp/dv/libexec/diskvigil/'
-guest+='; setcap cap_sys_rawio+ep /tmp/dv/libexec/diskvigil/diskvigil-drive-helper'
+helper_tree "$helper"
+guest="$helper_tree_guest"
 guest+='; echo "@@@ getcap"; getcap /tmp/dv/bin/diskvigil-cli /tmp/dv/libexec/diskvigil/diskvigil-drive-helper'
-guest+='; echo "u:x:1000:6::/tmp:/bin/sh" >> /etc/passwd; echo "v:x:1001:1001::/tmp:/bin/sh" >> /etc/passwd'
-guest+="; $disks_to_disk_group"
 # The same commands as root (direct) and as u (through the helper).
 for cmd in "list" "--json list" "smart 1" "--json smart 2" "mbr 1"; do
   run="LD_LIBRARY_PATH=/opt/include/lib /tmp/dv/bin/diskvigil-cli $cmd"
