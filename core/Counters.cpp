@@ -31,11 +31,13 @@ bool IsWatched(uint8_t id) {
          kWatchedCounterIds.end();
 }
 
-std::string Trimmed(const std::string& text) {
+std::string_view TrimmedView(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
+  if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
+
+std::string Trimmed(const std::string& text) { return std::string(TrimmedView(text)); }
 
 void PutRise(std::vector<CounterRise>& caution, const CounterRise& rise) {
   std::erase_if(caution, [&](const CounterRise& standing) { return standing.id == rise.id; });
@@ -265,6 +267,10 @@ CounterWatch::Key CounterWatch::MakeKey(const std::string& model, const std::str
   return {Trimmed(model), Trimmed(serial)};
 }
 
+CounterWatch::KeyView CounterWatch::ViewKey(const std::string& model, const std::string& serial) {
+  return {TrimmedView(model), TrimmedView(serial)};
+}
+
 // The file's folder and the one holding it are checked; while they are missing, the nearest
 // folder above them that is there and the one holding that, where the save would make them.
 std::optional<std::string> CounterWatch::RefusedFolder() const {
@@ -329,7 +335,8 @@ std::optional<std::string> CounterWatch::Load() {
   }
   ParsedCounterState parsed = ParseCounterState(text, file_.machine);
   if (parsed.note) return SetAside(*parsed.note);
-  records_ = std::move(parsed.records);
+  records_ = {std::make_move_iterator(parsed.records.begin()),
+              std::make_move_iterator(parsed.records.end())};
   if (parsed.skipped == 0) return std::nullopt;
   // The rest is used; the file as it was is kept for a look.
   fs::path bad = file_.path;
@@ -343,10 +350,15 @@ std::optional<std::string> CounterWatch::Load() {
 namespace {
 
 // Every counter read now is stored with the same value.
-bool AllAsStored(const CounterValues& stored, const CounterValues& now) {
-  return std::all_of(now.begin(), now.end(), [&stored](const auto& counter) {
-    const auto found = stored.find(counter.first);
-    return found != stored.end() && found->second == counter.second;
+// Whether every watched counter the sector holds is the one stored: the common case at every
+// pass, checked without building the values.
+bool AllAsStored(const CounterValues& stored, std::span<const uint8_t> smartData) {
+  const SmartTableIndex table(smartData);
+  return std::all_of(kWatchedCounterIds.begin(), kWatchedCounterIds.end(), [&](uint8_t id) {
+    const SMARTAttribute attribute = table.Attribute(id);
+    if (!attribute.IsPresent()) return true;
+    const auto found = stored.find(id);
+    return found != stored.end() && found->second == attribute.Raw;
   });
 }
 
@@ -354,13 +366,13 @@ bool AllAsStored(const CounterValues& stored, const CounterValues& now) {
 
 CounterCheck CounterWatch::Take(const std::string& model, const std::string& serial,
                                 std::span<const uint8_t> smartData) {
-  const Key key = MakeKey(model, serial);
-  const auto found = records_.find(key);
-  const CounterValues now = ReadWatchedCounters(smartData);
+  const auto found = records_.find(ViewKey(model, serial));
   // The common case at every pass: nothing moved, so nothing rises and the record stays as it is.
-  if (found != records_.end() && AllAsStored(found->second.values, now)) {
+  if (found != records_.end() && AllAsStored(found->second.values, smartData)) {
     return {found->second.caution, {}, std::nullopt};
   }
+  const Key key = MakeKey(model, serial);
+  const CounterValues now = ReadWatchedCounters(smartData);
   CounterRecord record;
   const CounterCheck check =
       CompareCounters(found == records_.end() ? nullptr : &found->second, now, record);
@@ -374,7 +386,7 @@ CounterCheck CounterWatch::Take(const std::string& model, const std::string& ser
 
 CounterCheck CounterWatch::Peek(const std::string& model, const std::string& serial,
                                 std::span<const uint8_t> smartData) const {
-  const auto found = records_.find(MakeKey(model, serial));
+  const auto found = records_.find(ViewKey(model, serial));
   CounterRecord record;
   return CompareCounters(found == records_.end() ? nullptr : &found->second,
                          ReadWatchedCounters(smartData), record);
@@ -382,15 +394,15 @@ CounterCheck CounterWatch::Peek(const std::string& model, const std::string& ser
 
 std::vector<CounterRise> CounterWatch::Caution(const std::string& model,
                                                const std::string& serial) const {
-  const auto found = records_.find(MakeKey(model, serial));
+  const auto found = records_.find(ViewKey(model, serial));
   return found == records_.end() ? std::vector<CounterRise>{} : found->second.caution;
 }
 
 namespace {
 
 bool SameKey(const Drive& a, const Drive& b) {
-  return Trimmed(a.ModelNumber) == Trimmed(b.ModelNumber) &&
-         Trimmed(a.SerialNumber) == Trimmed(b.SerialNumber);
+  return TrimmedView(a.ModelNumber) == TrimmedView(b.ModelNumber) &&
+         TrimmedView(a.SerialNumber) == TrimmedView(b.SerialNumber);
 }
 
 }  // namespace

@@ -136,14 +136,24 @@ class CounterWatch {
 
  private:
   using Key = std::pair<std::string, std::string>;  // model, serial
+  using KeyView = std::pair<std::string_view, std::string_view>;
+  // Keys ordered as their texts, so a pass looks a drive up without copying its names.
+  struct KeyOrder {
+    using is_transparent = void;
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return KeyView(a.first, a.second) < KeyView(b.first, b.second);
+    }
+  };
   static Key MakeKey(const std::string& model, const std::string& serial);
+  static KeyView ViewKey(const std::string& model, const std::string& serial);
 
   std::optional<std::string> RefusedFolder() const;
   std::optional<std::string> SetAside(const std::string& why);
 
   CounterStateFile file_;
   bool memoryOnly_ = false;  // the file is not to be written: a refused folder, a file not moved
-  std::map<Key, CounterRecord> records_;
+  std::map<Key, CounterRecord, KeyOrder> records_;
   std::set<Key> changed_;  // written by this process since the last save
 };
 

@@ -20,8 +20,11 @@ void SelfTestWatch::Take(const PositionReading& reading, const SmartSectors& sec
   if (!table_.IsListed(reading.position)) return;
   const Drive& drive = table_.At(reading.position);
   std::erase_if(fresh_, [&](const FreshDrive& d) { return d.position == reading.position; });
+  // The hours only date the last test for the schedule (and its metrics): without one they are
+  // not looked up at every pass.
   fresh_.push_back(
-      {reading.position, PowerOnHoursOf(drive, sectors.SMARTData, sectors.NvmeHealthLog)});
+      {reading.position,
+       days_ > 0 ? PowerOnHoursOf(drive, sectors.SMARTData, sectors.NvmeHealthLog) : std::nullopt});
 }
 
 SelfTestLook SelfTestWatch::Look(bool warnings) {

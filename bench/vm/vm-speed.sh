@@ -73,6 +73,10 @@ for label, big, small in (("diskvigil monitor", "monN", "mon1"), ("bare loop", "
     print(f"{label:18} " + " ".join(f"{per_pass(big, small, i):7.3f}" for i in range(3)))
 ratio = [per_pass("monN", "mon1", 0) / per_pass("bareN", "bare1", 0)]
 print(f"pass ratio (real, medians of per-run differences): {ratio[0]:.2f}")
+each = sorted((m[0] - m1[0]) / (b[0] - b1[0])
+              for m, m1, b, b1 in zip(rows["monN"], rows["mon1"], rows["bareN"], rows["bare1"]))
+print(f"pass ratio of each run: lowest {each[0]:.2f}, median {statistics.median(each):.2f}, "
+      f"highest {each[-1]:.2f}")
 print("one shot (ms)        real    user  system")
 for label, name in (("diskvigil smart 1", "smart"), ("smartctl -H -A", "smartctl")):
     print(f"{label:18} " + " ".join(f"{median(name, i):7.3f}" for i in range(3)))
