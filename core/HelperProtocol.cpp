@@ -13,12 +13,20 @@ void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-// Prefixes the payload with its length.
-std::vector<uint8_t> Frame(const std::vector<uint8_t>& payload) {
+// A frame is built in place: room for the length, the type, then the payload's fields.
+std::vector<uint8_t> StartFrame(uint8_t type, size_t payloadSize) {
   std::vector<uint8_t> frame;
-  frame.reserve(kHelperFrameLengthSize + payload.size());
-  AppendLe32(frame, static_cast<uint32_t>(payload.size()));
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  frame.reserve(kHelperFrameLengthSize + payloadSize);
+  frame.resize(kHelperFrameLengthSize);
+  frame.push_back(type);
+  return frame;
+}
+
+std::vector<uint8_t> EndFrame(std::vector<uint8_t> frame) {
+  const auto length = static_cast<uint32_t>(frame.size() - kHelperFrameLengthSize);
+  for (size_t i = 0; i < kHelperFrameLengthSize; ++i) {
+    frame[i] = static_cast<uint8_t>(length >> (8 * i));
+  }
   return frame;
 }
 
@@ -35,7 +43,8 @@ bool IsNvmeDataSize(size_t size) {
 }  // namespace
 
 std::vector<uint8_t> EncodeHelperRequest(const HelperRequest& request) {
-  std::vector<uint8_t> payload{static_cast<uint8_t>(request.type)};
+  std::vector<uint8_t> payload =
+      StartFrame(static_cast<uint8_t>(request.type), kTypeSize + kHandleSize + request.ata.size());
   switch (request.type) {
     case HelperRequestType::OpenAta:
     case HelperRequestType::OpenNvme:
@@ -57,12 +66,17 @@ std::vector<uint8_t> EncodeHelperRequest(const HelperRequest& request) {
     case HelperRequestType::Close:
       AppendLe32(payload, request.handle);
       break;
+    case HelperRequestType::AtaOnFreshOpen:
+      payload.push_back(request.number);
+      payload.insert(payload.end(), request.ata.begin(), request.ata.end());
+      break;
   }
-  return Frame(payload);
+  return EndFrame(std::move(payload));
 }
 
 std::vector<uint8_t> EncodeHelperReply(const HelperReply& reply) {
-  std::vector<uint8_t> payload{static_cast<uint8_t>(reply.type)};
+  std::vector<uint8_t> payload =
+      StartFrame(static_cast<uint8_t>(reply.type), kTypeSize + kHandleSize + reply.data.size());
   switch (reply.type) {
     case HelperReplyType::Opened:
       AppendLe32(payload, reply.handle);
@@ -78,7 +92,7 @@ std::vector<uint8_t> EncodeHelperReply(const HelperReply& reply) {
       payload.push_back(static_cast<uint8_t>(reply.refusal));
       break;
   }
-  return Frame(payload);
+  return EndFrame(std::move(payload));
 }
 
 std::optional<HelperRequest> DecodeHelperRequest(std::span<const uint8_t> payload) {
@@ -112,6 +126,11 @@ std::optional<HelperRequest> DecodeHelperRequest(std::span<const uint8_t> payloa
     case HelperRequestType::Close:
       if (body.size() != kHandleSize) return std::nullopt;
       request.handle = Le32(body, 0);
+      return request;
+    case HelperRequestType::AtaOnFreshOpen:
+      if (body.empty() || !IsAtaRequestSize(body.size() - 1)) return std::nullopt;
+      request.number = body[0];
+      request.ata.assign(body.begin() + 1, body.end());
       return request;
   }
   return std::nullopt;

@@ -3,8 +3,9 @@
 // open ATA drive N or NVMe controller N, carry one canonical ATA request or one NVMe admin request
 // to an open handle, or close one; every request gets exactly one reply, in order. The n-th open
 // request of a stream names handle n, whether it opens or not, so a caller may send a command
-// right behind its open. Encoders and decoders are pure: the helper and its caller share them, and
-// the decoders accept only the exact lengths below.
+// right behind its open. A command on a fresh open is answered with its result or a refusal.
+// Encoders and decoders are pure: the helper and its caller share them, and the decoders accept
+// only the exact lengths below.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,9 @@ enum class HelperRequestType : uint8_t {
   AtaCommand = 0x03,   // + handle (4) + the canonical request (40 or 552 bytes)
   NvmeCommand = 0x04,  // + handle (4) + opcode (1), nsid, cdw10, cdw11, length (4 each), in (1)
   Close = 0x05,        // + handle (4)
+  // + drive number (1) + the canonical request: open, this one command, close. A monitoring
+  // pass sends each of its commands so; no handle number is taken.
+  AtaOnFreshOpen = 0x06,
 };
 
 enum class HelperReplyType : uint8_t {
@@ -58,9 +62,9 @@ inline constexpr uint8_t kHelperPrivilegeFailure = 0x02;  // the kernel said EPE
 
 struct HelperRequest {
   HelperRequestType type = HelperRequestType::Close;
-  uint8_t number = 0;        // OpenAta, OpenNvme
+  uint8_t number = 0;        // OpenAta, OpenNvme, AtaOnFreshOpen
   uint32_t handle = 0;       // AtaCommand, NvmeCommand, Close
-  std::vector<uint8_t> ata;  // AtaCommand: the canonical request
+  std::vector<uint8_t> ata;  // AtaCommand, AtaOnFreshOpen: the canonical request
   NvmeAdminRequest nvme;     // NvmeCommand
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <optional>
 
 #include "core/SatCdb.h"
 
@@ -25,6 +26,18 @@ ssize_t ReadSome(int fd, std::span<uint8_t> buffer) {
     if (n < 0 && errno == EINTR) continue;
     return n < 0 ? 0 : n;
   }
+}
+
+// Why an ATA request may not reach a drive, if it may not: a malformed request or one outside the
+// catalogue.
+std::optional<HelperRefusal> AtaRefusal(std::span<const uint8_t> ata) {
+  const auto header = ReadAtaRequestHeader(ata);
+  if (!header || !IsCanonicalRequest(ata)) return HelperRefusal::Malformed;
+  if (!ClassifyAtaCommand(header->ataFlags, header->current, header->previous,
+                          header->dataTransferLength)) {
+    return HelperRefusal::NotInCatalogue;
+  }
+  return std::nullopt;
 }
 
 bool WriteFully(int fd, std::span<const uint8_t> bytes) {
@@ -53,6 +66,8 @@ std::vector<uint8_t> DriveHelperServer::Answer(std::span<const uint8_t> payload)
       return EncodeHelperReply(RunNvme(*request));
     case HelperRequestType::Close:
       return EncodeHelperReply(CloseHandle(*request));
+    case HelperRequestType::AtaOnFreshOpen:
+      return EncodeHelperReply(RunAtaOnFreshOpen(*request));
   }
   return EncodeHelperReply(Refuse(HelperRefusal::Malformed));
 }
@@ -66,8 +81,7 @@ HelperReply DriveHelperServer::Open(const HelperRequest& request) {
     if (auto handle = OpenDrive(system_, request.number)) {
       ata_.emplace(id, std::move(handle));
     } else {
-      return Refuse(system_.PrivilegeProblem().empty() ? HelperRefusal::OpenFailed
-                                                       : HelperRefusal::OpenNotAllowed);
+      return Refuse(OpenRefusal());
     }
   } else {
     NvmeHandlePtr handle =
@@ -81,23 +95,37 @@ HelperReply DriveHelperServer::Open(const HelperRequest& request) {
   return reply;
 }
 
+HelperRefusal DriveHelperServer::OpenRefusal() const {
+  return system_.PrivilegeProblem().empty() ? HelperRefusal::OpenFailed
+                                            : HelperRefusal::OpenNotAllowed;
+}
+
 HelperReply DriveHelperServer::RunAta(const HelperRequest& request) {
   const auto found = ata_.find(request.handle);
   if (found == ata_.end()) return Refuse(HelperRefusal::NoSuchHandle);
-  const auto header = ReadAtaRequestHeader(request.ata);
-  if (!header || !IsCanonicalRequest(request.ata)) return Refuse(HelperRefusal::Malformed);
-  if (!ClassifyAtaCommand(header->ataFlags, header->current, header->previous,
-                          header->dataTransferLength)) {
-    return Refuse(HelperRefusal::NotInCatalogue);
-  }
-  const ATACommandResult result = SendATACommand(*found->second, header->ataFlags, header->current,
+  if (const auto refusal = AtaRefusal(request.ata)) return Refuse(*refusal);
+  return SendAta(*found->second, request.ata);
+}
+
+// The guard answers before the drive is opened: a refused command opens nothing.
+HelperReply DriveHelperServer::RunAtaOnFreshOpen(const HelperRequest& request) {
+  if (const auto refusal = AtaRefusal(request.ata)) return Refuse(*refusal);
+  const DriveHandlePtr handle = OpenDrive(system_, request.number);
+  if (!handle) return Refuse(OpenRefusal());
+  return SendAta(*handle, request.ata);
+}
+
+// A request the guard has let through.
+HelperReply DriveHelperServer::SendAta(DriveHandle& handle, const std::vector<uint8_t>& ata) {
+  const auto header = ReadAtaRequestHeader(ata);
+  const ATACommandResult result = SendATACommand(handle, header->ataFlags, header->current,
                                                  header->dataTransferLength, header->previous);
   HelperReply reply;
   reply.type = HelperReplyType::AtaResult;
   reply.flags =
       static_cast<uint8_t>((result.callSucceeded ? kHelperCallSucceeded : 0) |
                            (system_.PrivilegeProblem().empty() ? 0 : kHelperPrivilegeFailure));
-  reply.data = request.ata;
+  reply.data = ata;
   WriteReturnedRegisters(reply.data, result.current, result.previous);
   if (reply.data.size() == kDataRequestSize) {
     std::copy(result.data.begin(), result.data.end(), reply.data.begin() + kRequestHeaderSize);

@@ -22,7 +22,10 @@ class DriveHelperServer {
 
  private:
   HelperReply Open(const HelperRequest& request);
+  HelperRefusal OpenRefusal() const;
   HelperReply RunAta(const HelperRequest& request);
+  HelperReply RunAtaOnFreshOpen(const HelperRequest& request);
+  HelperReply SendAta(DriveHandle& handle, const std::vector<uint8_t>& ata);
   HelperReply RunNvme(const HelperRequest& request);
   HelperReply CloseHandle(const HelperRequest& request);
   bool HasRoom() const { return ata_.size() + nvme_.size() < kHelperMaxHandles; }

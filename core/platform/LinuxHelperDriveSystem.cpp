@@ -194,16 +194,15 @@ class HelperChannel {
                          openedBefore_.test(static_cast<size_t>(each.driveNumber));
       if (!known) return false;
     }
-    std::vector<uint32_t> ids;
     for (const FreshOpenRequest& each : requests) {
-      ids.push_back(EnqueueOnFreshOpen(static_cast<uint8_t>(each.driveNumber), each.request));
+      EnqueueOnFreshOpen(static_cast<uint8_t>(each.driveNumber), each.request);
     }
     if (!Flush()) {
       Fail();
       return true;
     }
-    for (size_t i = 0; i < requests.size(); ++i) {
-      if (!TakeFreshOpenReplies(ids[i], requests[i])) {
+    for (FreshOpenRequest& each : requests) {
+      if (!TakeFreshOpenReply(each)) {
         Fail();
         return true;
       }
@@ -298,48 +297,43 @@ class HelperChannel {
     return true;
   }
 
-  // Open, command and close of one request of a batch; the open's id.
-  uint32_t EnqueueOnFreshOpen(uint8_t number, std::span<const uint8_t> ata) {
-    HelperRequest open;
-    open.type = HelperRequestType::OpenAta;
-    open.number = number;
-    HelperRequest command;
-    command.type = HelperRequestType::AtaCommand;
-    command.handle = Enqueue(open);
-    command.ata.assign(ata.begin(), ata.end());
-    Enqueue(command);
-    HelperRequest close;
-    close.type = HelperRequestType::Close;
-    close.handle = command.handle;
-    Enqueue(close);
-    return command.handle;
+  // One request of a batch, which the helper sends on an open of its own and closes after.
+  void EnqueueOnFreshOpen(uint8_t number, std::span<const uint8_t> ata) {
+    HelperRequest request;
+    request.type = HelperRequestType::AtaOnFreshOpen;
+    request.number = number;
+    request.ata.assign(ata.begin(), ata.end());
+    Enqueue(request);
   }
 
-  // The three replies to EnqueueOnFreshOpen's frames, into `request`; false when the helper broke
-  // the protocol.
-  bool TakeFreshOpenReplies(uint32_t id, FreshOpenRequest& request) {
-    const auto opened = ReceiveReply();
-    const auto result = opened ? ReceiveReply() : std::nullopt;
-    const auto closed = result ? ReceiveReply() : std::nullopt;
-    if (!closed) return false;
-    NoteOpenReply(static_cast<uint8_t>(request.driveNumber), *opened);
-    request.opened = opened->type == HelperReplyType::Opened && opened->handle == id;
-    if (opened->type == HelperReplyType::Opened && !request.opened) return false;
-    if (!request.opened || result->type != HelperReplyType::AtaResult ||
-        result->data.size() != request.request.size()) {
-      return true;
-    }
-    if ((result->flags & kHelperPrivilegeFailure) != 0) commandRefused_ = true;
-    std::copy(result->data.begin(), result->data.end(), request.request.begin());
-    request.callSucceeded = (result->flags & kHelperCallSucceeded) != 0;
+  // The reply to EnqueueOnFreshOpen's request, into `request`; false when the helper broke the
+  // protocol. A refused command counts as opened and not carried, as on a handle of its own.
+  bool TakeFreshOpenReply(FreshOpenRequest& request) {
+    const auto reply = ReceiveReply();
+    if (!reply) return false;
+    const bool refused = reply->type == HelperReplyType::Refused;
+    if (!refused && reply->type != HelperReplyType::AtaResult) return false;
+    const bool notOpened = refused && (reply->refusal == HelperRefusal::OpenFailed ||
+                                       reply->refusal == HelperRefusal::OpenNotAllowed);
+    NoteOpen(static_cast<uint8_t>(request.driveNumber), !notOpened,
+             refused && reply->refusal == HelperRefusal::OpenNotAllowed);
+    request.opened = !notOpened;
+    if (refused || reply->data.size() != request.request.size()) return true;
+    if ((reply->flags & kHelperPrivilegeFailure) != 0) commandRefused_ = true;
+    std::copy(reply->data.begin(), reply->data.end(), request.request.begin());
+    request.callSucceeded = (reply->flags & kHelperCallSucceeded) != 0;
     return true;
   }
 
+  void NoteOpen(uint8_t number, bool opened, bool notAllowed) {
+    openedBefore_.set(number, opened);
+    if (notAllowed) openRefused_ = true;
+  }
+
   void NoteOpenReply(uint8_t number, const HelperReply& reply) {
-    openedBefore_.set(number, reply.type == HelperReplyType::Opened);
-    if (reply.type == HelperReplyType::Refused && reply.refusal == HelperRefusal::OpenNotAllowed) {
-      openRefused_ = true;
-    }
+    NoteOpen(
+        number, reply.type == HelperReplyType::Opened,
+        reply.type == HelperReplyType::Refused && reply.refusal == HelperRefusal::OpenNotAllowed);
   }
 
   // The next reply, read in blocks: the replies to one write mostly come in one read.

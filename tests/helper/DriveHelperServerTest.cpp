@@ -35,7 +35,10 @@ class RecordingSystem : public DriveSystem {
     RecordingSystem& system;
   };
 
-  DriveHandlePtr Open(int n) override { return n < 4 ? std::make_unique<Handle>(*this) : nullptr; }
+  DriveHandlePtr Open(int n) override {
+    ++opens;
+    return n < 4 ? std::make_unique<Handle>(*this) : nullptr;
+  }
   NvmeHandlePtr OpenNvme(int n) override {
     return n < 4 ? std::make_unique<Controller>(*this) : nullptr;
   }
@@ -44,6 +47,7 @@ class RecordingSystem : public DriveSystem {
 
   std::vector<std::vector<uint8_t>> ataCalls;
   std::vector<NvmeAdminRequest> nvmeCalls;
+  int opens = 0;
 };
 
 std::span<const uint8_t> Payload(const std::vector<uint8_t>& frame) {
@@ -86,8 +90,9 @@ bool IsCatalogueRequest(const std::set<std::vector<uint8_t>>& catalogue,
 }
 
 // Each catalogue request of drive 0 with every command byte, every feature value where the feature
-// selects a subcommand (SMART, SET FEATURES) and each flag combination: exactly the catalogue's own
-// requests reach the drive, everything else gets the guard's refusal.
+// selects a subcommand (SMART, SET FEATURES) and each flag combination, on an open handle and on a
+// fresh open: exactly the catalogue's own requests reach the drive, everything else gets the
+// guard's refusal, and a refused fresh-open request opens nothing.
 TEST(DriveHelperServerTest, OnlyCatalogueAtaRequestsReachTheDrive) {
   std::vector<AtaCommandRequest> templates;
   for (int c = 0; c <= static_cast<int>(kLastAtaCommand); ++c) {
@@ -132,19 +137,24 @@ TEST(DriveHelperServerTest, OnlyCatalogueAtaRequestsReachTheDrive) {
             r.current.command = static_cast<uint8_t>(command);
             r.current.features = static_cast<uint8_t>(features);
             r.current.lbaLow = static_cast<uint8_t>(lbaLow);
-            const HelperRequest request = AtaRequest(handle, r);
-            const size_t callsBefore = system.ataCalls.size();
-            const HelperReply reply = Ask(server, request);
-            const bool inCatalogue = IsCatalogueRequest(catalogue, request.ata);
-            ASSERT_EQ(system.ataCalls.size(), callsBefore + (inCatalogue ? 1 : 0))
-                << "command " << command << " features " << features << " flags " << flags;
-            if (inCatalogue) {
-              passed.insert(request.ata);
-              ASSERT_EQ(reply.type, HelperReplyType::AtaResult);
-              ASSERT_EQ(reply.flags & kHelperCallSucceeded, kHelperCallSucceeded);
-            } else {
-              ASSERT_EQ(reply.type, HelperReplyType::Refused) << "command " << command;
-              ASSERT_EQ(reply.refusal, HelperRefusal::NotInCatalogue) << "command " << command;
+            for (const bool freshOpen : {false, true}) {
+              HelperRequest request = AtaRequest(handle, r);
+              if (freshOpen) request.type = HelperRequestType::AtaOnFreshOpen;
+              const size_t callsBefore = system.ataCalls.size();
+              const int opensBefore = system.opens;
+              const HelperReply reply = Ask(server, request);
+              const bool inCatalogue = IsCatalogueRequest(catalogue, request.ata);
+              ASSERT_EQ(system.ataCalls.size(), callsBefore + (inCatalogue ? 1 : 0))
+                  << "command " << command << " features " << features << " flags " << flags;
+              ASSERT_EQ(system.opens, opensBefore + (freshOpen && inCatalogue ? 1 : 0));
+              if (inCatalogue) {
+                passed.insert(request.ata);
+                ASSERT_EQ(reply.type, HelperReplyType::AtaResult);
+                ASSERT_EQ(reply.flags & kHelperCallSucceeded, kHelperCallSucceeded);
+              } else {
+                ASSERT_EQ(reply.type, HelperReplyType::Refused) << "command " << command;
+                ASSERT_EQ(reply.refusal, HelperRefusal::NotInCatalogue) << "command " << command;
+              }
             }
           }
         }
@@ -209,7 +219,7 @@ TEST(DriveHelperServerTest, MalformedPayloadsAreRefusedWithoutADeviceCall) {
   std::vector<Case> cases{
       {"empty", {}, HelperRefusal::Malformed},
       {"type 0", {0x00, 0}, HelperRefusal::Malformed},
-      {"type 6", {0x06, 0, 0, 0, 0}, HelperRefusal::Malformed},
+      {"type 7", {0x07, 0, 0, 0, 0}, HelperRefusal::Malformed},
       {"a reply type", {0x82, 1}, HelperRefusal::Malformed},
       {"open without number", {0x01}, HelperRefusal::Malformed},
       {"open with two bytes", {0x01, 0, 0}, HelperRefusal::Malformed},
@@ -220,6 +230,16 @@ TEST(DriveHelperServerTest, MalformedPayloadsAreRefusedWithoutADeviceCall) {
     p.resize(1 + 4 + static_cast<size_t>(cut));
     cases.push_back({"ata request of odd size", p, HelperRefusal::Malformed});
   }
+  HelperRequest fresh = status;
+  fresh.type = HelperRequestType::AtaOnFreshOpen;
+  for (int cut : {0, 39, 41}) {
+    std::vector<uint8_t> p = frame(fresh);
+    p.resize(1 + 1 + static_cast<size_t>(cut));
+    cases.push_back({"fresh-open request of odd size", p, HelperRefusal::Malformed});
+  }
+  fresh.number = 5;
+  cases.push_back(
+      {"fresh open of a drive that is not there", frame(fresh), HelperRefusal::OpenFailed});
   std::vector<uint8_t> headerOnly = frame(identify);
   headerOnly.resize(1 + 4 + kRequestHeaderSize);  // says 512 bytes follow, none do
   cases.push_back({"identify without its data area", headerOnly, HelperRefusal::Malformed});

@@ -63,18 +63,19 @@ TEST(HelperDriveSystemTest, SameAnswersAsTheDrivesReachedDirectly) {
   }
 }
 
-// A drive that opened before has its open sent ahead of the command; when the helper refuses that
-// open (here: every handle it holds is taken), the pass sees a drive that did not open, as it
-// would have seen a refused open that was waited for: no verdict, no alarm.
+// A drive that opened before is sent its commands without waiting for the open: a pass sends each
+// command on a fresh open in one batch, other commands send their open ahead. When the helper then
+// cannot open the drive (here: pulled out), the caller sees a drive that did not open, as it would
+// have seen a refused open that was waited for: no verdict, no alarm.
 TEST(HelperDriveSystemTest, RefusedOpenSentAheadCountsAsNoOpen) {
   const std::string demo = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
+  const std::string unplugged = (test::MakeTestFolder("helper") / "unplugged").string();
   const auto system =
-      CreateHelperDriveSystem({DISKVIGIL_SIMULATED_HELPER, {demo}}, Simulated(demo));
+      CreateHelperDriveSystem({DISKVIGIL_SIMULATED_HELPER, {demo, unplugged}}, Simulated(demo));
   DriveTable table;
   ASSERT_TRUE(ProbeDrives(*system, table));
   const int drive = table.At(1).DriveNumber;
-  std::vector<DriveHandlePtr> held;
-  for (size_t i = 0; i < kHelperMaxHandles; ++i) held.push_back(system->Open(drive));
+  std::ofstream(unplugged) << "";
   struct Row {
     const char* what;
     std::function<bool()> asWithoutOpen;
@@ -96,7 +97,7 @@ TEST(HelperDriveSystemTest, RefusedOpenSentAheadCountsAsNoOpen) {
   };
   for (const Row& row : rows) EXPECT_TRUE(row.asWithoutOpen()) << row.what;
   EXPECT_EQ(system->PrivilegeProblem(), "");
-  held.clear();
+  std::filesystem::remove(unplugged);
   SmartSectors sectors;
   EXPECT_TRUE(ReadSMART(*system, table, 1, sectors).Passed());
 }
