@@ -17,8 +17,7 @@ runs=5
 untested="the helper's cost on a real kernel was"
 source "$source_dir/tests/system/vm-common.sh"
 helper_tree "$helper"
-cc -O2 -static -o "$work/bundle/bin/BareSmartLoop" "$source_dir/bench/vm/BareSmartLoop.c"
-cc -O2 -static -o "$work/bundle/bin/TimeRun" "$source_dir/bench/vm/TimeRun.c"
+source "$source_dir/bench/vm/speed-common.sh"
 
 passes=501
 disks="/dev/sda /dev/sdb"
@@ -35,16 +34,12 @@ for n in 1 $passes; do
   guest+=" echo helper$n \$($(as_user "TimeRun $mon --count $n"));"
 done
 guest+=" done"
-vm_run --timeout 900 --blank 1G,model=SpeedDiskA,serial=SPEED0001 \
-  --blank 1G,model=SpeedDiskB,serial=SPEED0002 -- "$guest"
+speed_vm_run "$guest"
 
-"$python" - "$work/out.txt" "$passes" <<'PY'
+PYTHONPATH="$here_bench" "$python" - "$work/out.txt" "$passes" <<'PY'
 import statistics, sys
-rows = {}
-for line in open(sys.argv[1]):
-    parts = line.split()
-    if len(parts) == 5:
-        rows.setdefault(parts[0], []).append([float(x) for x in parts[1:4]] + [int(parts[4])])
+from timerows import read_rows
+rows = read_rows(sys.argv[1])
 last = sys.argv[2]
 passes = int(last) - 1
 def per_pass(name):

@@ -23,9 +23,7 @@ done
 untested="the speed of the drive path was"
 source "$source_dir/tests/system/vm-common.sh"
 
-here_bench="$source_dir/bench/vm"
-cc -O2 -static -o "$work/bundle/bin/BareSmartLoop" "$here_bench/BareSmartLoop.c"
-cc -O2 -static -o "$work/bundle/bin/TimeRun" "$here_bench/TimeRun.c"
+source "$source_dir/bench/vm/speed-common.sh"
 if ((with_strace)); then
   "$vm_dir/bundle" "$(command -v strace)" "$work/bundle" >/dev/null 2>&1
 fi
@@ -51,16 +49,12 @@ if ((with_strace)); then
   guest+="; echo '@@@ mon101'; strace -c -f $mon --count 101 2>&1 >/dev/null"
   guest+="; echo '@@@ pass'; strace -f $mon --count 2 2>&1 >/dev/null | tail -n 60"
 fi
-vm_run --timeout 900 --blank 1G,model=SpeedDiskA,serial=SPEED0001 \
-  --blank 1G,model=SpeedDiskB,serial=SPEED0002 -- "$guest"
+speed_vm_run "$guest"
 
-"$python" - "$work/out.txt" "$passes" <<'PY'
+PYTHONPATH="$here_bench" "$python" - "$work/out.txt" "$passes" <<'PY'
 import statistics, sys
-rows = {}
-for line in open(sys.argv[1]):
-    parts = line.split()
-    if len(parts) == 5 and parts[0] in ("bare1", "bareN", "mon1", "monN", "smart", "smartctl"):
-        rows.setdefault(parts[0], []).append([float(x) for x in parts[1:4]] + [int(parts[4])])
+from timerows import read_rows
+rows = read_rows(sys.argv[1])
 passes = int(sys.argv[2]) - 1
 def median(name, i):
     return statistics.median(r[i] for r in rows[name])
