@@ -1,5 +1,7 @@
 // The NVMe catalogue and its guard, apart from the decoders so that the drive helper carries
 // only what sends commands.
+#include <array>
+
 #include "core/Nvme.h"
 
 namespace dv {
@@ -13,52 +15,33 @@ constexpr uint32_t kSelfTestLogCdw10 =
     kNvmeSelfTestLogId | (static_cast<uint32_t>(kNvmeSelfTestLogSize / 4 - 1) << 16);
 constexpr uint32_t kFirstNamespace = 1;
 
-NvmeAdminRequest SelfTest(uint32_t code) {
-  NvmeAdminRequest request;
-  request.opcode = kNvmeOpcodeDeviceSelfTest;
-  request.namespaceId = kNvmeAllNamespaces;
-  request.cdw10 = code;
-  return request;
-}
+// The catalogue, one row per command in the enumeration's order: opcode, namespace, CDW10 and
+// the bytes read (CDW11 stays 0, data always flows from the controller).
+struct CatalogueRow {
+  uint8_t opcode;
+  uint32_t namespaceId;
+  uint32_t cdw10;
+  uint32_t dataLength;
+};
+constexpr std::array<CatalogueRow, static_cast<size_t>(kLastNvmeAdminCommand) + 1> kCatalogue{{
+    {kNvmeOpcodeIdentify, 0, kNvmeCnsController, kNvmeIdentifySize},
+    {kNvmeOpcodeIdentify, kFirstNamespace, kNvmeCnsNamespace, kNvmeIdentifySize},
+    {kNvmeOpcodeGetLogPage, kNvmeAllNamespaces, kHealthLogCdw10, kNvmeHealthLogSize},
+    {kNvmeOpcodeDeviceSelfTest, kNvmeAllNamespaces, kNvmeSelfTestShort, 0},
+    {kNvmeOpcodeDeviceSelfTest, kNvmeAllNamespaces, kNvmeSelfTestExtended, 0},
+    {kNvmeOpcodeDeviceSelfTest, kNvmeAllNamespaces, kNvmeSelfTestAbort, 0},
+    {kNvmeOpcodeGetLogPage, kNvmeAllNamespaces, kSelfTestLogCdw10, kNvmeSelfTestLogSize},
+}};
 
 }  // namespace
 
 NvmeAdminRequest MakeNvmeAdminCommand(NvmeAdminCommand command) {
+  const CatalogueRow& row = kCatalogue.at(static_cast<size_t>(command));
   NvmeAdminRequest request;
-  switch (command) {
-    case NvmeAdminCommand::IdentifyController:
-      request.opcode = kNvmeOpcodeIdentify;
-      request.cdw10 = kNvmeCnsController;
-      request.dataLength = kNvmeIdentifySize;
-      break;
-    case NvmeAdminCommand::IdentifyNamespace:
-      request.opcode = kNvmeOpcodeIdentify;
-      request.namespaceId = kFirstNamespace;
-      request.cdw10 = kNvmeCnsNamespace;
-      request.dataLength = kNvmeIdentifySize;
-      break;
-    case NvmeAdminCommand::HealthLog:
-      request.opcode = kNvmeOpcodeGetLogPage;
-      request.namespaceId = kNvmeAllNamespaces;
-      request.cdw10 = kHealthLogCdw10;
-      request.dataLength = kNvmeHealthLogSize;
-      break;
-    case NvmeAdminCommand::SelfTestShort:
-      request = SelfTest(kNvmeSelfTestShort);
-      break;
-    case NvmeAdminCommand::SelfTestExtended:
-      request = SelfTest(kNvmeSelfTestExtended);
-      break;
-    case NvmeAdminCommand::SelfTestAbort:
-      request = SelfTest(kNvmeSelfTestAbort);
-      break;
-    case NvmeAdminCommand::SelfTestLog:
-      request.opcode = kNvmeOpcodeGetLogPage;
-      request.namespaceId = kNvmeAllNamespaces;
-      request.cdw10 = kSelfTestLogCdw10;
-      request.dataLength = kNvmeSelfTestLogSize;
-      break;
-  }
+  request.opcode = row.opcode;
+  request.namespaceId = row.namespaceId;
+  request.cdw10 = row.cdw10;
+  request.dataLength = row.dataLength;
   request.dataIn = true;
   return request;
 }
