@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "app/DriveIcons.h"
-#include "app/MailTestKit.h"
+#include "app/MailingWindow.h"
 #include "core/LittleEndian.h"
 #include "kit/FakeNotificationArea.h"
 #include "ui/SMARTFormUnit.h"
@@ -62,33 +62,18 @@ std::vector<std::string> CautionBalloons(const FakeTemperatureIcons& icons) {
   return texts;
 }
 
-// A window with the state file in the kit's folder and mails going to a recording sender.
-struct CounterWindow {
-  explicit CounterWindow(std::unique_ptr<SimulatedDriveSystem> drives, const QByteArray& settings)
-      : kit(std::move(drives)) {
-    kit.WriteSettings(settings);
-    MainFormContext context = kit.Context();
-    context.counterStatePath = StatePath();
-    context.sendReport = sender.Function();
-    context.composeReport = composer.Function();
-    form = std::make_unique<TMainForm>(std::move(context));
-    kit.startup = form->FormCreate();
-    form->CreateMBRForm();
-    sender.DropToken();
-  }
-  ~CounterWindow() {
-    form.reset();
-    QTRY_VERIFY(!sender.Alive());
-    while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
-  }
-  std::filesystem::path StatePath() const {
-    return std::filesystem::path(kit.folder.path().toStdString()) / "state" / "counters.json";
-  }
+std::filesystem::path StatePathIn(const WindowTestKit& kit) {
+  return std::filesystem::path(kit.folder.path().toStdString()) / "state" / "counters.json";
+}
 
-  RecordingSender sender;
-  RecordingComposer composer;
-  WindowTestKit kit;
-  std::unique_ptr<TMainForm> form;
+// A window with the state file in the kit's folder and mails going to a recording sender.
+struct CounterWindow : MailingWindow {
+  CounterWindow(std::unique_ptr<SimulatedDriveSystem> drives, const QByteArray& settings)
+      : MailingWindow(std::move(drives), settings,
+                      [](MainFormContext& context, const WindowTestKit& kit) {
+                        context.counterStatePath = StatePathIn(kit);
+                      }) {}
+  std::filesystem::path StatePath() const { return StatePathIn(kit); }
 };
 
 const QByteArray kOn = "[Settings]\nCounter Warnings=1\nBalloon Hints=1\nSMTP Warnings=1\n";

@@ -11,7 +11,7 @@
 #include <QtTest/QtTest>
 #include <algorithm>
 
-#include "app/MailTestKit.h"
+#include "app/MailingWindow.h"
 #include "ui/SelfTestWindow.h"
 #include "ui/WindowTestKit.h"
 
@@ -32,30 +32,13 @@ constexpr const char* kFailedTest =
         "errorCount": 4, "errors": [{"command": 37, "lba": 77, "lifetimeHours": 1100}]})";
 
 // A window whose mails go to a recording sender.
-struct SelfTestWindow {
+struct SelfTestWindow : MailingWindow {
   SelfTestWindow(std::vector<std::string> drives, const QByteArray& settings)
-      : kit(DrivesFromJson(drives)) {
-    kit.WriteSettings(settings);
-    MainFormContext context = kit.Context();
-    context.sendReport = sender.Function();
-    context.composeReport = composer.Function();
-    form = std::make_unique<TMainForm>(std::move(context));
-    kit.startup = form->FormCreate();
-    form->CreateMBRForm();
-    sender.DropToken();
-  }
-  ~SelfTestWindow() {
-    form.reset();
-    QTRY_VERIFY(!sender.Alive());
-  }
+      : MailingWindow(DrivesFromJson(drives), settings) {}
   size_t Balloons() const {
     return std::count_if(kit.icons.balloons.begin(), kit.icons.balloons.end(),
                          [](const auto& b) { return b.title == "Self-Test Warning"; });
   }
-  RecordingSender sender;
-  RecordingComposer composer;
-  WindowTestKit kit;
-  std::unique_ptr<TMainForm> form;
 };
 
 }  // namespace
