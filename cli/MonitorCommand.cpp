@@ -159,8 +159,9 @@ class PassPrinter {
     };
   }
   // The rises standing for a position in this pass.
+  // Only standing rises are kept: the line shows none for an empty caution.
   void NoteCaution(int position, std::vector<CounterRise> caution) {
-    cautions_[position] = std::move(caution);
+    if (!caution.empty()) cautions_[position] = std::move(caution);
   }
 
   std::string Line(bool json, bool good) const { return json ? JsonLine(good) : TextLine(good); }

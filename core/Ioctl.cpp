@@ -350,40 +350,47 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
     DriveSystem& system, std::span<const FreshOpenCommand> commands) {
   const size_t count = commands.size();
   std::vector<std::optional<ATACommandResult>> results(count);
-  std::vector<std::array<uint8_t, kDataRequestSize>> buffers(count);
-  std::vector<FreshOpenRequest> requests(count);
-  // Only requests of the catalogue, for a drive number that can exist, reach the back end.
-  std::vector<bool> catalogued(count);
-  std::vector<bool> sendable(count);
+  // One allocation for the pass: each command's request buffer and what became of it.
+  struct Slot {
+    std::array<uint8_t, kDataRequestSize> buffer;
+    FreshOpenRequest request;
+    bool catalogued = false;
+    bool sendable = false;  // only requests of the catalogue, for a drive number that can exist
+  };
+  std::vector<Slot> slots(count);
   for (size_t i = 0; i < count; ++i) {
     const FreshOpenCommand& command = commands[i];
     const AtaCommandRequest& r = command.request;
-    const size_t size = FillAtaRequest(buffers[i], r.ataFlags, r.current, r.dataLength, r.previous);
-    requests[i].driveNumber = command.driveNumber;
-    requests[i].request = std::span<uint8_t>(buffers[i].data(), size);
-    catalogued[i] = IsCatalogued(r);
-    sendable[i] = catalogued[i] && IsDriveNumber(command.driveNumber);
+    Slot& slot = slots[i];
+    const size_t size =
+        FillAtaRequest(slot.buffer, r.ataFlags, r.current, r.dataLength, r.previous);
+    slot.request.driveNumber = command.driveNumber;
+    slot.request.request = std::span<uint8_t>(slot.buffer.data(), size);
+    slot.catalogued = IsCatalogued(r);
+    slot.sendable = slot.catalogued && IsDriveNumber(command.driveNumber);
   }
   const bool whole = system.SendsBatchesWhole();
   if (whole) {
     std::vector<FreshOpenRequest> batch;
-    for (size_t i = 0; i < count; ++i) {
-      if (sendable[i]) batch.push_back(requests[i]);
+    for (const Slot& slot : slots) {
+      if (slot.sendable) batch.push_back(slot.request);
     }
     system.PassThroughEach(batch);
     for (size_t i = 0, next = 0; i < count; ++i) {
-      if (sendable[i]) requests[i] = batch[next++];
+      if (slots[i].sendable) slots[i].request = batch[next++];
     }
   }
   for (size_t i = 0; i < count; ++i) {
     if (!ConditionHolds(commands[i].condition, i == 0 ? nullptr : &results[i - 1])) continue;
-    if (!catalogued[i]) {
+    Slot& slot = slots[i];
+    if (!slot.catalogued) {
       results[i] = ATACommandResult{};
       continue;
     }
-    if (!sendable[i]) continue;
-    if (!whole) system.PassThroughEach(std::span<FreshOpenRequest>(&requests[i], 1));
-    if (requests[i].opened) results[i] = ResultOf(requests[i].request, requests[i].callSucceeded);
+    if (!slot.sendable) continue;
+    if (!whole) system.PassThroughEach(std::span<FreshOpenRequest>(&slot.request, 1));
+    if (slot.request.opened)
+      results[i] = ResultOf(slot.request.request, slot.request.callSucceeded);
   }
   return results;
 }
