@@ -199,22 +199,29 @@ class PassPrinter {
     return DumpOrdered({{"time", NowText()}, {"good", good}, {"drives", drives}}, -1);
   }
 
+  // Appended piece by piece into one string: it is written at every pass.
   std::string TextLine(bool good) const {
     std::string line = NowText();
+    line.reserve(kLineReserve);
     for (const PositionReading& r : readings_) {
       const Drive& drive = table_.At(r.position);
-      line += "  [" + std::to_string(r.position) + "] " + PrintableText(drive.ModelNumber) + ": ";
+      line.append("  [").append(std::to_string(r.position)).append("] ");
+      line.append(PrintableText(drive.ModelNumber)).append(": ");
       if (r.asleep) {
-        line += AsleepText(r.readingAge);
+        line.append(AsleepText(r.readingAge));
       } else {
-        line += VerdictText(drive, r.result);
-        if (r.result.sectorsRead) line += " " + CelsiusText(drive.ReportedTemperature());
+        line.append(VerdictText(drive, r.result));
+        if (r.result.sectorsRead) {
+          line.append(" ").append(CelsiusText(drive.ReportedTemperature()));
+        }
       }
-      if (const auto* caution = CautionOf(r.position))
-        line += ", caution: " + CautionText(*caution);
+      if (const auto* caution = CautionOf(r.position)) {
+        line.append(", caution: ").append(CautionText(*caution));
+      }
     }
-    return line + (good ? "  pass: good\n" : "  pass: BAD\n");
+    return line.append(good ? "  pass: good\n" : "  pass: BAD\n");
   }
+  static constexpr size_t kLineReserve = 512;
 
   const std::vector<CounterRise>* CautionOf(int position) const {
     const auto found = cautions_.find(position);
