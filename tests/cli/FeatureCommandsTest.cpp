@@ -15,7 +15,7 @@ using namespace dv::cli::clitest;
 
 using nlohmann::json;
 
-constexpr const char* kDrives = R"({"drives": [
+constexpr const char* kFeatureDrives = R"({"drives": [
     {"model": "Both features", "driveNumber": 0,
      "aam": {"supported": true, "enabled": true, "current": 128, "recommended": 254},
      "apm": {"supported": true, "enabled": false, "current": 0, "recommended": 128}},
@@ -23,7 +23,7 @@ constexpr const char* kDrives = R"({"drives": [
     {"model": "Refuses", "driveNumber": 2, "apm": {}, "failures": {"ioctl": ["SET_FEATURES"]}}]})";
 
 TEST(FeatureCommand, JsonStateWithExactlyTheFourKeys) {
-  auto system = Simulate(kDrives);
+  auto system = Simulate(kFeatureDrives);
   CliRun run = RunOn(*system, {"--json", "aam", "1"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(json::parse(run.out),
@@ -35,7 +35,7 @@ TEST(FeatureCommand, JsonStateWithExactlyTheFourKeys) {
 }
 
 TEST(FeatureCommand, SetAndDisableThenReadBack) {
-  auto system = Simulate(kDrives);
+  auto system = Simulate(kFeatureDrives);
   CliRun run = RunOn(*system, {"--json", "apm", "1", "--set", "200"});
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(json::parse(run.out)["current"], 200);
@@ -50,7 +50,7 @@ TEST(FeatureCommand, SetAndDisableThenReadBack) {
 }
 
 TEST(FeatureCommand, TextFormHidesWhatTheWindowHides) {
-  auto system = Simulate(kDrives);
+  auto system = Simulate(kFeatureDrives);
   const CliRun run = RunOn(*system, {"apm", "1"});
   ASSERT_EQ(run.exitCode, kExitOk);
   EXPECT_EQ(run.out,
@@ -62,7 +62,7 @@ TEST(FeatureCommand, TextFormHidesWhatTheWindowHides) {
 }
 
 TEST(FeatureCommand, RefusedAndAbortedSetFeatures) {
-  auto system = Simulate(kDrives);
+  auto system = Simulate(kFeatureDrives);
   CliRun run = RunOn(*system, {"apm", "3", "--set", "128"});
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
@@ -76,7 +76,7 @@ TEST(FeatureCommand, RefusedAndAbortedSetFeatures) {
 }
 
 TEST(FeatureCommand, UsageAndPositionErrors) {
-  auto system = Simulate(kDrives);
+  auto system = Simulate(kFeatureDrives);
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"aam", "1", "--set", "255"},
                                              {"aam", "1", "--set", "256"},

@@ -9,21 +9,18 @@
 
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
+#include "cli/CliTestKit.h"
 
 namespace dv::cli {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using clitest::CliRun;
 
 CliRun RunArgs(const std::vector<std::string>& args) {
   std::ostringstream out;
   std::ostringstream err;
   CliRun run;
-  run.status = RunCli(args, out, err);
+  run.exitCode = RunCli(args, out, err);
   run.out = out.str();
   run.err = err.str();
   return run;
@@ -48,7 +45,7 @@ const char* const kTwoDrives = R"({"drives": [
 TEST(ListCommand, JsonHasTheListKeysAndValues) {
   const std::string path = WriteFile("two-drives.json", kTwoDrives);
   const CliRun run = RunArgs({"--simulate", path, "--json", "list"});
-  ASSERT_EQ(run.status, kExitOk) << run.err;
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(run.err, "");
   const auto list = nlohmann::json::parse(run.out);
   ASSERT_EQ(list.size(), 2u);
@@ -66,7 +63,7 @@ TEST(ListCommand, JsonHasTheListKeysAndValues) {
 
 TEST(ListCommand, DemoSetListsDrivesWithTheSameKeys) {
   const CliRun run = RunArgs({"--demo", "list", "--json"});
-  ASSERT_EQ(run.status, kExitOk) << run.err;
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   const auto list = nlohmann::json::parse(run.out);
   ASSERT_GE(list.size(), 4u);
   ASSERT_LE(list.size(), 6u);
@@ -91,7 +88,7 @@ TEST(ListCommand, DemoSetListsDrivesWithTheSameKeys) {
 TEST(ListCommand, TextTableIsAlignedAndHeaded) {
   const std::string path = WriteFile("two-drives-text.json", kTwoDrives);
   const CliRun run = RunArgs({"--simulate", path, "list"});
-  ASSERT_EQ(run.status, kExitOk) << run.err;
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   std::istringstream lines(run.out);
   std::vector<std::string> rows;
   for (std::string line; std::getline(lines, line);) rows.push_back(line);
@@ -112,7 +109,7 @@ TEST(ListCommand, NothingAnsweringExitsOneWithTheMessage) {
     std::vector<std::string> args{"--simulate", path, "list"};
     if (json) args.push_back("--json");
     const CliRun run = RunArgs(args);
-    EXPECT_EQ(run.status, kExitFailure);
+    EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_EQ(run.err, "S.M.A.R.T. HDD(s) not found!\n");
     EXPECT_EQ(run.out, "");
   }
@@ -138,13 +135,13 @@ TEST(ListCommand, NothingFoundForLackOfPrivilegeSaysWhy) {
 TEST(ListCommand, BadSimulationFileOrExtraArgumentsExitTwo) {
   const std::string broken = WriteFile("broken.json", R"({"drives": [{"model": )");
   CliRun run = RunArgs({"--simulate", broken, "list"});
-  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_EQ(run.exitCode, kExitUsage);
   EXPECT_NE(run.err.find("broken.json"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
 
   const std::string good = WriteFile("good.json", kTwoDrives);
   run = RunArgs({"--simulate", good, "list", "extra"});
-  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_EQ(run.exitCode, kExitUsage);
   EXPECT_NE(run.err.find("Usage:"), std::string::npos);
   EXPECT_EQ(run.out, "");
 }
@@ -166,12 +163,12 @@ TEST(ListCommand, HostileModelBytesAreMadeSafe) {
       WriteFile("hostile.json", R"({"model": "x", "identifyHex": ")" + identify + "\"}");
 
   CliRun run = RunArgs({"--simulate", path, "list"});
-  ASSERT_EQ(run.status, kExitOk) << run.err;
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
   EXPECT_NE(run.out.find("A?[2J? ?("), std::string::npos) << run.out;
 
   run = RunArgs({"--simulate", path, "--json", "list"});
-  ASSERT_EQ(run.status, kExitOk) << run.err;
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   const auto list = nlohmann::json::parse(run.out);
   EXPECT_EQ(list[0]["model"], "A\x1b[2J\xEF\xBF\xBD \xEF\xBF\xBD(");
 }
@@ -179,7 +176,7 @@ TEST(ListCommand, HostileModelBytesAreMadeSafe) {
 TEST(ListCommand, HelpGoesToStandardOutputAndEndsWithALineBreak) {
   for (const std::string flag : {"--help", "-h"}) {
     const CliRun run = RunArgs({"list", flag});
-    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_EQ(run.exitCode, kExitOk);
     ASSERT_FALSE(run.out.empty());
     EXPECT_EQ(run.out.back(), '\n');
     EXPECT_EQ(run.out.rfind("Usage: ", 0), 0u);
@@ -187,7 +184,7 @@ TEST(ListCommand, HelpGoesToStandardOutputAndEndsWithALineBreak) {
     EXPECT_EQ(run.err, "");
   }
   const CliRun version = RunArgs({"--version"});
-  EXPECT_EQ(version.status, kExitOk);
+  EXPECT_EQ(version.exitCode, kExitOk);
   EXPECT_EQ(version.out, VersionText());
 }
 

@@ -12,7 +12,7 @@
 namespace dv::cli {
 namespace {
 
-constexpr const char* kDrives = R"({"drives": [
+constexpr const char* kSelfTestDrives = R"({"drives": [
   {"model": "TESTED", "selfTest": {"pollingMinutes": {"short": 3},
     "log": [{"type": "short", "status": 7, "lifetimeHours": 70, "lba": 4242}],
     "errorCount": 4, "errors": [{"command": 37, "lba": 77, "lifetimeHours": 60}]}},
@@ -46,7 +46,7 @@ TEST(SelfTestCommandsTest, WordsExitStatusesAndOutput) {
       {{"--json", "smart", "1"}, kExitOk, "\"status\": \"read failure\""},
   };
   for (const Case& c : cases) {
-    auto system = clitest::Simulate(kDrives);
+    auto system = clitest::Simulate(kSelfTestDrives);
     const clitest::CliRun run = clitest::RunOn(*system, c.args);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.args[1] << " " << c.args.back() << run.err;
     const std::string& text = c.exitCode == kExitOk ? run.out : run.err;
@@ -82,7 +82,7 @@ TEST(SelfTestCommandsTest, MonitorStartsOneScheduledTestAtATime) {
 // With warnings on: a failed newest self-test once per entry, an error count that rises between
 // passes, nothing for a drive whose log holds neither.
 TEST(SelfTestCommandsTest, WarningsOncePerFailedTestAndOnEachErrorRise) {
-  auto system = clitest::Simulate(kDrives);
+  auto system = clitest::Simulate(kSelfTestDrives);
   DriveTable table;
   ASSERT_TRUE(ProbeDrives(*system, table));
   MonitorSelfTests selfTests(*system, table, 0);

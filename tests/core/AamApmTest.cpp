@@ -3,6 +3,7 @@
 
 #include "core/AamApm.h"
 #include "kit/InterceptingDrives.h"
+#include "kit/SimulationText.h"
 
 namespace dv {
 namespace {
@@ -10,21 +11,16 @@ namespace {
 using test::InterceptingDriveSystem;
 using Fault = InterceptingDriveSystem::Fault;
 
-std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& json) {
-  std::string error;
-  auto system = SimulatedDriveSystem::FromJsonText(json, "", "test.json", error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
+using test::Simulate;
 
-constexpr const char* kDrives = R"({"drives": [
+constexpr const char* kFeatureDrives = R"({"drives": [
     {"model": "quiet", "driveNumber": 1,
      "aam": {"supported": true, "enabled": true, "current": 254, "recommended": 128},
      "apm": {"supported": true, "enabled": false, "current": 0, "recommended": 200}},
     {"model": "plain", "driveNumber": 2}]})";
 
 TEST(ReadFeatureTest, FlagsAndLevelsFromIdentify) {
-  auto sim = Simulate(kDrives);
+  auto sim = Simulate(kFeatureDrives);
   InterceptingDriveSystem system(*sim);
   EXPECT_EQ(ReadAAM(system, 1), (FeatureState{254, 128, true, true}));
   EXPECT_EQ(ReadAPM(system, 1), (FeatureState{0, 200, false, true}));
@@ -41,7 +37,7 @@ TEST(ReadFeatureTest, FlagsAndLevelsFromIdentify) {
 
 TEST(ReadFeatureTest, FailuresGiveTheDefaultsAndStatusIsNotJudged) {
   for (Fault fault : {Fault::Open, Fault::Call}) {
-    auto sim = Simulate(kDrives);
+    auto sim = Simulate(kFeatureDrives);
     InterceptingDriveSystem system(*sim);
     system.FailAt(fault, 1);
     EXPECT_EQ(ReadAAM(system, 1), FeatureState{});
@@ -49,17 +45,17 @@ TEST(ReadFeatureTest, FailuresGiveTheDefaultsAndStatusIsNotJudged) {
     EXPECT_EQ(FeatureState{}.RecommendedLevel, 255);
     EXPECT_EQ(sim->OpenHandleCount(), 0);
   }
-  EXPECT_EQ(ReadAPM(*Simulate(kDrives), 7), FeatureState{}) << "no such drive";
+  EXPECT_EQ(ReadAPM(*Simulate(kFeatureDrives), 7), FeatureState{}) << "no such drive";
 
   // With ERR set the data still counts: only the platform call decides.
-  auto sim = Simulate(kDrives);
+  auto sim = Simulate(kFeatureDrives);
   InterceptingDriveSystem system(*sim);
   system.FailAt(Fault::ErrBit, 1);
   EXPECT_EQ(ReadAAM(system, 1), (FeatureState{254, 128, true, true}));
 }
 
 TEST(SetFeatureTest, RegistersAndTheDriveAfterwards) {
-  auto sim = Simulate(kDrives);
+  auto sim = Simulate(kFeatureDrives);
   InterceptingDriveSystem system(*sim);
   EXPECT_TRUE(SetAPM(system, 1, 128, true));
   EXPECT_EQ(system.requests.back().current, (TaskFile{0x05, 128, 0, 0, 0, 0xB0, 0xEF, 0}));
@@ -81,7 +77,7 @@ TEST(SetFeatureTest, RegistersAndTheDriveAfterwards) {
 }
 
 TEST(SetFeatureTest, OnlyThePlatformCallDecides) {
-  auto sim = Simulate(kDrives);
+  auto sim = Simulate(kFeatureDrives);
   InterceptingDriveSystem system(*sim);
   EXPECT_TRUE(SetAAM(system, 2, 128, true)) << "the drive aborts, the platform accepted it";
   EXPECT_FALSE(ReadAAM(system, 2).Enabled);

@@ -9,18 +9,14 @@
 
 #include "core/Enumerate.h"
 #include "core/SimulatedDrives.h"
+#include "kit/SimulationText.h"
 
 namespace dv {
 namespace {
 
 using ::testing::ElementsAre;
 
-std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& json) {
-  std::string error;
-  auto system = SimulatedDriveSystem::FromJsonText(json, ".", "test.json", error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
+using test::Simulate;
 
 // The catalogue names sent to one drive, in order.
 std::vector<std::string> CommandsTo(const SimulatedDriveSystem& system, int driveNumber) {

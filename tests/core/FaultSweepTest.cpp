@@ -350,7 +350,7 @@ struct MbrRead {
 DV_FAULT_SWEEP(MbrRead);
 
 // The command line's text report: enumeration, one S.M.A.R.T. read, the report on stdout.
-struct TextReport {
+struct CliTextReport {
   struct Outcome {
     int exitCode = 0;
     std::string report;  // without its first line, which holds the clock
@@ -407,7 +407,7 @@ struct TextReport {
     }
   }
 };
-DV_FAULT_SWEEP(TextReport);
+DV_FAULT_SWEEP(CliTextReport);
 
 }  // namespace
 }  // namespace dv

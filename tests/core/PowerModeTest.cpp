@@ -7,6 +7,7 @@
 #include "core/PowerMode.h"
 #include "core/SatCdb.h"
 #include "core/SimulatedDrives.h"
+#include "kit/SimulationText.h"
 
 namespace dv {
 namespace {
@@ -94,12 +95,7 @@ TEST(PowerModeValues, AsleepTextGivesTheReadingsAge) {
   EXPECT_EQ(AsleepText(-5s), "asleep, reading 0 s old");
 }
 
-std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& json) {
-  std::string error;
-  auto system = SimulatedDriveSystem::FromJsonText(json, "", "test.json", error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
+using test::Simulate;
 
 ATACommandResult Send(SimulatedDriveSystem& system, AtaCommand command) {
   auto handle = OpenDrive(system, 0);

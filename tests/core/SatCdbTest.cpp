@@ -8,7 +8,7 @@
 namespace dv {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using Sense = std::vector<uint8_t>;
 using Cdb = std::array<uint8_t, kSatCdbSize>;
 
 std::vector<uint8_t> RequestFor(const AtaCommandRequest& r) {
@@ -27,7 +27,7 @@ Cdb CdbFor(const AtaCommandRequest& r) { return CommandFor(r).cdb; }
 // What SendATACommand makes of an outcome: the call worked and ERR is clear.
 bool Succeeds(const SatOutcome& o) { return o.callSucceeded && (o.current.Status() & 1) == 0; }
 
-SgIoReply CheckCondition(const Bytes& sense) {
+SgIoReply CheckCondition(const Sense& sense) {
   SgIoReply reply;
   reply.ioctlSucceeded = true;
   reply.driverStatus = 0x08;
@@ -124,7 +124,7 @@ TEST(SatCdb, RefusesRequestsThatAreNotCanonical) {
 }
 
 // The sense bytes QEMU's disk behind Linux 6.1 answered SMART RETURN STATUS with.
-const Bytes kReturnStatusHealthy{0x72, 0x01, 0x00, 0x1D, 0,    0,    0,    0x0E, 0x09, 0x0C, 0x00,
+const Sense kReturnStatusHealthy{0x72, 0x01, 0x00, 0x1D, 0,    0,    0,    0x0E, 0x09, 0x0C, 0x00,
                                  0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x4F, 0x00, 0xC2, 0x00, 0x50};
 
 TEST(SatSense, DescriptorFormatGivesTheReturnedRegisters) {
@@ -137,7 +137,7 @@ TEST(SatSense, DescriptorFormatGivesTheReturnedRegisters) {
 
 TEST(SatSense, DescriptorIsFoundBehindOtherDescriptors) {
   // A sense-key-specific descriptor (0x02) and an information descriptor (0x00) come first.
-  const Bytes sense{0x72, 0x01, 0x00, 0x1D, 0,    0,    0,    0x24, 0x02, 0x06, 0,
+  const Sense sense{0x72, 0x01, 0x00, 0x1D, 0,    0,    0,    0x24, 0x02, 0x06, 0,
                     0,    0,    0,    0,    0,    0x00, 0x0A, 0x80, 0,    0,    0,
                     0,    0,    0,    0,    0,    0,    0x09, 0x0C, 0x01, 0x00, 0x00,
                     0x00, 0xE8, 0xAF, 0x00, 0x88, 0x00, 0xE0, 0x40, 0x50};
@@ -150,7 +150,7 @@ TEST(SatSense, DescriptorIsFoundBehindOtherDescriptors) {
 
 TEST(SatSense, FixedFormatInBothLayouts) {
   // SAT layout (Linux 6.11 on): VALID bit, error/status/device/count in bytes 3-6, LBA at 9-11.
-  const Bytes sat{0xF0, 0x00, 0x01, 0x00, 0x50, 0x00, 0x01, 0x0A, 0x00,
+  const Sense sat{0xF0, 0x00, 0x01, 0x00, 0x50, 0x00, 0x01, 0x0A, 0x00,
                   0x01, 0x4F, 0xC2, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00};
   auto regs = ReadSenseRegisters(sat);
   ASSERT_TRUE(regs);
@@ -158,7 +158,7 @@ TEST(SatSense, FixedFormatInBothLayouts) {
 
   // Before 6.11: no VALID bit, error/status/device/count in bytes 8-11 (SET FEATURES 0x99 on
   // Linux 6.1 answered exactly this).
-  const Bytes old{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
+  const Sense old{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
                   0x41, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   regs = ReadSenseRegisters(old);
   ASSERT_TRUE(regs);
@@ -166,13 +166,13 @@ TEST(SatSense, FixedFormatInBothLayouts) {
   EXPECT_EQ(regs->current.Status(), 0x41);
 
   // Without any status byte the sense carries no registers.
-  const Bytes none{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00,
+  const Sense none{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00,
                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   EXPECT_FALSE(ReadSenseRegisters(none));
 }
 
 TEST(SatSense, FixedFormatCannotCarryNonZeroUpperBytes) {
-  Bytes sat{0xF0, 0x00, 0x01, 0x00, 0x50, 0x40, 0x00, 0x0A, 0xA0,
+  Sense sat{0xF0, 0x00, 0x01, 0x00, 0x50, 0x40, 0x00, 0x0A, 0xA0,
             0xFF, 0xFF, 0xFF, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00};
   EXPECT_FALSE(ReadSenseRegisters(sat));
   sat[8] = 0x80;  // extend, upper bytes zero: complete
@@ -183,12 +183,12 @@ TEST(SatReply, AtaStatusDecidesNotTheSenseKey) {
   const auto setFeatures = CommandFor(MakeSetFeatures(0, 0x05, 0xFE));
 
   // ABORTED COMMAND as the key, but the drive's status is clean: success.
-  Bytes abortedKeyCleanStatus = kReturnStatusHealthy;
+  Sense abortedKeyCleanStatus = kReturnStatusHealthy;
   abortedKeyCleanStatus[1] = 0x0B;
   EXPECT_TRUE(Succeeds(ReadSatReply(setFeatures, CheckCondition(abortedKeyCleanStatus))));
 
   // RECOVERED ERROR as the key, but ERR is set: the call worked and the drive refused.
-  Bytes recoveredKeyErr = kReturnStatusHealthy;
+  Sense recoveredKeyErr = kReturnStatusHealthy;
   recoveredKeyErr[11] = 0x04;
   recoveredKeyErr[21] = 0x51;
   const auto refused = ReadSatReply(setFeatures, CheckCondition(recoveredKeyErr));
@@ -197,7 +197,7 @@ TEST(SatReply, AtaStatusDecidesNotTheSenseKey) {
   EXPECT_EQ(refused.current.features, 0x04);
 
   // Pre-6.11 fixed format for an aborted command.
-  const Bytes old{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
+  const Sense old{0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
                   0x41, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   EXPECT_FALSE(Succeeds(ReadSatReply(setFeatures, CheckCondition(old))));
 }
@@ -205,7 +205,7 @@ TEST(SatReply, AtaStatusDecidesNotTheSenseKey) {
 TEST(SatReply, BusyDataRequestOrDeviceFaultIsAFailedCall) {
   const auto identify = CommandFor(MakeAtaCommand(AtaCommand::Identify, 0));
   for (uint8_t status : {0x58, 0xD0, 0x70}) {
-    Bytes sense = kReturnStatusHealthy;
+    Sense sense = kReturnStatusHealthy;
     sense[21] = status;
     EXPECT_FALSE(ReadSatReply(identify, CheckCondition(sense)).callSucceeded) << int{status};
   }
@@ -252,11 +252,11 @@ TEST(SatReply, TransportFailuresAndShortTransfers) {
 TEST(SatReply, RefusedCommandBlockOrMissingRegistersFail) {
   const auto status = CommandFor(MakeAtaCommand(AtaCommand::SmartReturnStatus, 0));
   // ILLEGAL REQUEST / INVALID FIELD IN CDB with a field pointer: the SATL refused it.
-  const Bytes invalidField{0x70, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00,
+  const Sense invalidField{0x70, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00,
                            0x00, 0x00, 0x00, 0x24, 0x00, 0x00, 0xC0, 0x00, 0x04};
   EXPECT_FALSE(ReadSatReply(status, CheckCondition(invalidField)).callSucceeded);
   // Even when a register descriptor rides along.
-  Bytes refusedWithRegisters = kReturnStatusHealthy;
+  Sense refusedWithRegisters = kReturnStatusHealthy;
   refusedWithRegisters[1] = 0x05;
   refusedWithRegisters[2] = 0x24;
   refusedWithRegisters[3] = 0x00;
@@ -267,11 +267,11 @@ TEST(SatReply, RefusedCommandBlockOrMissingRegistersFail) {
 
 TEST(SatSense, ShortDeferredOrGarbageSenseIsNoAnswer) {
   const auto status = CommandFor(MakeAtaCommand(AtaCommand::SmartReturnStatus, 0));
-  const std::vector<Bytes> cases{
+  const std::vector<Sense> cases{
       {0x72},
       {0x72, 0x01, 0x00, 0x1D},
       // The descriptor is cut off by the buffer, and by the additional length.
-      Bytes(kReturnStatusHealthy.begin(), kReturnStatusHealthy.end() - 1),
+      Sense(kReturnStatusHealthy.begin(), kReturnStatusHealthy.end() - 1),
       {0x72, 0x01, 0x00, 0x1D, 0, 0, 0,    0x0D, 0x09, 0x0C, 0,
        0,    0,    0,    0,    0, 0, 0x4F, 0,    0xC2, 0,    0x50},
       // A descriptor 0x09 too short to hold the registers.
@@ -295,7 +295,7 @@ TEST(SatSense, RandomSenseNeverReadsOutOfBounds) {
   std::mt19937 random(20261207);
   const auto status = CommandFor(MakeAtaCommand(AtaCommand::SmartReturnStatus, 0));
   for (int i = 0; i < 20000; ++i) {
-    Bytes sense(random() % 40);
+    Sense sense(random() % 40);
     for (auto& b : sense) b = static_cast<uint8_t>(random());
     if (!sense.empty() && i % 2 == 0) sense[0] = (i % 4 == 0) ? 0x72 : 0x70;
     if (sense.size() > 8 && i % 3 == 0) sense[8] = 0x09;

@@ -9,16 +9,12 @@
 #include "core/Ioctl.h"
 #include "core/LittleEndian.h"
 #include "core/SimulatedDrives.h"
+#include "kit/SimulationText.h"
 
 namespace dv {
 namespace {
 
-std::unique_ptr<SimulatedDriveSystem> Simulate(const std::string& json) {
-  std::string error;
-  auto system = SimulatedDriveSystem::FromJsonText(json, "", "test.json", error);
-  EXPECT_TRUE(system) << error;
-  return system;
-}
+using test::Simulate;
 
 ATACommandResult Send(SimulatedDriveSystem& system, int driveNumber,
                       const AtaCommandRequest& request) {

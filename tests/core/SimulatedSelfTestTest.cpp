@@ -12,7 +12,7 @@
 namespace dv {
 namespace {
 
-constexpr const char* kDrives = R"({"drives": [
+constexpr const char* kSelfTestDrives = R"({"drives": [
   {"model": "SIM ATA", "selfTest": {"pollingMinutes": {"short": 2, "extended": 30},
     "powerOnHours": 1200, "log": [{"type": "extended", "lifetimeHours": 1000}],
     "errorCount": 9, "errors": [{"command": 37, "lba": 4096, "lifetimeHours": 900},
@@ -25,7 +25,7 @@ constexpr const char* kDrives = R"({"drives": [
 struct Bench {
   Bench() {
     std::string error;
-    system = SimulatedDriveSystem::FromJsonText(kDrives, "", "test.json", error);
+    system = SimulatedDriveSystem::FromJsonText(kSelfTestDrives, "", "test.json", error);
     EXPECT_TRUE(system) << error;
   }
   Drive DriveAt(int number) const {

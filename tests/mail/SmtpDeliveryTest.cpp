@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using test::MailSink;
 using namespace std::chrono_literals;
 
-SmtpLimits Short() {
+SmtpLimits DeliveryLimits() {
   SmtpLimits limits;
   limits.command = 10s;
   limits.dataStart = 10s;
@@ -95,7 +95,7 @@ TEST_F(SmtpDelivery, ReportArrivesAsComposed) {
   ReportText report = ComposeReport({{"DISK ONE", "O.K.", 31}, {"DISK TWO", "ERROR", 48}},
                                     std::chrono::system_clock::now());
   report.body += ".hidden\r\n.\r\nend\r\n";
-  const MailResult result = SendReportMail(settings, report, Short());
+  const MailResult result = SendReportMail(settings, report, DeliveryLimits());
   ASSERT_TRUE(result.Ok()) << result.reason;
 
   const auto mails = sink.Mails();
@@ -131,15 +131,15 @@ TEST_F(SmtpDelivery, AuthenticatedPlainSend) {
   ASSERT_TRUE(sink.Running());
   MailSettings settings = SettingsFor(sink);
   settings.authentication = true;
-  const MailResult result = SendReportMail(settings, ComposeReport({}, {}), Short());
+  const MailResult result = SendReportMail(settings, ComposeReport({}, {}), DeliveryLimits());
   ASSERT_TRUE(result.Ok()) << result.reason;
   ASSERT_EQ(sink.Mails().size(), 1u);
   EXPECT_EQ(sink.Mails()[0].envelope["login"], "user");
 
   settings.password = "wrong";
-  EXPECT_EQ(SendReportMail(settings, ComposeReport({}, {}), Short()).outcome, 1);
+  EXPECT_EQ(SendReportMail(settings, ComposeReport({}, {}), DeliveryLimits()).outcome, 1);
   settings.authentication = false;
-  const MailResult refused = SendReportMail(settings, ComposeReport({}, {}), Short());
+  const MailResult refused = SendReportMail(settings, ComposeReport({}, {}), DeliveryLimits());
   EXPECT_EQ(refused.outcome, 1);
   EXPECT_NE(refused.reason.find("MAIL FROM:<dv@test.local>: 530"), std::string::npos)
       << refused.reason;
@@ -159,7 +159,7 @@ TEST_F(SmtpDelivery, StartTlsAndImplicitTls) {
     settings.security = security;
     settings.authentication = true;
     const MailResult result =
-        SendReportMail(settings, ComposeReport({{"D", "O.K.", 30}}, {}), Short());
+        SendReportMail(settings, ComposeReport({{"D", "O.K.", 30}}, {}), DeliveryLimits());
     ASSERT_TRUE(result.Ok()) << mode << ": " << result.reason;
     const auto mails = sink.Mails();
     ASSERT_EQ(mails.size(), 1u);
@@ -186,7 +186,7 @@ TEST_F(SmtpDelivery, UntrustedOrMisnamedCertificatesAreRefused) {
       MailSettings settings = SettingsFor(sink);
       settings.host = c.host;
       settings.security = security;
-      const MailResult result = SendReportMail(settings, ComposeReport({}, {}), Short());
+      const MailResult result = SendReportMail(settings, ComposeReport({}, {}), DeliveryLimits());
       EXPECT_EQ(result.outcome, 255) << mode << " " << c.certificate << " " << c.host;
       EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
       EXPECT_TRUE(sink.Mails().empty());
