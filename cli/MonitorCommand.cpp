@@ -158,8 +158,7 @@ class PassPrinter {
       readings_.push_back(reading);
     };
   }
-  // The rises standing for a position in this pass.
-  // Only standing rises are kept: the line shows none for an empty caution.
+  // The rises standing for a position in this pass; an empty caution is not kept.
   void NoteCaution(int position, std::vector<CounterRise> caution) {
     if (!caution.empty()) cautions_[position] = std::move(caution);
   }

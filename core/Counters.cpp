@@ -172,13 +172,27 @@ std::string DescribeRise(const CounterRise& rise) {
          " to " + std::to_string(rise.to);
 }
 
-CounterValues ReadWatchedCounters(std::span<const uint8_t> smartData) {
+namespace {
+
+// Whether `holds(id, raw)` is true of every watched counter the sector holds, asked in id order
+// until one is not.
+template <typename Holds>
+bool EachWatchedCounter(std::span<const uint8_t> smartData, Holds holds) {
   const SmartTableIndex table(smartData);
-  CounterValues values;
-  for (const uint8_t id : kWatchedCounterIds) {
+  return std::all_of(kWatchedCounterIds.begin(), kWatchedCounterIds.end(), [&](uint8_t id) {
     const SMARTAttribute attribute = table.Attribute(id);
-    if (attribute.IsPresent()) values[id] = attribute.Raw;
-  }
+    return !attribute.IsPresent() || holds(id, attribute.Raw);
+  });
+}
+
+}  // namespace
+
+CounterValues ReadWatchedCounters(std::span<const uint8_t> smartData) {
+  CounterValues values;
+  EachWatchedCounter(smartData, [&values](uint8_t id, uint64_t raw) {
+    values[id] = raw;
+    return true;
+  });
   return values;
 }
 
@@ -349,16 +363,12 @@ std::optional<std::string> CounterWatch::Load() {
 
 namespace {
 
-// Every counter read now is stored with the same value.
-// Whether every watched counter the sector holds is the one stored: the common case at every
-// pass, checked without building the values.
+// Whether every watched counter the sector holds is stored with the same value: the common case
+// at every pass, checked without building the values.
 bool AllAsStored(const CounterValues& stored, std::span<const uint8_t> smartData) {
-  const SmartTableIndex table(smartData);
-  return std::all_of(kWatchedCounterIds.begin(), kWatchedCounterIds.end(), [&](uint8_t id) {
-    const SMARTAttribute attribute = table.Attribute(id);
-    if (!attribute.IsPresent()) return true;
+  return EachWatchedCounter(smartData, [&stored](uint8_t id, uint64_t raw) {
     const auto found = stored.find(id);
-    return found != stored.end() && found->second == attribute.Raw;
+    return found != stored.end() && found->second == raw;
   });
 }
 

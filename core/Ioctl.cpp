@@ -389,8 +389,9 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
     }
     if (!slot.sendable) continue;
     if (!whole) system.PassThroughEach(std::span<FreshOpenRequest>(&slot.request, 1));
-    if (slot.request.opened)
+    if (slot.request.opened) {
       results[i] = ResultOf(slot.request.request, slot.request.callSucceeded);
+    }
   }
   return results;
 }
