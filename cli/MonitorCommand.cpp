@@ -139,14 +139,60 @@ std::optional<MonitorArguments> ParseMonitorArguments(CliContext& ctx) {
   return parsed;
 }
 
-// The pass line's time. ToLocalTime reads the time zone once per run, where std::localtime looks
-// at the zone file again at every call, a file system lookup at every pass.
-std::string NowText() {
-  const std::tm local = ToLocalTime(std::time(nullptr)).fields;
-  char text[32];
-  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return std::string(text, length);
-}
+// The pass line's time, formatted once a second: at a short interval many passes share it.
+// ToLocalTime reads the time zone once per run, where std::localtime looks at the zone file again
+// at every call, a file system lookup at every pass.
+class PassClock {
+ public:
+  const std::string& NowText() {
+    const std::time_t now = std::time(nullptr);
+    if (now != shown_) {
+      const std::tm local = ToLocalTime(now).fields;
+      char text[32];
+      text_.assign(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local));
+      shown_ = now;
+    }
+    return text_;
+  }
+
+ private:
+  std::time_t shown_ = -1;
+  std::string text_;
+};
+
+// When the pass lines are written out. Passes back to back (interval 0) write their lines out
+// together once a second (a write for each line was a tenth of such a pass's cost); with any wait
+// between passes, after a bad pass and at the end each line goes out at once.
+class LineFlush {
+ public:
+  explicit LineFlush(double intervalSeconds) : everyPass_(intervalSeconds > 0) {}
+
+  bool Due(bool good) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!everyPass_ && good && now - flushedAt_ < kAtMost) return false;
+    flushedAt_ = now;
+    return true;
+  }
+
+ private:
+  static constexpr std::chrono::seconds kAtMost{1};
+  bool everyPass_;
+  std::chrono::steady_clock::time_point flushedAt_;
+};
+
+// While the monitor runs, anything written to the error stream first flushes the lines before it,
+// so the two keep their order in a shared log.
+class ErrorsAfterLines {
+ public:
+  ErrorsAfterLines(std::ostream& out, std::ostream& err) : err_(err), before_(err.tie(&out)) {}
+  ~ErrorsAfterLines() { err_.tie(before_); }
+  ErrorsAfterLines(const ErrorsAfterLines&) = delete;
+  ErrorsAfterLines& operator=(const ErrorsAfterLines&) = delete;
+
+ private:
+  std::ostream& err_;
+  std::ostream* before_;
+};
 
 // One output line per pass, as text or as one JSON object.
 class PassPrinter {
@@ -163,7 +209,7 @@ class PassPrinter {
     if (!caution.empty()) cautions_[position] = std::move(caution);
   }
 
-  std::string Line(bool json, bool good) const { return json ? JsonLine(good) : TextLine(good); }
+  std::string Line(bool json, bool good) { return json ? JsonLine(good) : TextLine(good); }
   void Clear() {
     readings_.clear();
     cautions_.clear();
@@ -171,7 +217,7 @@ class PassPrinter {
   const std::vector<PositionReading>& Readings() const { return readings_; }
 
  private:
-  std::string JsonLine(bool good) const {
+  std::string JsonLine(bool good) {
     OrderedJson drives = OrderedJson::array();
     for (const PositionReading& r : readings_) {
       const Drive& drive = table_.At(r.position);
@@ -195,13 +241,14 @@ class PassPrinter {
       if (const auto* caution = CautionOf(r.position)) entry["caution"] = CautionJson(*caution);
       drives.push_back(entry);
     }
-    return DumpOrdered({{"time", NowText()}, {"good", good}, {"drives", drives}}, -1);
+    return DumpOrdered({{"time", clock_.NowText()}, {"good", good}, {"drives", drives}}, -1);
   }
 
   // Appended piece by piece into one string: it is written at every pass.
-  std::string TextLine(bool good) const {
-    std::string line = NowText();
+  std::string TextLine(bool good) {
+    std::string line;
     line.reserve(kLineReserve);
+    line.append(clock_.NowText());
     for (const PositionReading& r : readings_) {
       const Drive& drive = table_.At(r.position);
       line.append("  [").append(std::to_string(r.position)).append("] ");
@@ -229,6 +276,7 @@ class PassPrinter {
 
   const DriveTable& table_;
   bool noWake_;
+  PassClock clock_;
   std::vector<PositionReading> readings_;
   std::map<int, std::vector<CounterRise>> cautions_;
 };
@@ -329,6 +377,8 @@ int RunMonitor(CliContext& ctx) {
       arguments->history ? OpenMonitorHistory(ctx) : nullptr;
   std::optional<std::string> lastHistoryError;
   WarningMailSwitch warningMails(settingsPath);
+  LineFlush lineFlush(arguments->intervalSeconds);
+  const ErrorsAfterLines errorsAfterLines(ctx.out, ctx.err);
   bool lastGood = true;
   for (long pass = 1;; ++pass) {
     printer.Clear();
@@ -360,7 +410,8 @@ int RunMonitor(CliContext& ctx) {
       ctx.err << *historyError << "\n" << std::flush;
     }
     lastHistoryError = historyError;
-    ctx.out << printer.Line(ctx.json, lastGood) << std::flush;
+    ctx.out << printer.Line(ctx.json, lastGood);
+    if (lineFlush.Due(lastGood)) ctx.out << std::flush;
     // A state file that cannot be written is told once, not at every pass.
     const auto stateError = counters.Save();
     if (stateError && stateError != lastStateError) ctx.err << *stateError << "\n" << std::flush;
@@ -377,6 +428,7 @@ int RunMonitor(CliContext& ctx) {
     const bool last = arguments->count && pass >= *arguments->count;
     if (last || stop.Requested() || !stop.Wait(arguments->intervalSeconds)) break;
   }
+  ctx.out << std::flush;
   return lastGood ? kExitOk : kExitUnhealthy;
 }
 
