@@ -348,22 +348,44 @@ ATACommandResult SendATACommand(DriveHandle& handle, uint16_t ataFlags, const Ta
 
 std::vector<std::optional<ATACommandResult>> SendATACommands(
     DriveSystem& system, std::span<const FreshOpenCommand> commands) {
+  std::vector<std::optional<ATACommandResult>> results;
+  SendATACommands(system, commands, results);
+  return results;
+}
+
+namespace {
+
+// Each command's request buffer and what became of it.
+struct Slot {
+  std::array<uint8_t, kDataRequestSize> buffer;
+  FreshOpenRequest request;
+  bool catalogued = false;
+  bool sendable = false;  // only requests of the catalogue, for a drive number that can exist
+};
+
+// The slots of a batch, kept per thread: a monitor sends a batch at every pass, and a fresh
+// allocation of this size each time was a fifth of the pass's own work. No back end sends a batch
+// from within a batch, so one set per thread is enough.
+std::span<Slot> SlotsFor(size_t count) {
+  thread_local std::vector<Slot> slots;
+  if (slots.size() < count) slots.resize(count);
+  return std::span<Slot>(slots.data(), count);
+}
+
+}  // namespace
+
+void SendATACommands(DriveSystem& system, std::span<const FreshOpenCommand> commands,
+                     std::vector<std::optional<ATACommandResult>>& results) {
   const size_t count = commands.size();
-  std::vector<std::optional<ATACommandResult>> results(count);
-  // One allocation for the pass: each command's request buffer and what became of it.
-  struct Slot {
-    std::array<uint8_t, kDataRequestSize> buffer;
-    FreshOpenRequest request;
-    bool catalogued = false;
-    bool sendable = false;  // only requests of the catalogue, for a drive number that can exist
-  };
-  std::vector<Slot> slots(count);
+  results.assign(count, std::nullopt);
+  const std::span<Slot> slots = SlotsFor(count);
   for (size_t i = 0; i < count; ++i) {
     const FreshOpenCommand& command = commands[i];
     const AtaCommandRequest& r = command.request;
     Slot& slot = slots[i];
     const size_t size =
         FillAtaRequest(slot.buffer, r.ataFlags, r.current, r.dataLength, r.previous);
+    slot.request = FreshOpenRequest{};
     slot.request.driveNumber = command.driveNumber;
     slot.request.request = std::span<uint8_t>(slot.buffer.data(), size);
     slot.catalogued = IsCatalogued(r);
@@ -393,7 +415,6 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
       results[i] = ResultOf(slot.request.request, slot.request.callSucceeded);
     }
   }
-  return results;
 }
 
 ATACommandResult SendATACommand(DriveHandle& handle, const AtaCommandRequest& request) {

@@ -169,6 +169,10 @@ struct FreshOpenCommand {
 // like all of the catalogue); its result is dropped. Requests outside the catalogue are refused.
 std::vector<std::optional<ATACommandResult>> SendATACommands(
     DriveSystem& system, std::span<const FreshOpenCommand> commands);
+// The same into a vector of the caller's, whose room serves again: a monitor sends a batch at
+// every pass.
+void SendATACommands(DriveSystem& system, std::span<const FreshOpenCommand> commands,
+                     std::vector<std::optional<ATACommandResult>>& results);
 
 // Device names of drive N on each platform ("\\.\PhysicalDrive12", "/dev/sdm").
 std::string WindowsDrivePath(int driveNumber);

@@ -24,8 +24,9 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
   // Every drive is asked before any is read, and the awake ATA drives are then read in one batch:
   // through the drive helper a pass is two round trips, whatever the number of drives.
   if (skipSleeping_) AskPowerModes(readings);
-  const std::vector<std::optional<ATACommandResult>> reads =
-      SendATACommands(system_, ReadsOf(readings));
+  ListReads(readings);
+  SendATACommands(system_, commands_, answers_);
+  const std::vector<std::optional<ATACommandResult>>& reads = answers_;
   size_t nextRead = 0;
   for (int position = 1; position <= drives_.DriveCount; ++position) {
     PositionReading& reading = readings[static_cast<size_t>(position - 1)];
@@ -47,8 +48,13 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
         nextRead += kSmartReadCount;
       }
       if (!reading.result.Passed()) outcome.good = false;
-      lastReadings_[static_cast<size_t>(position - 1)] =
-          LastReading{drive.DriveNumber, drive.SerialNumber, Now(), reading.result.Passed()};
+      // Field by field: the serial number's room is used again.
+      auto& last = lastReadings_[static_cast<size_t>(position - 1)];
+      if (!last) last.emplace();
+      last->driveNumber = drive.DriveNumber;
+      last->serialNumber = drive.SerialNumber;
+      last->at = Now();
+      last->passed = reading.result.Passed();
     }
     if (observer) observer(reading, sectors_);
   }
@@ -59,30 +65,30 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
 
 // The standby question is an ATA command; an NVMe drive keeps its own power states.
 void Monitor::AskPowerModes(std::span<PositionReading> readings) {
-  std::vector<FreshOpenCommand> questions;
-  std::vector<PositionReading*> asked;
+  commands_.clear();
+  std::array<PositionReading*, kMaxDrives> asked{};
+  size_t askedCount = 0;
   for (PositionReading& reading : readings.first(static_cast<size_t>(drives_.DriveCount))) {
     const Drive& drive = drives_.At(reading.position);
     if (!reading.monitored || drive.IsNvme()) continue;
-    questions.push_back(PowerModeCommand(drive.DriveNumber));
-    asked.push_back(&reading);
+    commands_.push_back(PowerModeCommand(drive.DriveNumber));
+    asked[askedCount++] = &reading;
   }
-  const auto answers = SendATACommands(system_, questions);
-  for (size_t i = 0; i < asked.size(); ++i) {
-    asked[i]->powerMode = PowerModeFromAnswer(answers[i]);
+  SendATACommands(system_, commands_, answers_);
+  for (size_t i = 0; i < askedCount; ++i) {
+    asked[i]->powerMode = PowerModeFromAnswer(answers_[i]);
     asked[i]->asleep = asked[i]->powerMode == PowerMode::Standby;
   }
 }
 
-std::vector<FreshOpenCommand> Monitor::ReadsOf(std::span<const PositionReading> readings) const {
-  std::vector<FreshOpenCommand> commands;
+void Monitor::ListReads(std::span<const PositionReading> readings) {
+  commands_.clear();
   for (const PositionReading& reading : readings.first(static_cast<size_t>(drives_.DriveCount))) {
     const Drive& drive = drives_.At(reading.position);
     if (!reading.monitored || reading.asleep || drive.IsNvme()) continue;
     const auto each = SmartReadCommands(drive.DriveNumber);
-    commands.insert(commands.end(), each.begin(), each.end());
+    commands_.insert(commands_.end(), each.begin(), each.end());
   }
-  return commands;
 }
 
 std::chrono::steady_clock::time_point Monitor::Now() const {

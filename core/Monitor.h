@@ -81,10 +81,13 @@ class Monitor {
     bool passed = true;
   };
   std::array<std::optional<LastReading>, kMaxDrives> lastReadings_{};
+  // Kept from pass to pass so that their room serves again.
+  std::vector<FreshOpenCommand> commands_;
+  std::vector<std::optional<ATACommandResult>> answers_;
 
   std::chrono::steady_clock::time_point Now() const;
   void AskPowerModes(std::span<PositionReading> readings);
-  std::vector<FreshOpenCommand> ReadsOf(std::span<const PositionReading> readings) const;
+  void ListReads(std::span<const PositionReading> readings);
   const LastReading* LastReadingOf(int position) const;
 };
 
