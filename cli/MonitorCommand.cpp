@@ -380,23 +380,21 @@ int RunMonitor(CliContext& ctx) {
   LineFlush lineFlush(arguments->intervalSeconds);
   const ErrorsAfterLines errorsAfterLines(ctx.out, ctx.err);
   bool lastGood = true;
+  // Made once: it holds more than a std::function keeps without an allocation.
+  const auto print = printer.Observer();
+  const Monitor::Observer observer = [&](const PositionReading& reading,
+                                         const SmartSectors& sectors) {
+    print(reading, sectors);
+    selfTests.Take(reading, sectors);
+    const auto caution = WatchCounters(counters, table, reading, sectors);
+    if (caution) printer.NoteCaution(reading.position, *caution);
+    const auto rose = caution ? std::optional<bool>(!caution->empty()) : std::nullopt;
+    if (textfile) textfile->Take(reading, sectors, rose);
+    if (history) history->Take(table, reading, sectors, rose);
+  };
   for (long pass = 1;; ++pass) {
     printer.Clear();
-    const auto print = printer.Observer();
-    lastGood = monitor
-                   .CheckHDDs(0,
-                              [&](const PositionReading& reading, const SmartSectors& sectors) {
-                                print(reading, sectors);
-                                selfTests.Take(reading, sectors);
-                                const auto caution =
-                                    WatchCounters(counters, table, reading, sectors);
-                                if (caution) printer.NoteCaution(reading.position, *caution);
-                                const auto rose =
-                                    caution ? std::optional<bool>(!caution->empty()) : std::nullopt;
-                                if (textfile) textfile->Take(reading, sectors, rose);
-                                if (history) history->Take(table, reading, sectors, rose);
-                              })
-                   .good;
+    lastGood = monitor.CheckHDDs(0, observer).good;
     // A failed self-test or a rise of the error count warns like a failing verdict.
     const auto notes =
         selfTests.AfterPass(ctx.err, textfile ? &*textfile : nullptr, selfTestWarnings.On());
