@@ -355,8 +355,10 @@ std::vector<std::optional<ATACommandResult>> SendATACommands(
 
 namespace {
 
-// Each command's request buffer and what became of it.
-struct Slot {
+// Each command's request buffer and what became of it. The sector starts on a 512-byte boundary
+// and so never straddles two pages: the kernel pins one page for it, not two.
+struct alignas(kSectorSize) Slot {
+  std::array<uint8_t, kSectorSize - kRequestHeaderSize> padding;
   std::array<uint8_t, kDataRequestSize> buffer;
   FreshOpenRequest request;
   bool catalogued = false;
