@@ -50,7 +50,7 @@ PassOutcome Monitor::CheckHDDs(int selectedPosition, const Observer& observer) {
       if (!reading.result.Passed()) outcome.good = false;
       // Field by field: the serial number's room is used again.
       auto& last = lastReadings_[static_cast<size_t>(position - 1)];
-      if (!last) last.emplace();
+      if (!last) last = LastReading{};
       last->driveNumber = drive.DriveNumber;
       last->serialNumber = drive.SerialNumber;
       last->at = Now();
