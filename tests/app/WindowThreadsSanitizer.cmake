@@ -44,5 +44,6 @@ target_include_directories(WindowThreads_thread PRIVATE "${CMAKE_CURRENT_SOURCE_
 target_compile_definitions(WindowThreads_thread PRIVATE
   DISKVIGIL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 add_test(NAME app.WindowThreads_thread COMMAND WindowThreads_thread)
-set_tests_properties(app.WindowThreads_thread PROPERTIES LABELS "app" TIMEOUT 300 ENVIRONMENT
-  "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0")
+# COST: about 11 s, so that it starts among the first.
+set_tests_properties(app.WindowThreads_thread PROPERTIES LABELS "app" TIMEOUT 300 COST 11
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0")
