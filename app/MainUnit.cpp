@@ -37,9 +37,9 @@
 #include "app/TemperatureIcons.h"
 #include "core/Monitor.h"
 #include "ui/ColorSwatch.h"
+#include "ui/Controls.h"
 #include "ui/Dialogs.h"
 #include "ui/HistoryWindow.h"
-#include "ui/LazyIcon.h"
 #include "ui/MBRUnit.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -51,8 +51,8 @@ namespace dv {
 
 namespace {
 
-constexpr int kClientWidth = 491;
-constexpr int kClientHeight = 392;
+constexpr int kMainClientWidth = 491;
+constexpr int kMainClientHeight = 392;
 constexpr int kRefreshMinimum = 15;
 constexpr int kRefreshMaximum = 900;
 constexpr int kRefreshStep = 15;
@@ -61,30 +61,12 @@ constexpr int kReportTimerDesignInterval = 1200000;
 // A drive running a self-test, and the drives' logs, are asked at most once a minute.
 constexpr int kSelfTestPollInterval = 60000;
 
-QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int width = 0) {
+// A label of the main window's 16-pixel rows; with no width it takes its text's when first shown.
+QLabel* MakeRowLabel(const QString& text, QWidget* parent, int x, int y, int width = 0) {
   auto* label = new QLabel(text, parent);
   label->move(x, y);
   if (width > 0) label->resize(width, 16);
   return label;
-}
-
-QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
-                             const QRect& place) {
-  auto* button = new QToolButton(parent);
-  button->setIcon(LazyIcon([pixmap] { return QApplication::style()->standardIcon(pixmap); }));
-  if (!hint.isEmpty()) button->setToolTip(hint);
-  button->setAutoRaise(true);
-  button->setGeometry(place);
-  return button;
-}
-
-// Through the palette, not a style sheet: a disabled label must still turn grey.
-void SetTextColor(QLabel* label, const char* color) {
-  QPalette palette = label->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive}) {
-    palette.setColor(group, QPalette::WindowText, QColor(color));
-  }
-  label->setPalette(palette);
 }
 
 }  // namespace
@@ -98,7 +80,7 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
       history_(context_.historyPath),
       selfTestWatch_(*context_.driveSystem, drives_) {
   setWindowTitle("Diskvigil");
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kMainClientWidth, kMainClientHeight);
   // The layout is drawn for a small 11-pixel face.
   QFont small = font();
   small.setPixelSize(11);
@@ -136,7 +118,7 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::BuildTopRow() {
-  HDDNL = MakeLabel("HDD:", this, 6, 9);
+  HDDNL = MakeRowLabel("HDD:", this, 6, 9);
   HDDCB = new QComboBox(this);
   HDDCB->setGeometry(36, 5, 402, 22);
   HDDRefreshSB =
@@ -145,8 +127,8 @@ void TMainForm::BuildTopRow() {
 
   HDDGB = new QGroupBox(this);
   HDDGB->setGeometry(4, 30, 300, 30);
-  SMARTNL = MakeLabel("S.M.A.R.T.:", HDDGB, 6, 7);
-  SMARTStatusL = MakeLabel("...", HDDGB, 76, 7, 150);
+  SMARTNL = MakeRowLabel("S.M.A.R.T.:", HDDGB, 6, 7);
+  SMARTStatusL = MakeRowLabel(kNoValue, HDDGB, 76, 7, 150);
   SetTextColor(SMARTStatusL, "blue");
   SMARTReadSB = MakeSpeedButton(HDDGB, QStyle::SP_FileDialogDetailedView, "Read S.M.A.R.T.",
                                 QRect(272, 4, 23, 22));
@@ -160,18 +142,18 @@ void TMainForm::BuildInformationGroup() {
   // The identification rows on top, the AAM and APM groups below them.
   InformationGB->setGeometry(4, 62, 300, 234);
   QWidget* g = InformationGB;
-  HDDSNNL = MakeLabel("Serial Number:", g, 8, 18);
-  HDDSNL = MakeLabel("...", g, 120, 18, 172);
-  HDDFirmwareNL = MakeLabel("Firmware Revision:", g, 8, 34);
-  HDDFirmwareL = MakeLabel("...", g, 120, 34, 172);
-  HDDModelNL = MakeLabel("Model Number:", g, 8, 50);
-  HDDModelL = MakeLabel("...", g, 120, 50, 172);
+  HDDSNNL = MakeRowLabel("Serial Number:", g, 8, 18);
+  HDDSNL = MakeRowLabel(kNoValue, g, 120, 18, 172);
+  HDDFirmwareNL = MakeRowLabel("Firmware Revision:", g, 8, 34);
+  HDDFirmwareL = MakeRowLabel(kNoValue, g, 120, 34, 172);
+  HDDModelNL = MakeRowLabel("Model Number:", g, 8, 50);
+  HDDModelL = MakeRowLabel(kNoValue, g, 120, 50, 172);
   SetTextColor(HDDModelL, "blue");
-  HDDSizeNL = MakeLabel("Size, GB:", g, 8, 66);
-  HDDSizeL = MakeLabel("...", g, 120, 66, 50);
+  HDDSizeNL = MakeRowLabel("Size, GB:", g, 8, 66);
+  HDDSizeL = MakeRowLabel(kNoValue, g, 120, 66, 50);
   SetTextColor(HDDSizeL, "blue");
-  HDDHPANL = MakeLabel("HPA, MB:", g, 8, 82);
-  HDDHPAUL = MakeLabel("...", g, 120, 82, 50);
+  HDDHPANL = MakeRowLabel("HPA, MB:", g, 8, 82);
+  HDDHPAUL = MakeRowLabel(kNoValue, g, 120, 82, 50);
   HDDHPANL->setEnabled(false);
   HDDHPAUL->setEnabled(false);
 
@@ -179,22 +161,22 @@ void TMainForm::BuildInformationGroup() {
   HDDLogoI->setGeometry(172, 64, 121, 33);
   HDDLogoI->installEventFilter(this);
 
-  HDDLBA48L = MakeLabel("LBA48", g, 8, 100, 50);
-  HDDSMARTL = MakeLabel("S.M.A.R.T.", g, 62, 100, 70);
-  HDDHPAL = MakeLabel("HPA", g, 136, 100, 40);
-  HDDSecML = MakeLabel("Security", g, 180, 100, 70);
+  HDDLBA48L = MakeRowLabel("LBA48", g, 8, 100, 50);
+  HDDSMARTL = MakeRowLabel("S.M.A.R.T.", g, 62, 100, 70);
+  HDDHPAL = MakeRowLabel("HPA", g, 136, 100, 40);
+  HDDSecML = MakeRowLabel("Security", g, 180, 100, 70);
   SetTextColor(HDDSecML, "blue");
 
-  HDDTempNL = MakeLabel("Temperature, \u00B0C:", g, 8, 116);
-  HDDTempL = MakeLabel("...", g, 120, 116, 36);
+  HDDTempNL = MakeRowLabel("Temperature, \u00B0C:", g, 8, 116);
+  HDDTempL = MakeRowLabel(kNoValue, g, 120, 116, 36);
   HDDTempL->setToolTip("Temperature");
-  HDDTempLoL = MakeLabel("...", g, 160, 116, 36);
+  HDDTempLoL = MakeRowLabel(kNoValue, g, 160, 116, 36);
   HDDTempLoL->setToolTip("Low Airflow Temperature");
   SetTextColor(HDDTempLoL, "blue");
-  HDDTempHiL = MakeLabel("...", g, 200, 116, 36);
+  HDDTempHiL = MakeRowLabel(kNoValue, g, 200, 116, 36);
   HDDTempHiL->setToolTip("High Airflow Temperature");
   SetTextColor(HDDTempHiL, "red");
-  HDDAirTempL = MakeLabel("...", g, 240, 116, 36);
+  HDDAirTempL = MakeRowLabel(kNoValue, g, 240, 116, 36);
   HDDAirTempL->setToolTip("Airflow Temperature");
   for (QLabel* label : {HDDLBA48L, HDDSMARTL, HDDHPAL, HDDSecML, HDDTempNL, HDDTempL, HDDTempLoL,
                         HDDTempHiL, HDDAirTempL}) {
@@ -217,8 +199,8 @@ void TMainForm::BuildSettingsGroup() {
   SMARTMonCB = new QCheckBox("S.M.A.R.T. Monitoring", g);
   SMARTMonCB->setGeometry(8, 18, 150, 18);
   SMARTMonCB->setChecked(true);
-  SMARTRunL = MakeLabel("-", g, 162, 19, 12);
-  HDDRefreshIntNL = MakeLabel("Refresh Interval, s", g, 8, 42);
+  SMARTRunL = MakeRowLabel("-", g, 162, 19, 12);
+  HDDRefreshIntNL = MakeRowLabel("Refresh Interval, s", g, 8, 42);
   HDDRefreshIntE = new QLineEdit(g);
   HDDRefreshIntE->setReadOnly(true);
   HDDRefreshIntE->setGeometry(122, 39, 36, 20);
@@ -260,7 +242,7 @@ void TMainForm::BuildIconsGroup() {
     // Two columns of three rows.
     const int x = 8 + (row / 3) * 86;
     const int y = 22 + (row % 3) * 30;
-    HDDINL[row] = MakeLabel(QString("HDD%1:").arg(row + 1), IconsGB, x, y);
+    HDDINL[row] = MakeRowLabel(QString("HDD%1:").arg(row + 1), IconsGB, x, y);
     HDDTempTrayFI[row] = new ColorSwatch(IconsGB);
     HDDTempTrayFI[row]->move(x + 38, y + 3);
     HDDTempTrayBI[row] = new ColorSwatch(IconsGB);
@@ -274,14 +256,14 @@ void TMainForm::BuildIconsGroup() {
 void TMainForm::BuildAboutGroup() {
   AboutGB = new QGroupBox("About", this);
   AboutGB->setGeometry(4, 298, 483, 70);
-  ProgNameL = MakeLabel("Diskvigil", AboutGB, 10, 18, 90);
+  ProgNameL = MakeRowLabel("Diskvigil", AboutGB, 10, 18, 90);
   QFont bold = ProgNameL->font();
   bold.setBold(true);
   ProgNameL->setFont(bold);
-  VersionL = MakeLabel("...", AboutGB, 100, 18, 80);
-  OSL = MakeLabel("...", AboutGB, 190, 18, 286);
-  HomeL = MakeLabel("Home page", AboutGB, 10, 42, 140);
-  MailL = MakeLabel(QString(kSupportAddress), AboutGB, 190, 42, 286);
+  VersionL = MakeRowLabel(kNoValue, AboutGB, 100, 18, 80);
+  OSL = MakeRowLabel(kNoValue, AboutGB, 190, 18, 286);
+  HomeL = MakeRowLabel("Home page", AboutGB, 10, 42, 140);
+  MailL = MakeRowLabel(QString(kSupportAddress), AboutGB, 190, 42, 286);
   for (QLabel* link : {HomeL, MailL}) {
     QFont underlined = link->font();
     underlined.setUnderline(true);
@@ -302,7 +284,7 @@ void TMainForm::BuildAboutGroup() {
   DonateI->installEventFilter(this);
   StatusSB = new QStatusBar(this);
   StatusSB->setSizeGripEnabled(false);
-  StatusSB->setGeometry(0, kClientHeight - 22, kClientWidth, 22);
+  StatusSB->setGeometry(0, kMainClientHeight - 22, kMainClientWidth, 22);
 }
 
 void TMainForm::BuildMenuAndDialogs() {

@@ -284,6 +284,9 @@ class TMainForm : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // How long the tray's balloons about readings and self-tests stay up.
+  static constexpr int kBalloonSeconds = 10;
+
   void BuildTopRow();
   void BuildInformationGroup();
   void BuildSettingsGroup();

@@ -14,6 +14,7 @@
 #include <initializer_list>
 
 #include "app/MainUnit.h"
+#include "ui/Controls.h"
 #include "ui/LazyIcon.h"
 
 namespace dv {
@@ -23,7 +24,6 @@ namespace {
 constexpr int kLevelMaximum = 254;  // 255 is not a level the user can send
 constexpr int kLevelTickInterval = 16;
 constexpr int kLevelThumbLength = 12;
-const QString kNoValue = "...";
 
 // One group's controls, so the twin handlers share their code.
 struct FeatureGroup {

@@ -29,6 +29,7 @@
 #include "core/Temperatures.h"
 #include "core/TextReport.h"
 #include "settings/IniFile.h"
+#include "ui/Controls.h"
 #include "ui/Dialogs.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -37,8 +38,6 @@
 namespace dv {
 
 namespace {
-
-constexpr int kBalloonSeconds = 10;
 
 // Marks a pass as running for its whole length, however it ends.
 class PassGuard {
@@ -53,7 +52,7 @@ class PassGuard {
 };
 
 QString TemperatureText(uint8_t degrees) {
-  return degrees == 0 ? QString("...") : QString::number(degrees);
+  return degrees == 0 ? kNoValue : QString::number(degrees);
 }
 
 // Shown in grey for what NVMe drives do not have.
@@ -143,9 +142,9 @@ void TMainForm::ShowHDDInfo(int position) {
   AAMGet->trigger();
   APMGet->trigger();
   if (drive.HPAEnabled) {
-    HDDHPAUL->setText(drive.HPASizeMB < 0 ? QString("...") : QString::number(drive.HPASizeMB));
+    HDDHPAUL->setText(drive.HPASizeMB < 0 ? kNoValue : QString::number(drive.HPASizeMB));
   } else if (drive.IsNvme()) {
-    HDDHPAUL->setText("...");  // not an ATA drive's size left over from the one shown before
+    HDDHPAUL->setText(kNoValue);  // not an ATA drive's size left over from the one shown before
   }
   for (QLabel* label : {HDDTempNL, HDDTempL, HDDTempLoL, HDDTempHiL, HDDAirTempL}) {
     label->setEnabled(drive.SMARTEnabled);
@@ -202,8 +201,8 @@ void TMainForm::ShowReading(int position, const ReadSmartResult& result) {
 // note says how to get it.
 void TMainForm::ShowNvmeReading(const Drive& drive) {
   const std::optional<int32_t> celsius = drive.ReportedTemperature();
-  HDDTempL->setText(celsius ? QString::number(*celsius) : QString("..."));
-  for (QLabel* label : {HDDTempLoL, HDDTempHiL, HDDAirTempL}) label->setText("...");
+  HDDTempL->setText(celsius ? QString::number(*celsius) : kNoValue);
+  for (QLabel* label : {HDDTempLoL, HDDTempHiL, HDDAirTempL}) label->setText(kNoValue);
   const bool logHeld = sectors_.NvmeLogHeld;
   smartForm_->ShowRows(logHeld ? BuildAttributeRows(sectors_, smartForm_->Presentation())
                                : std::vector<AttributeRow>());

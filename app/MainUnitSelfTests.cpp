@@ -19,8 +19,6 @@
 namespace dv {
 namespace {
 
-constexpr int kBalloonSeconds = 10;
-
 QString ProgressText(const SelfTestLogReading& log) {
   if (!log.read) return QString::fromStdString(log.reason);
   if (!log.running) return "No self-test running";

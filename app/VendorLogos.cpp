@@ -14,7 +14,7 @@ constexpr std::array<const char*, kLogoCount> kMakerNames{"Seagate", "Western Di
                                                           "Hitachi", "Maxtor",          "Fujitsu",
                                                           "IBM",     "Toshiba",         "Quantum"};
 
-constexpr int kMargin = 3;
+constexpr int kLogoMargin = 3;
 
 // The largest bold size at which the name fits the picture.
 QFont FittingFont(const QString& name) {
@@ -23,8 +23,8 @@ QFont FittingFont(const QString& name) {
   for (int pixels = 22; pixels > 6; --pixels) {
     font.setPixelSize(pixels);
     const QFontMetrics metrics(font);
-    if (metrics.horizontalAdvance(name) <= kLogoWidth - 2 * kMargin &&
-        metrics.height() <= kLogoHeight - 2 * kMargin)
+    if (metrics.horizontalAdvance(name) <= kLogoWidth - 2 * kLogoMargin &&
+        metrics.height() <= kLogoHeight - 2 * kLogoMargin)
       return font;
   }
   return font;

@@ -31,7 +31,7 @@ constexpr Range kRanges[] = {{"Last day", kDay},
                              {"Last month", 30 * kDay},
                              {"Last year", 365 * kDay}};
 
-constexpr int kMargin = 36;  // room for the axis texts
+constexpr int kAxisRoom = 36;  // room for the axis texts
 const QColor kLineColor(0, 90, 200);
 const QColor kBandColor(0, 90, 200, 50);
 const QColor kRiseColor(230, 120, 0);
@@ -68,8 +68,8 @@ void HistoryGraph::SetRows(std::vector<HistoryRow> rows, int64_t from, int64_t t
 }
 
 double HistoryGraph::XOf(int64_t time) const {
-  const double plot = width() - 2 * kMargin;
-  return kMargin + plot * static_cast<double>(time - from_) / static_cast<double>(to_ - from_);
+  const double plot = width() - 2 * kAxisRoom;
+  return kAxisRoom + plot * static_cast<double>(time - from_) / static_cast<double>(to_ - from_);
 }
 
 const HistoryRow* HistoryGraph::RowAt(int x) const {
@@ -92,7 +92,7 @@ void HistoryGraph::mouseMoveEvent(QMouseEvent* event) {
 void HistoryGraph::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  const QRectF plot(kMargin, 10, width() - 2 * kMargin, height() - 10 - kMargin);
+  const QRectF plot(kAxisRoom, 10, width() - 2 * kAxisRoom, height() - 10 - kAxisRoom);
   painter.setPen(Qt::gray);
   painter.drawRect(plot);
   std::optional<int> low;
@@ -115,7 +115,7 @@ void HistoryGraph::paintEvent(QPaintEvent*) {
   };
   // The temperature scale, and the range's start and end below the plot.
   for (int celsius = bottom; celsius <= top; celsius += std::max(1, (top - bottom) / 5)) {
-    painter.drawText(QRectF(0, yOf(celsius) - 8, kMargin - 4, 16), Qt::AlignRight,
+    painter.drawText(QRectF(0, yOf(celsius) - 8, kAxisRoom - 4, 16), Qt::AlignRight,
                      QString::number(celsius));
   }
   const auto dateText = [](int64_t time) {

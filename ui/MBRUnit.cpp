@@ -7,12 +7,14 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "ui/Controls.h"
+
 namespace dv {
 
 namespace {
 
-constexpr int kClientWidth = 417;
-constexpr int kClientHeight = 332;
+constexpr int kMbrClientWidth = 417;
+constexpr int kMbrClientHeight = 332;
 constexpr int kScreenLeft = 355;
 constexpr int kScreenTop = 208;
 constexpr int kGroupLeft = 4;
@@ -27,17 +29,6 @@ constexpr int kBarHeight = 20;
 constexpr int kLabelHeight = 14;
 // The volume label follows the drive letter; a longer volume name (a mount point) pushes it on.
 constexpr int kVolumeLabelLeft = 128;
-
-const QString kNoValue = "...";
-
-// Through the palette, not a style sheet: a disabled label must still turn grey.
-void SetTextColor(QLabel* label, const QColor& color) {
-  QPalette palette = label->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive}) {
-    palette.setColor(group, QPalette::WindowText, color);
-  }
-  label->setPalette(palette);
-}
 
 QLabel* MakeLabel(const QString& text, QWidget* parent, int left, int top, int width = 0) {
   auto* label = new QLabel(text, parent);
@@ -81,7 +72,7 @@ TMBRForm::TMBRForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kMbrClientWidth, kMbrClientHeight);
   move(kScreenLeft, kScreenTop);
   // The layout is drawn for a small 11-pixel face of a narrow font; a 10-pixel condensed face of
   // the usual wider ones keeps the name labels clear of their values.

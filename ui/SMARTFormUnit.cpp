@@ -17,14 +17,14 @@
 
 #include "app/HealthColors.h"
 #include "ui/ColorSwatch.h"
-#include "ui/LazyIcon.h"
+#include "ui/Controls.h"
 #include "ui/StringGrid.h"
 
 namespace dv {
 
 namespace {
 
-constexpr int kClientWidth = 487;
+constexpr int kSmartClientWidth = 487;
 constexpr int kClientHeightAtCreation = 94;
 constexpr int kGridLeft = 2;
 constexpr int kGridTop = 36;
@@ -42,23 +42,13 @@ constexpr int kCautionFrameWidth = 2;
 const QColor kBelowThresholdBack(255, 192, 203);
 const QColor kAboveThresholdBack(144, 238, 144);
 
-QToolButton* MakeSpeedButton(QWidget* parent, QStyle::StandardPixmap pixmap, const QString& hint,
-                             const QRect& place) {
-  auto* button = new QToolButton(parent);
-  button->setIcon(LazyIcon([pixmap] { return QApplication::style()->standardIcon(pixmap); }));
-  button->setToolTip(hint);
-  button->setAutoRaise(true);
-  button->setGeometry(place);
-  return button;
-}
-
 }  // namespace
 
 TSMARTForm::TSMARTForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowTitle("S.M.A.R.T.");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeightAtCreation);
+  setFixedSize(kSmartClientWidth, kClientHeightAtCreation);
   CentreOnScreen();
   // The layout is drawn for a small 11-pixel face.
   QFont small = font();
@@ -175,7 +165,7 @@ void TSMARTForm::FitToRows() {
     NoteL->setGeometry(kGridLeft + 2, kGridTop + gridHeight + 2, kGridWidth - 4, kNoteHeight - 2);
   }
   fittedFrameHeight_ = ExpectedFrameHeight();
-  setFixedSize(kClientWidth,
+  setFixedSize(kSmartClientWidth,
                gridHeight - kGridFrame + kWindowExtra + noteHeight - fittedFrameHeight_);
 }
 

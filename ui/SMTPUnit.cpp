@@ -19,8 +19,8 @@ namespace dv {
 
 namespace {
 
-constexpr int kClientWidth = 300;
-constexpr int kClientHeight = 131;
+constexpr int kSmtpClientWidth = 300;
+constexpr int kSmtpClientHeight = 131;
 // Two columns: labels and fields on the left, labels and fields on the right.
 constexpr int kLeftLabelX = 4;
 constexpr int kLeftFieldX = 44;
@@ -38,7 +38,7 @@ constexpr int kSmallestFace = 8;
 
 // A label in the room left of its field; a face wider than the one the layout was drawn for is
 // made smaller rather than run under the field.
-QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int row, int room) {
+QLabel* MakeFieldLabel(const QString& text, QWidget* parent, int x, int row, int room) {
   auto* label = new QLabel(text, parent);
   QFont face = parent->font();
   while (face.pixelSize() > kSmallestFace && QFontMetrics(face).horizontalAdvance(text) > room) {
@@ -67,32 +67,32 @@ TSMTPForm::TSMTPForm(QWidget* parent) : TSecondaryForm(parent) {
   setWindowTitle("SMTP Reports & Warnings");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kSmtpClientWidth, kSmtpClientHeight);
   // The layout is drawn for a small 11-pixel face.
   QFont small = font();
   small.setPixelSize(11);
   setFont(small);
 
   // Row 1: the server.
-  SMTPHostNL = MakeLabel("Host:", this, kLeftLabelX, 0, kLeftLabelRoom);
+  SMTPHostNL = MakeFieldLabel("Host:", this, kLeftLabelX, 0, kLeftLabelRoom);
   SMTPHostE = MakeEdit(QString(), this, kLeftFieldX, 0, kLeftFieldWidth);
-  SMTPPortNL = MakeLabel("Port:", this, kRightLabelX, 0, kRightLabelRoom);
+  SMTPPortNL = MakeFieldLabel("Port:", this, kRightLabelX, 0, kRightLabelRoom);
   SMTPPortE = MakeEdit("25", this, kRightFieldX, 0, 35);
   // Row 2: the credentials.
-  SMTPLoginNL = MakeLabel("Login:", this, kLeftLabelX, 1, kLeftLabelRoom);
+  SMTPLoginNL = MakeFieldLabel("Login:", this, kLeftLabelX, 1, kLeftLabelRoom);
   SMTPLoginE = MakeEdit(QString(), this, kLeftFieldX, 1, kLeftFieldWidth);
-  SMTPPswNL = MakeLabel("Password:", this, kRightLabelX, 1, kRightLabelRoom);
+  SMTPPswNL = MakeFieldLabel("Password:", this, kRightLabelX, 1, kRightLabelRoom);
   SMTPPswE = MakeEdit(QString(), this, kRightFieldX, 1, 65);
   SMTPPswE->setEchoMode(QLineEdit::Password);
   // A masked edit shows "*" whatever the style's own mask character is.
   SMTPPswE->setStyleSheet("lineedit-password-character: 42");
   // Row 3: the sender and the authentication switch.
-  SMTPFromNL = MakeLabel("From:", this, kLeftLabelX, 2, kLeftLabelRoom);
+  SMTPFromNL = MakeFieldLabel("From:", this, kLeftLabelX, 2, kLeftLabelRoom);
   SMTPFromE = MakeEdit(QString(), this, kLeftFieldX, 2, kLeftFieldWidth);
   AuthenticationCB = MakeCheckBox("Authentication", this, kRightLabelX, 2, 120);
   // Row 4: the recipients, over the whole width.
-  SMTPMailNL = MakeLabel("E-Mail:", this, kLeftLabelX, 3, kLeftLabelRoom);
-  SMTPMailE = MakeEdit(QString(), this, kLeftFieldX, 3, kClientWidth - 4 - kLeftFieldX);
+  SMTPMailNL = MakeFieldLabel("E-Mail:", this, kLeftLabelX, 3, kLeftLabelRoom);
+  SMTPMailE = MakeEdit(QString(), this, kLeftFieldX, 3, kSmtpClientWidth - 4 - kLeftFieldX);
   // Row 5: periodic reports, their delay and the test button; the security at the right.
   SMTPReportsCB = MakeCheckBox("Reports", this, kLeftLabelX, 4, 66);
   SMTPDelayE = MakeEdit(QString::number(kReportDelayDefault), this, 72, 4, 32);
@@ -102,17 +102,17 @@ TSMTPForm::TSMTPForm(QWidget* parent) : TSecondaryForm(parent) {
   SMTPDelayUD->setGeometry(104, kRowTop[4], 15, kFieldHeight);
   SMTPDelayUD->SetAssociate(SMTPDelayE);
   SMTPDelayUD->setFocusPolicy(Qt::TabFocus);
-  SMTPDelayNL = MakeLabel("min", this, 122, 4, 20);
+  SMTPDelayNL = MakeFieldLabel("min", this, 122, 4, 20);
   SendSMTPRepSB = new QToolButton(this);
   SendSMTPRepSB->setIcon(
       LazyIcon([] { return QApplication::style()->standardIcon(QStyle::SP_ArrowForward); }));
   SendSMTPRepSB->setToolTip("Send Test Report");
   SendSMTPRepSB->setAutoRaise(true);
   SendSMTPRepSB->setGeometry(144, kRowTop[4] - 1, 23, 22);
-  SMTPSecurityNL = MakeLabel("Security:", this, kRightLabelX, 4, kRightLabelRoom);
+  SMTPSecurityNL = MakeFieldLabel("Security:", this, kRightLabelX, 4, kRightLabelRoom);
   SMTPSecurityCB = new QComboBox(this);
   SMTPSecurityCB->addItems({"None", "STARTTLS", "TLS"});
-  SMTPSecurityCB->setGeometry(kRightFieldX, kRowTop[4], kClientWidth - 4 - kRightFieldX,
+  SMTPSecurityCB->setGeometry(kRightFieldX, kRowTop[4], kSmtpClientWidth - 4 - kRightFieldX,
                               kFieldHeight);
   SMTPSecurityCB->setToolTip("Connection security: none, STARTTLS after the greeting, or TLS");
   // Row 6: warnings.

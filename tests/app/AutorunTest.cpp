@@ -6,18 +6,15 @@
 #include <sstream>
 
 #include "app/Autorun.h"
+#include "kit/FileText.h"
 #include "kit/MemoryAutorunStore.h"
+#include "kit/QtTestMain.h"
+
+using dv::testing::ReadText;
 
 namespace {
 
 constexpr std::string_view kProgram = "/opt/Disk Vigil/bin/diskvigil";
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 }  // namespace
 
@@ -174,5 +171,5 @@ class AutorunTest : public QObject {
   }
 };
 
-QTEST_MAIN(AutorunTest)
+DISKVIGIL_QTEST_MAIN(AutorunTest)
 #include "AutorunTest.moc"

@@ -5,6 +5,7 @@
 
 #include "app/CounterWarnings.h"
 #include "core/Monitor.h"
+#include "kit/QtTestMain.h"
 #include "kit/SmartSectorBuilder.h"
 
 using namespace dv;
@@ -15,7 +16,7 @@ SmartSectors Reallocated(uint8_t raw) {
   return test::MakeSectors({{5, 0x0033, 100, 100, {raw}, 10}});
 }
 
-DriveTable TwoDrives() {
+DriveTable TwoDriveTable() {
   DriveTable drives;
   drives.DriveCount = 2;
   for (int position : {1, 2}) {
@@ -28,7 +29,7 @@ DriveTable TwoDrives() {
   return drives;
 }
 
-PositionReading Read(int position, bool monitored = true, bool asleep = false) {
+PositionReading ReadingAt(int position, bool monitored = true, bool asleep = false) {
   PositionReading reading;
   reading.position = position;
   reading.monitored = monitored;
@@ -49,23 +50,23 @@ class CounterWarningsStateTest : public QObject {
 void CounterWarningsStateTest::riseIsToldOnceAndStandsAcrossARestart() {
   QTemporaryDir folder;
   const std::filesystem::path state = folder.path().toStdString() + "/counters.json";
-  const DriveTable drives = TwoDrives();
+  const DriveTable drives = TwoDriveTable();
   std::vector<std::string> told;
   {
     CounterWarnings warnings(state);
     QCOMPARE(warnings.Switch(true, drives), std::string());
-    warnings.Watch(Read(1), Reallocated(0), drives, told);
-    warnings.Watch(Read(1), Reallocated(3), drives, told);
-    warnings.Watch(Read(1), Reallocated(3), drives, told);
-    warnings.Watch(Read(2), Reallocated(0), drives, told);
+    warnings.Watch(ReadingAt(1), Reallocated(0), drives, told);
+    warnings.Watch(ReadingAt(1), Reallocated(3), drives, told);
+    warnings.Watch(ReadingAt(1), Reallocated(3), drives, told);
+    warnings.Watch(ReadingAt(2), Reallocated(0), drives, told);
     QCOMPARE(told, std::vector<std::string>{
                        "HDD1 MODEL 1: Reallocated Sector Count (5) rose from 0 to 3"});
     QCOMPARE(warnings.CautionIds(1), std::set<uint8_t>{5});
     QVERIFY(!warnings.Caution(2));
     // Asleep, it keeps what stands; no longer monitored, nothing stands for it.
-    warnings.Watch(Read(1, true, true), SmartSectors{}, drives, told);
+    warnings.Watch(ReadingAt(1, true, true), SmartSectors{}, drives, told);
     QVERIFY(warnings.Caution(1));
-    warnings.Watch(Read(1, false), SmartSectors{}, drives, told);
+    warnings.Watch(ReadingAt(1, false), SmartSectors{}, drives, told);
     QVERIFY(!warnings.Caution(1));
     QCOMPARE(warnings.Save(), std::optional<std::string>());
   }
@@ -76,11 +77,11 @@ void CounterWarningsStateTest::riseIsToldOnceAndStandsAcrossARestart() {
   QCOMPARE(told.size(), size_t{1});
 
   restarted.Switch(false, drives);
-  restarted.Watch(Read(1), Reallocated(9), drives, told);
+  restarted.Watch(ReadingAt(1), Reallocated(9), drives, told);
   QVERIFY(!restarted.Caution(1));
   QCOMPARE(told.size(), size_t{1});
   QCOMPARE(restarted.Save(), std::optional<std::string>());
 }
 
-QTEST_APPLESS_MAIN(CounterWarningsStateTest)
+DISKVIGIL_QTEST_APPLESS_MAIN(CounterWarningsStateTest)
 #include "CounterWarningsStateTest.moc"

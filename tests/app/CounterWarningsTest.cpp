@@ -12,6 +12,7 @@
 #include "app/MailingWindow.h"
 #include "core/LittleEndian.h"
 #include "kit/FakeNotificationArea.h"
+#include "kit/QtTestMain.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
 #include "ui/StringGrid.h"
@@ -24,7 +25,6 @@ namespace {
 
 constexpr uint32_t kYellow = 0x0000FFFF;
 constexpr uint32_t kLime = 0x0000FF00;
-constexpr uint32_t kRed = 0x000000FF;
 
 // Reallocated and pending sectors and CRC errors all 0 to begin with.
 std::string CounterDrive(int driveNumber, const std::string& model, const std::string& status) {
@@ -178,7 +178,7 @@ void CounterWarningsTest::failingVerdictStaysRed() {
   CounterWindow window(DrivesFromJson({CounterDrive(0, "ST3500418AS", "threshold-exceeded")}), kOn);
   SetRaw(*window.kit.drives->FindDrive(0), 5, 8);
   window.form->CheckHDDs();
-  QCOMPARE(window.kit.icons.icons[0].borderColor, kRed);
+  QCOMPARE(window.kit.icons.icons[0].borderColor, kIconRed);
   QVERIFY(!window.form->CautionOf(1).empty());
   // The failure's own warning carries the rise; no second mail for it.
   const size_t mails = window.composer.calls.size();
@@ -323,5 +323,5 @@ void CounterWarningsTest::drivesWithOneSerialAreNotWatched() {
   QCOMPARE(note, "Drives 1 and 2 give the same model and serial: their counters are not watched");
 }
 
-QTEST_MAIN(CounterWarningsTest)
+DISKVIGIL_QTEST_MAIN(CounterWarningsTest)
 #include "CounterWarningsTest.moc"

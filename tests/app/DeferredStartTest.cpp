@@ -15,6 +15,7 @@
 
 #include "app/AlertSound.h"
 #include "app/VendorLogos.h"
+#include "kit/QtTestMain.h"
 #include "ui/LazyIcon.h"
 #include "ui/MBRUnit.h"
 #include "ui/WindowTestKit.h"
@@ -42,7 +43,7 @@ bool PulseSimpleInstalled() {
 }
 
 // A user's pick in the drive list: the entry becomes current, then the handler runs.
-void Pick(TMainForm& form, int index) {
+void PickThroughHandler(TMainForm& form, int index) {
   form.HDDCB->setCurrentIndex(index);
   form.HDDCBChange();
 }
@@ -173,11 +174,11 @@ void DeferredStartTest::makersLogoIsDrawnWhenFirstPainted() {
   QCOMPARE(picture, expected);
 
   // A drive without a known maker keeps the white picture, also once painted.
-  Pick(*form, 2);
+  PickThroughHandler(*form, 2);
   form->HDDLogoI->grab();
   const QImage kingston = form->HDDLogoI->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
   QCOMPARE(kingston, white);
 }
 
-QTEST_MAIN(DeferredStartTest)
+DISKVIGIL_QTEST_MAIN(DeferredStartTest)
 #include "DeferredStartTest.moc"

@@ -6,6 +6,7 @@
 
 #include "app/DriveIcons.h"
 #include "kit/FakeNotificationArea.h"
+#include "kit/QtTestMain.h"
 
 using namespace dv;
 
@@ -182,5 +183,5 @@ class DriveIconsTest : public QObject {
   }
 };
 
-QTEST_MAIN(DriveIconsTest)
+DISKVIGIL_QTEST_MAIN(DriveIconsTest)
 #include "DriveIconsTest.moc"

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "kit/QtTestMain.h"
 #include "ui/WindowTestKit.h"
 
 using namespace dv;
@@ -65,16 +66,16 @@ struct FakeFeatures {
   std::vector<Call> calls;
 };
 
-FakeFeatures::Call Read(int driveNumber, DriveFeature feature) {
+FakeFeatures::Call ReadCall(int driveNumber, DriveFeature feature) {
   return {driveNumber, feature, false, 0, false};
 }
 
-FakeFeatures::Call Set(int driveNumber, DriveFeature feature, int level, bool enable) {
+FakeFeatures::Call SetCall(int driveNumber, DriveFeature feature, int level, bool enable) {
   return {driveNumber, feature, true, level, enable};
 }
 
 // Two listed drives, numbers 0 and 1, at positions 1 and 2.
-std::unique_ptr<SimulatedDriveSystem> TwoDrives() {
+std::unique_ptr<SimulatedDriveSystem> SeagateAndWd10Ears() {
   return DrivesFromJson({DriveJson(0, "ST3500418AS"), DriveJson(1, "WDC WD10EARS-00Y5B1")});
 }
 
@@ -85,11 +86,6 @@ std::unique_ptr<TMainForm> Start(WindowTestKit& kit, FakeFeatures& features) {
   kit.startup = form->FormCreate();
   form->CreateMBRForm();
   return form;
-}
-
-void Pick(TMainForm& form, int index) {
-  form.HDDCB->setCurrentIndex(index);
-  emit form.HDDCB->activated(index);
 }
 
 // Whether a control inside the never-enabled panel is enabled in its own right.
@@ -111,7 +107,7 @@ class FeatureGroupsTest : public QObject {
 };
 
 void FeatureGroupsTest::groupsStartAsDesigned() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   TMainForm form(kit.Context());  // before start-up: the design-time state
   QCOMPARE(form.AAMGB->title(), QString("AAM"));
   QCOMPARE(form.APMGB->title(), QString("APM"));
@@ -139,18 +135,18 @@ void FeatureGroupsTest::groupsStartAsDesigned() {
 }
 
 void FeatureGroupsTest::showingADriveReadsAamThenApm() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   auto form = Start(kit, features);
   QCOMPARE(kit.startup, StartupResult::Running);
-  const std::vector<FakeFeatures::Call> atStart{Read(0, DriveFeature::AAM),
-                                                Read(0, DriveFeature::APM)};
+  const std::vector<FakeFeatures::Call> atStart{ReadCall(0, DriveFeature::AAM),
+                                                ReadCall(0, DriveFeature::APM)};
   QCOMPARE(features.calls, atStart);
 
   features.calls.clear();
-  Pick(*form, 1);
-  const std::vector<FakeFeatures::Call> onPick{Read(1, DriveFeature::AAM),
-                                               Read(1, DriveFeature::APM)};
+  PickDrive(*form, 1);
+  const std::vector<FakeFeatures::Call> onPick{ReadCall(1, DriveFeature::AAM),
+                                               ReadCall(1, DriveFeature::APM)};
   QCOMPARE(features.calls, onPick);
 
   features.calls.clear();
@@ -159,7 +155,7 @@ void FeatureGroupsTest::showingADriveReadsAamThenApm() {
 }
 
 void FeatureGroupsTest::enabledFeatureShowsItsLevels() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   features.states[{0, DriveFeature::AAM}] = Feature(true, true, 0x80FE);
   features.states[{0, DriveFeature::APM}] = Feature(true, true, 0xC880);
@@ -181,7 +177,7 @@ void FeatureGroupsTest::enabledFeatureShowsItsLevels() {
 }
 
 void FeatureGroupsTest::levelWithoutValueEndsAsDotsOrZeroByWhereTheBarWas() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   // APM level 0 on drive 0, with the bar still at its design position 0: the change handler
   // never runs, so the label keeps "...".
@@ -192,12 +188,12 @@ void FeatureGroupsTest::levelWithoutValueEndsAsDotsOrZeroByWhereTheBarWas() {
   QCOMPARE(form->RecommendedAPMLevelL->text(), QString("..."));
   QCOMPARE(form->APMLevelTB->value(), 0);
 
-  Pick(*form, 1);
+  PickDrive(*form, 1);
   QCOMPARE(form->APMLevelTB->value(), 100);
   QCOMPARE(form->CurrentAPMLevelL->text(), QString("100"));
 
   // Back to level 0 from 100: moving the bar to 0 writes "0" over the "...".
-  Pick(*form, 0);
+  PickDrive(*form, 0);
   QCOMPARE(form->APMLevelTB->value(), 0);
   QCOMPARE(form->CurrentAPMLevelL->text(), QString("0"));
   QCOMPARE(form->RecommendedAPMLevelL->text(), QString("..."));
@@ -217,7 +213,7 @@ void FeatureGroupsTest::levelWithoutValueEndsAsDotsOrZeroByWhereTheBarWas() {
 }
 
 void FeatureGroupsTest::unsupportedFeatureGreysTheWholeGroup() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   features.states[{0, DriveFeature::AAM}] = Feature(true, true, 0x80C8);
   features.states[{1, DriveFeature::AAM}] = Feature(false, false);
@@ -225,7 +221,7 @@ void FeatureGroupsTest::unsupportedFeatureGreysTheWholeGroup() {
   QCOMPARE(form->AAMLevelTB->value(), 200);
 
   // The bar moves to 0 first, then the label is set: it ends as "...", not "0".
-  Pick(*form, 1);
+  PickDrive(*form, 1);
   QVERIFY(!form->AAMCB->isChecked() && !OwnEnabled(form->AAMCB));
   QCOMPARE(form->AAMLevelTB->value(), 0);
   QCOMPARE(form->CurrentAAMLevelL->text(), QString("..."));
@@ -237,20 +233,20 @@ void FeatureGroupsTest::unsupportedFeatureGreysTheWholeGroup() {
   }
   // The actions stay usable: showing a drive with the feature brings the group back.
   QVERIFY(form->AAMGet->isEnabled());
-  Pick(*form, 0);
+  PickDrive(*form, 0);
   QVERIFY(form->AAMGetSB->isEnabled() && form->AAMSetSB->isEnabled());
   QCOMPARE(form->CurrentAAMLevelL->text(), QString("200"));
 }
 
 void FeatureGroupsTest::supportedButDisabledKeepsTheRecommendedLabel() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   features.states[{0, DriveFeature::AAM}] = Feature(true, true, 0x80FE);
   features.states[{0, DriveFeature::APM}] = Feature(true, true, 0xFE80);
   features.states[{1, DriveFeature::AAM}] = Feature(true, false, 0x0101);
   features.states[{1, DriveFeature::APM}] = Feature(true, false, 0x0101);
   auto form = Start(kit, features);
-  Pick(*form, 1);
+  PickDrive(*form, 1);
 
   QVERIFY(!form->AAMCB->isChecked());
   QVERIFY(OwnEnabled(form->AAMCB));   // AAM: enabled (inside its disabled panel)
@@ -273,7 +269,7 @@ void FeatureGroupsTest::supportedButDisabledKeepsTheRecommendedLabel() {
 }
 
 void FeatureGroupsTest::setSendsTheBarsLevelThenReadsAgain() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   features.states[{0, DriveFeature::APM}] = Feature(true, true, 0x80FE);
   features.states[{1, DriveFeature::AAM}] = Feature(true, false, 0x8080);
@@ -287,19 +283,19 @@ void FeatureGroupsTest::setSendsTheBarsLevelThenReadsAgain() {
   QVERIFY(features.calls.empty());
 
   form->APMSetSB->click();
-  const std::vector<FakeFeatures::Call> enable{Set(0, DriveFeature::APM, 128, true),
-                                               Read(0, DriveFeature::APM)};
+  const std::vector<FakeFeatures::Call> enable{SetCall(0, DriveFeature::APM, 128, true),
+                                               ReadCall(0, DriveFeature::APM)};
   QCOMPARE(features.calls, enable);
   const FeatureState written = features.states[{0, DriveFeature::APM}];
   QCOMPARE(int{written.CurrentLevel}, 128);
   QCOMPARE(form->CurrentAPMLevelL->text(), QString("128"));
 
   // A supported but disabled feature: its box is clear and its bar at 0, so Set disables.
-  Pick(*form, 1);
+  PickDrive(*form, 1);
   features.calls.clear();
   form->AAMSetSB->click();
-  const std::vector<FakeFeatures::Call> disable{Set(1, DriveFeature::AAM, 0, false),
-                                                Read(1, DriveFeature::AAM)};
+  const std::vector<FakeFeatures::Call> disable{SetCall(1, DriveFeature::AAM, 0, false),
+                                                ReadCall(1, DriveFeature::AAM)};
   QCOMPARE(features.calls, disable);
 
   // A refused request shows nothing but what the drive reads afterwards.
@@ -311,7 +307,7 @@ void FeatureGroupsTest::setSendsTheBarsLevelThenReadsAgain() {
 }
 
 void FeatureGroupsTest::nothingHappensWithoutASelectedDrive() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd10Ears());
   FakeFeatures features;
   features.states[{0, DriveFeature::AAM}] = Feature(true, true, 0x80FE);
   auto form = Start(kit, features);
@@ -325,5 +321,5 @@ void FeatureGroupsTest::nothingHappensWithoutASelectedDrive() {
   QVERIFY(form->AAMCB->isChecked());
 }
 
-QTEST_MAIN(FeatureGroupsTest)
+DISKVIGIL_QTEST_MAIN(FeatureGroupsTest)
 #include "FeatureGroupsTest.moc"

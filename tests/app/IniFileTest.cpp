@@ -8,19 +8,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "kit/FileText.h"
+#include "kit/QtTestMain.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 
 using dv::IniFile;
 
-namespace {
+using dv::testing::ReadText;
 
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+namespace {
 
 void WriteText(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -272,5 +269,5 @@ class IniFileTest : public QObject {
   }
 };
 
-QTEST_MAIN(IniFileTest)
+DISKVIGIL_QTEST_MAIN(IniFileTest)
 #include "IniFileTest.moc"

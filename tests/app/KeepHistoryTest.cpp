@@ -7,6 +7,7 @@
 #include <QtTest/QtTest>
 
 #include "app/HistoryKeeper.h"
+#include "kit/QtTestMain.h"
 #include "ui/HistoryWindow.h"
 #include "ui/WindowTestKit.h"
 
@@ -69,5 +70,5 @@ void KeepHistoryTest::onWritesPassesThatTheWindowShows() {
   QCOMPARE(SettingValue(kit.ReadSettings(), "Keep History"), QString("0"));
 }
 
-QTEST_MAIN(KeepHistoryTest)
+DISKVIGIL_QTEST_MAIN(KeepHistoryTest)
 #include "KeepHistoryTest.moc"

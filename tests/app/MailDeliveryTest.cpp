@@ -8,6 +8,7 @@
 #include <QtTest/QtTest>
 #include <regex>
 
+#include "kit/QtTestMain.h"
 #include "mail/MailSink.h"
 #include "ui/SMTPUnit.h"
 #include "ui/WindowTestKit.h"
@@ -142,5 +143,5 @@ void MailDeliveryTest::refusedConnectionShowsTheFailure() {
   QTRY_VERIFY(QApplication::overrideCursor() == nullptr);
 }
 
-QTEST_MAIN(MailDeliveryTest)
+DISKVIGIL_QTEST_MAIN(MailDeliveryTest)
 #include "MailDeliveryTest.moc"

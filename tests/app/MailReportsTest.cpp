@@ -4,6 +4,7 @@
 
 #include "app/MailReports.h"
 #include "core/SmartData.h"
+#include "kit/QtTestMain.h"
 
 using namespace dv;
 
@@ -59,5 +60,5 @@ void MailReportsTest::reportGivesEachDrivesLastVerdict() {
   }
 }
 
-QTEST_GUILESS_MAIN(MailReportsTest)
+DISKVIGIL_QTEST_GUILESS_MAIN(MailReportsTest)
 #include "MailReportsTest.moc"

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/MailTestKit.h"
+#include "kit/QtTestMain.h"
 #include "ui/SMTPUnit.h"
 #include "ui/UpDown.h"
 #include "ui/WindowTestKit.h"
@@ -336,5 +337,5 @@ void MailSenderTest::workerOutlivingTheWindowTouchesNothingOfIt() {
   while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
 }
 
-QTEST_MAIN(MailSenderTest)
+DISKVIGIL_QTEST_MAIN(MailSenderTest)
 #include "MailSenderTest.moc"

@@ -11,7 +11,8 @@ foreach(sanitizer thread address)
   add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/app/MailWorkerLifetime.cpp"
     "${PROJECT_SOURCE_DIR}/app/SendRepUnit.cpp" "${PROJECT_SOURCE_DIR}/app/MailLock.cpp")
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
-  target_compile_options(${name} PRIVATE -fsanitize=${sanitizer} -fno-omit-frame-pointer -O1 -g)
+  # Line tables only: the sanitizers' reports still give file and line.
+  target_compile_options(${name} PRIVATE -fsanitize=${sanitizer} -fno-omit-frame-pointer -O1 -g1)
   target_link_options(${name} PRIVATE -fsanitize=${sanitizer})
   target_link_libraries(${name} PRIVATE diskvigil_mail Qt6::Widgets diskvigil_warnings)
   target_include_directories(${name} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}")

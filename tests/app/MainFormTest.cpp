@@ -15,6 +15,7 @@
 
 #include "app/DriveIcons.h"
 #include "kit/FakeNotificationArea.h"
+#include "kit/QtTestMain.h"
 #include "ui/ColorSwatch.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -37,8 +38,6 @@ class UrlCatcher : public QObject {
   std::vector<QUrl> opened;
 };
 
-constexpr uint32_t kGreen = 0x0000FF00;
-constexpr uint32_t kRed = 0x000000FF;
 constexpr uint32_t kBlue = 0x00FF0000;
 
 int CommandsNamed(const SimulatedDriveSystem& drives, int driveNumber, const std::string& name) {
@@ -54,12 +53,6 @@ std::vector<int> DemoDriveNumbers(const SimulatedDriveSystem& drives) {
   std::vector<int> numbers;
   for (const SimulatedDrive& drive : drives.Drives()) numbers.push_back(drive.driveNumber);
   return numbers;
-}
-
-// What a user's pick in the drive list does: the entry becomes current, then the handler runs.
-void Pick(TMainForm& form, int index) {
-  form.HDDCB->setCurrentIndex(index);
-  emit form.HDDCB->activated(index);
 }
 
 }  // namespace
@@ -207,7 +200,7 @@ void MainFormTest::pickingADriveShowsIt() {
   QCOMPARE(form->HDDModelL->text(), QString("ST2000DM008-2FR102"));
   form->HDDCB->setCurrentIndex(0);
 
-  Pick(*form, 1);
+  PickDrive(*form, 1);
   QCOMPARE(form->HDDModelL->text(), QString("WDC WD10EZEX-08WN4A0"));
   QCOMPARE(form->HDDSNL->text(), QString("WD-WCC6Y3KR7N1Z"));
   QCOMPARE(form->SMARTStatusL->text(), QString("ERROR"));
@@ -222,14 +215,14 @@ void MainFormTest::pickingADriveShowsIt() {
   QCOMPARE(logo.pixelColor(0, 0), QColor(Qt::white));
 
   // The drive without S.M.A.R.T.: its temperature labels grey, its status untouched by the read.
-  Pick(*form, 3);
+  PickDrive(*form, 3);
   QCOMPARE(form->HDDModelL->text(), QString("HITACHI HTS545050B9A300"));
   QVERIFY(!form->HDDTempL->isEnabled());
   QVERIFY(!form->HDDSMARTL->isEnabled());
   QCOMPARE(form->SMARTStatusL->text(), QString("ERROR"));
 
   // The S.M.A.R.T. button reads the selected drive, then opens the window.
-  Pick(*form, 0);
+  PickDrive(*form, 0);
   kit.drives->ClearLog();
   form->SMARTReadSBClick();
   QCOMPARE(kit.dialogs.modalShows, 1);
@@ -272,8 +265,8 @@ void MainFormTest::passReadsEveryDriveAndWarnsOncePerPass() {
   QCOMPARE(balloon.seconds, 10);
   QVERIFY(form->SMARTT->isActive());
 
-  QCOMPARE(kit.icons.icons[0].borderColor, kGreen);
-  QCOMPARE(kit.icons.icons[1].borderColor, kRed);
+  QCOMPARE(kit.icons.icons[0].borderColor, kIconGreen);
+  QCOMPARE(kit.icons.icons[1].borderColor, kIconRed);
   QCOMPARE(kit.icons.icons[3].text, std::string("---"));
   QCOMPARE(kit.icons.icons[3].borderColor, kBlue);
   QCOMPARE(kit.icons.icons[0].text, std::to_string(form->Drives().At(1).Temperature));
@@ -442,5 +435,5 @@ void MainFormTest::donationPictureLinksToTheDonationPage() {
   QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("https://diskvigil.invalid/donate")));
 }
 
-QTEST_MAIN(MainFormTest)
+DISKVIGIL_QTEST_MAIN(MainFormTest)
 #include "MainFormTest.moc"

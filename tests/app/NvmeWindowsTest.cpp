@@ -13,6 +13,7 @@
 #include "app/VendorLogos.h"
 #include "core/Identify.h"
 #include "core/Nvme.h"
+#include "kit/QtTestMain.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/StringGrid.h"
 #include "ui/WindowTestKit.h"
@@ -22,8 +23,6 @@ using namespace dv::testing;
 
 namespace {
 
-constexpr uint32_t kGreen = 0x0000FF00;
-constexpr uint32_t kRed = 0x000000FF;
 constexpr int kNvmeController = 2;  // its own number, apart from the ATA drive's 0
 
 std::string NvmeJson(int criticalWarning, bool privileged = true) {
@@ -35,12 +34,6 @@ std::string NvmeJson(int criticalWarning, bool privileged = true) {
          ",\"health\":{\"criticalWarning\":" + std::to_string(criticalWarning) +
          ",\"temperature\":41,\"availableSpare\":100,\"availableSpareThreshold\":10,"
          "\"percentageUsed\":2,\"powerOnHours\":4321,\"mediaErrors\":0,\"sensors\":[41,52]}}}";
-}
-
-// What a user's pick in the drive list does: the entry becomes current, then the handler runs.
-void Pick(TMainForm& form, int index) {
-  form.HDDCB->setCurrentIndex(index);
-  emit form.HDDCB->activated(index);
 }
 
 // The grid row whose name cell is `name`; 0 when there is none.
@@ -96,7 +89,7 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   QVERIFY(hpaSize != "...");
 
   featureReads.clear();
-  Pick(form, 1);
+  PickDrive(form, 1);
   QCOMPARE(form.HDDModelL->text(), QString("Samsung SSD 980 PRO 1TB"));
   QCOMPARE(form.HDDSNL->text(), QString("S5GXNX0T512345A"));
   QCOMPARE(form.HDDFirmwareL->text(), QString("5B2QGXA7"));
@@ -124,7 +117,7 @@ void NvmeWindowsTest::mainWindowShowsNoAtaFeaturesForAnNvmeDrive() {
   QCOMPARE(form.HDDLogoI->pixmap().toImage(), VendorLogo(2).convertToFormat(QImage::Format_RGB32));
 
   // Back on the ATA drive, all of it returns.
-  Pick(form, 0);
+  PickDrive(form, 0);
   QVERIFY(form.AAMGB->isEnabled());
   QVERIFY(form.APMGB->isEnabled());
   QVERIFY(form.MBRReadSB->isEnabled());
@@ -238,7 +231,7 @@ void NvmeWindowsTest::trayShowsTheTemperatureAndWarnsOnACriticalWarning() {
   form->AlertCB->setChecked(true);
   form->CheckHDDs();
   QCOMPARE(kit.icons.icons[1].text, std::string("41"));
-  QCOMPARE(kit.icons.icons[1].borderColor, kGreen);
+  QCOMPARE(kit.icons.icons[1].borderColor, kIconGreen);
   QCOMPARE(kit.icons.icons[1].hint, std::string("Samsung SSD 980 PRO 1TB"));
   QVERIFY(kit.icons.balloons.empty());
   QCOMPARE(kit.sound.plays, 0);
@@ -246,8 +239,8 @@ void NvmeWindowsTest::trayShowsTheTemperatureAndWarnsOnACriticalWarning() {
   // The controller raises its temperature warning: red frame, the balloon, the sound.
   SetCriticalWarning(*kit.drives, kNvmeWarningTemperature);
   form->CheckHDDs();
-  QCOMPARE(kit.icons.icons[1].borderColor, kRed);
-  QCOMPARE(kit.icons.icons[0].borderColor, kGreen);
+  QCOMPARE(kit.icons.icons[1].borderColor, kIconRed);
+  QCOMPARE(kit.icons.icons[0].borderColor, kIconGreen);
   QCOMPARE(kit.icons.balloons.size(), size_t{1});
   QCOMPARE(kit.icons.balloons[0].index, 1);
   QCOMPARE(kit.icons.balloons[0].text, std::string("S.M.A.R.T. failure detected!"));
@@ -257,9 +250,9 @@ void NvmeWindowsTest::trayShowsTheTemperatureAndWarnsOnACriticalWarning() {
   // Cleared again: green, and no further warning.
   SetCriticalWarning(*kit.drives, 0);
   form->CheckHDDs();
-  QCOMPARE(kit.icons.icons[1].borderColor, kGreen);
+  QCOMPARE(kit.icons.icons[1].borderColor, kIconGreen);
   QCOMPARE(kit.icons.balloons.size(), size_t{1});
 }
 
-QTEST_MAIN(NvmeWindowsTest)
+DISKVIGIL_QTEST_MAIN(NvmeWindowsTest)
 #include "NvmeWindowsTest.moc"

@@ -26,6 +26,7 @@
 #include "app/SingleInstance.h"
 #include "app/VendorLogos.h"
 #include "app/platform/LogindPowerEvents.h"
+#include "kit/QtTestMain.h"
 #include "kit/RecordingAlertSound.h"
 #include "settings/IniFile.h"
 
@@ -368,5 +369,5 @@ class PlatformSeamsTest : public QObject {
   }
 };
 
-QTEST_MAIN(PlatformSeamsTest)
+DISKVIGIL_QTEST_MAIN(PlatformSeamsTest)
 #include "PlatformSeamsTest.moc"

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "app/MailingWindow.h"
+#include "kit/QtTestMain.h"
 #include "ui/SelfTestWindow.h"
 #include "ui/WindowTestKit.h"
 
@@ -152,5 +153,5 @@ void SelfTestWindowTest::scheduleStartsOneTestAtATime() {
   QVERIFY(!window.kit.drives->FindDrive(1)->selfTest->running.has_value());
 }
 
-QTEST_MAIN(SelfTestWindowTest)
+DISKVIGIL_QTEST_MAIN(SelfTestWindowTest)
 #include "SelfTestWindowTest.moc"

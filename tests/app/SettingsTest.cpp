@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QtTest/QtTest>
 
+#include "kit/QtTestMain.h"
 #include "ui/ColorSwatch.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
@@ -17,7 +18,7 @@ using namespace dv::testing;
 
 namespace {
 
-std::unique_ptr<SimulatedDriveSystem> TwoDrives() {
+std::unique_ptr<SimulatedDriveSystem> SeagateAndWd5000() {
   return DrivesFromJson({DriveJson(0, "ST3500418AS"), DriveJson(1, "WDC WD5000AAKS")});
 }
 
@@ -36,7 +37,7 @@ class SettingsTest : public QObject {
 };
 
 void SettingsTest::firstStartHasTheDefaultsAndWritesNothing() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   auto form = kit.Start();
   QVERIFY(form->SMARTMonCB->isChecked());
   QCOMPARE(form->HDDRefreshIntUD->Position(), 15);
@@ -59,7 +60,7 @@ void SettingsTest::firstStartHasTheDefaultsAndWritesNothing() {
 }
 
 void SettingsTest::saveWritesListedPositionsOnlyAndKeepsTheRest() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   kit.WriteSettings(
       "[Settings]\nHDD3 Temperature Icon=0\nHDD3 Temperature Icon FColor=255\n"
       "HDD5 Temperature Icon BColor=16711680\n[Other]\nkept=yes\n");
@@ -89,7 +90,7 @@ void SettingsTest::saveWritesListedPositionsOnlyAndKeepsTheRest() {
 }
 
 void SettingsTest::numbersAndBooleansReadAsStored() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   kit.WriteSettings(
       "[settings]\n"
       "s.m.a.r.t. monitoring=yes\n"          // not a number: the default (on)
@@ -116,7 +117,7 @@ void SettingsTest::numbersAndBooleansReadAsStored() {
 }
 
 void SettingsTest::autorunFollowsTheBoxWithOneEntry() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   const std::string quoted = "\"/opt/diskvigil/bin/diskvigil\"";
   // Present with arguments after the quoted path: ticked, and not rewritten by a save.
   kit.autorun.command = quoted + " --demo";
@@ -132,7 +133,7 @@ void SettingsTest::autorunFollowsTheBoxWithOneEntry() {
   QVERIFY(!kit.autorun.command.has_value());
 
   // An entry for a program that moved: clear at start; a ticked save writes the new path once.
-  WindowTestKit moved(TwoDrives());
+  WindowTestKit moved(SeagateAndWd5000());
   moved.autorun.command = "\"/old/place/diskvigil\"";
   auto second = moved.Start();
   QVERIFY(!second->AutoRunCB->isChecked());
@@ -144,13 +145,13 @@ void SettingsTest::autorunFollowsTheBoxWithOneEntry() {
 }
 
 void SettingsTest::unwritableFolderStopsTheSaveAndTheExit() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   auto form = kit.Start();
   QFile blocker(kit.folder.filePath("blocker"));
   QVERIFY(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   const QString unwritable = kit.folder.filePath("blocker/Diskvigil.ini");
-  WindowTestKit other(TwoDrives());
+  WindowTestKit other(SeagateAndWd5000());
   MainFormContext context = other.Context();
   context.settingsPath = unwritable.toStdString();
   TMainForm blocked(context);
@@ -174,7 +175,7 @@ void SettingsTest::unwritableFolderStopsTheSaveAndTheExit() {
 }
 
 void SettingsTest::passwordAndStringsRoundTrip() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   {
     auto form = kit.Start();
     TSMTPForm& smtp = *form->SMTPForm();
@@ -198,7 +199,7 @@ void SettingsTest::passwordAndStringsRoundTrip() {
 // A settings value is one line: a pasted line break is left out of what is saved, instead of
 // making every save (and so Exit) fail.
 void SettingsTest::lineBreaksPastedIntoMailFieldsAreDropped() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(SeagateAndWd5000());
   {
     auto form = kit.Start();
     TSMTPForm& smtp = *form->SMTPForm();
@@ -222,5 +223,5 @@ void SettingsTest::lineBreaksPastedIntoMailFieldsAreDropped() {
   QCOMPARE(smtp.SMTPPswE->text(), QString("password"));
 }
 
-QTEST_MAIN(SettingsTest)
+DISKVIGIL_QTEST_MAIN(SettingsTest)
 #include "SettingsTest.moc"

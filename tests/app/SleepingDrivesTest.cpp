@@ -5,6 +5,7 @@
 #include <QStatusBar>
 #include <QtTest/QtTest>
 
+#include "kit/QtTestMain.h"
 #include "ui/WindowTestKit.h"
 
 using namespace dv;
@@ -12,7 +13,7 @@ using namespace dv::testing;
 
 namespace {
 
-std::unique_ptr<SimulatedDriveSystem> TwoDrives() {
+std::unique_ptr<SimulatedDriveSystem> WarmSeagateAndWd5000() {
   return DrivesFromJson({DriveJson(0, "ST3500418AS", "ok", 35), DriveJson(1, "WDC WD5000AAKS")});
 }
 
@@ -29,7 +30,7 @@ class SleepingDrivesTest : public QObject {
 };
 
 void SleepingDrivesTest::boxSitsInFreeRoomOfTheSettingsGroup() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(WarmSeagateAndWd5000());
   auto form = kit.Start();
   QCheckBox* box = form->SkipSleepCB;
   QCOMPARE(box->text(), QString("Skip Sleeping Drives"));
@@ -47,7 +48,7 @@ void SleepingDrivesTest::boxSitsInFreeRoomOfTheSettingsGroup() {
 
 void SleepingDrivesTest::settingIsLoadedAndSaved() {
   {
-    WindowTestKit kit(TwoDrives());
+    WindowTestKit kit(WarmSeagateAndWd5000());
     kit.WriteSettings("[Settings]\nSkip Sleeping Drives=1\n");
     auto form = kit.Start();
     QVERIFY(form->SkipSleepCB->isChecked());
@@ -55,7 +56,7 @@ void SleepingDrivesTest::settingIsLoadedAndSaved() {
     QVERIFY(form->SaveSettings());
     QCOMPARE(SettingValue(kit.ReadSettings(), "Skip Sleeping Drives"), QString("0"));
   }
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(WarmSeagateAndWd5000());
   auto form = kit.Start();
   form->SkipSleepCB->setChecked(true);
   QVERIFY(form->SaveSettings());
@@ -63,7 +64,7 @@ void SleepingDrivesTest::settingIsLoadedAndSaved() {
 }
 
 void SleepingDrivesTest::passOnLeavesAStandbyDriveAsleepAndSaysSo() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(WarmSeagateAndWd5000());
   auto form = kit.Start();  // the enumeration and its pass read both drives
   form->SkipSleepCB->setChecked(true);
   SimulatedDrive& first = *kit.drives->FindDrive(0);
@@ -90,7 +91,7 @@ void SleepingDrivesTest::passOnLeavesAStandbyDriveAsleepAndSaysSo() {
 }
 
 void SleepingDrivesTest::passOffWakesIt() {
-  WindowTestKit kit(TwoDrives());
+  WindowTestKit kit(WarmSeagateAndWd5000());
   auto form = kit.Start();
   QVERIFY(!form->SkipSleepCB->isChecked());
   kit.drives->FindDrive(0)->powerMode = SimulatedPowerMode::Standby;
@@ -101,5 +102,5 @@ void SleepingDrivesTest::passOffWakesIt() {
   QCOMPARE(kit.icons.icons[0].hint, std::string("ST3500418AS"));
 }
 
-QTEST_MAIN(SleepingDrivesTest)
+DISKVIGIL_QTEST_MAIN(SleepingDrivesTest)
 #include "SleepingDrivesTest.moc"

@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "kit/QtTestMain.h"
 #include "ui/SMTPUnit.h"
 #include "ui/WindowTestKit.h"
 
@@ -242,5 +243,5 @@ void SlowDrivesTest::passAskedForDuringAPassIsDropped() {
   QCOMPARE(PassesInLog(*kit.drives), 2);
 }
 
-QTEST_MAIN(SlowDrivesTest)
+DISKVIGIL_QTEST_MAIN(SlowDrivesTest)
 #include "SlowDrivesTest.moc"

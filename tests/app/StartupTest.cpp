@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QtTest/QtTest>
 
+#include "kit/QtTestMain.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
 #include "ui/StringGrid.h"
@@ -113,5 +114,5 @@ void StartupTest::everyIconSwitchedOffStillShowsTheFirst() {
   QCOMPARE(kit.icons.icons[1].text, std::string("0"));
 }
 
-QTEST_MAIN(StartupTest)
+DISKVIGIL_QTEST_MAIN(StartupTest)
 #include "StartupTest.moc"

@@ -12,13 +12,17 @@
 
 namespace dv {
 
+// The icons' colours as the program keeps them (0x00BBGGRR).
+constexpr uint32_t kIconGreen = 0x0000FF00;
+constexpr uint32_t kIconRed = 0x000000FF;
+
 class FakeTemperatureIcons final : public TemperatureIcons {
  public:
   struct Icon {
     std::string text = "0";
     uint32_t fontColor = 0x0000FFFF;
     uint32_t backColor = 0;
-    uint32_t borderColor = 0x0000FF00;
+    uint32_t borderColor = kIconGreen;
     std::string hint;
     bool visible = false;
     int textWrites = 0;

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QtTest>
 
+#include "kit/QtTestMain.h"
 #include "tray/QtNotificationArea.h"
 #include "tray/TrayIcon.h"
 
@@ -203,5 +204,5 @@ class QtNotificationAreaTest : public QObject {
   }
 };
 
-QTEST_MAIN(QtNotificationAreaTest)
+DISKVIGIL_QTEST_MAIN(QtNotificationAreaTest)
 #include "QtNotificationAreaTest.moc"

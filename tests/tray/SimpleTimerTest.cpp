@@ -1,6 +1,7 @@
 // The simple timer's start, stop and suspend rules, observed through real ticks.
 #include <QtTest>
 
+#include "kit/QtTestMain.h"
 #include "tray/SimpleTimer.h"
 
 using namespace dv;
@@ -70,5 +71,5 @@ class SimpleTimerTest : public QObject {
   }
 };
 
-QTEST_MAIN(SimpleTimerTest)
+DISKVIGIL_QTEST_MAIN(SimpleTimerTest)
 #include "SimpleTimerTest.moc"

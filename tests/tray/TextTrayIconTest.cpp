@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "kit/FakeNotificationArea.h"
+#include "kit/QtTestMain.h"
 #include "tray/TextTrayIcon.h"
 
 using namespace dv;
@@ -237,5 +238,5 @@ class TextTrayIconTest : public QObject {
   }
 };
 
-QTEST_MAIN(TextTrayIconTest)
+DISKVIGIL_QTEST_MAIN(TextTrayIconTest)
 #include "TextTrayIconTest.moc"

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "kit/FakeNotificationArea.h"
+#include "kit/QtTestMain.h"
 #include "tray/TrayIcon.h"
 
 using namespace dv;
@@ -363,5 +364,5 @@ class TrayIconTest : public QObject {
   }
 };
 
-QTEST_MAIN(TrayIconTest)
+DISKVIGIL_QTEST_MAIN(TrayIconTest)
 #include "TrayIconTest.moc"

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QtTest/QtTest>
 
+#include "kit/QtTestMain.h"
 #include "ui/MBRUnit.h"
 #include "ui/WindowTestKit.h"
 
@@ -344,5 +345,5 @@ void MBRFormTest::closingHides() {
   QCOMPARE(window->Part[0].FSL->text(), QString("FAT16"));
 }
 
-QTEST_MAIN(MBRFormTest)
+DISKVIGIL_QTEST_MAIN(MBRFormTest)
 #include "MBRFormTest.moc"

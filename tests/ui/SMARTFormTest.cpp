@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QtTest/QtTest>
 
+#include "kit/QtTestMain.h"
 #include "ui/SMARTFormUnit.h"
 #include "ui/SMTPUnit.h"
 #include "ui/StringGrid.h"
@@ -166,5 +167,5 @@ void SMARTFormTest::captureAndClose() {
   QVERIFY(window.SMARTSG->RowCount() > 1);
 }
 
-QTEST_MAIN(SMARTFormTest)
+DISKVIGIL_QTEST_MAIN(SMARTFormTest)
 #include "SMARTFormTest.moc"

@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QtTest/QtTest>
 
+#include "kit/QtTestMain.h"
 #include "ui/SMTPUnit.h"
 #include "ui/UpDown.h"
 #include "ui/WindowTestKit.h"
@@ -232,5 +233,5 @@ void SMTPFormTest::testButtonAndCloseBox() {
   QVERIFY(form.close());
 }
 
-QTEST_MAIN(SMTPFormTest)
+DISKVIGIL_QTEST_MAIN(SMTPFormTest)
 #include "SMTPFormTest.moc"

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
@@ -60,6 +61,12 @@ class RecordingDialogs final : public Dialogs {
   int modalShows = 0;
   QDialog* lastModal = nullptr;
 };
+
+// What a user's pick in the drive list does: the entry becomes current, then the handler runs.
+inline void PickDrive(TMainForm& form, int index) {
+  form.HDDCB->setCurrentIndex(index);
+  emit form.HDDCB->activated(index);
+}
 
 // A drive object of a simulation file: a model, a verdict and a few attributes.
 inline std::string DriveJson(int driveNumber, const std::string& model,

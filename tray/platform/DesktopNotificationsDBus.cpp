@@ -24,7 +24,7 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kDefaultAction = QStringLiteral("default");
-constexpr int kCallTimeoutMs = 5000;
+constexpr int kNotifyTimeoutMs = 5000;
 
 QString IconNameOf(TrayBalloonKind kind) {
   switch (kind) {
@@ -107,7 +107,7 @@ class FreedesktopNotifications : public QObject, public DesktopNotifications {
            << balloon.title << balloon.text << QStringList{kDefaultAction, balloon.title} << hints
            << qint32(balloon.timeoutMs);
     icon.waiting = true;
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(notify, kCallTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(notify, kNotifyTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, id](QDBusPendingCallWatcher* call) {
               call->deleteLater();

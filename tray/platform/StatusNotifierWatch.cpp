@@ -19,7 +19,7 @@ namespace {
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 // A watcher that hangs must not hold the window thread for long.
-constexpr int kCallTimeoutMs = 1000;
+constexpr int kHostQueryTimeoutMs = 1000;
 
 class StatusNotifierWatch : public QObject, public TrayHostWatch {
   Q_OBJECT
@@ -50,7 +50,7 @@ class StatusNotifierWatch : public QObject, public TrayHostWatch {
         kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = bus_.call(get, QDBus::Block, kCallTimeoutMs);
+    const QDBusMessage reply = bus_.call(get, QDBus::Block, kHostQueryTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
     return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
   }
