@@ -44,18 +44,22 @@ summary() {
 
 # With the Qt for MinGW, build/windows-gui holds all of build/windows too, and both Wine tests run
 # from it: the Windows libraries are compiled once.
+# At a lower priority: only the Wine tests at the end need it, and the ASan build beside it is
+# what everything after waits for.
 windows_build() {
   local preset=windows
   [ "$window_qt" = 0 ] || preset=windows-gui
-  cmake --preset "$preset" >/dev/null && cmake --build "build/$preset" -j "$jobs"
+  cmake --preset "$preset" >/dev/null && nice -n 5 cmake --build "build/$preset" -j "$jobs"
 }
 asan_build() { cmake --preset asan >/dev/null && cmake --build build/asan -j "$jobs"; }
 asan_tests() { ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'vm|gui|windows'; }
 fuzz() { "$root/scripts/fuzz.sh" --seconds "${DISKVIGIL_FUZZ_SECONDS:-5}"; }
 ci_build() { cmake --preset ci >/dev/null && cmake --build build/ci -j "$jobs"; }
-ci_tests() { ctest --test-dir build/ci --output-on-failure -j "$jobs" -LE windows; }
-# The Wine test is RUN_SERIAL within its own ctest; this one runs it beside the other tests.
-windows_tests() { ctest --test-dir build/ci --output-on-failure -L windows; }
+# One more at a time than there are cores: the GUI runs mostly wait on windows and timers.
+ci_tests() { ctest --test-dir build/ci --output-on-failure -j $((jobs + 1)) -LE windows; }
+# The two Wine tests take turns on the cross build's tree; the compile check runs beside them, and
+# all three beside the other tests.
+windows_tests() { ctest --test-dir build/ci --output-on-failure -j 2 -L windows; }
 
 echo "== Windows cross build, in the background ($logs/windows-build.log)"
 # The window program needs the prebuilt Qt for MinGW beside the source tree.
