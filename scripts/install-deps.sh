@@ -4,7 +4,8 @@
 set -euo pipefail
 
 build=(cmake g++ ninja-build lld pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools
-       libgl-dev libpulse-dev fonts-dejavu-core libasio-dev libssl-dev libxcb1-dev libsqlite3-dev ccache)
+       libgl-dev libpulse-dev fonts-dejavu-core libasio-dev libssl-dev libxcb1-dev libsqlite3-dev
+       libseccomp-dev ccache)
 test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3
       g++-mingw-w64-x86-64-posix wine64 wine python3-aiosmtpd openssl fdisk dosfstools ntfs-3g
       dpkg-dev lintian appstream desktop-file-utils libcap2-bin file man-db librsvg2-bin
