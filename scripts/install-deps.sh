@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs. Usage: install-deps.sh [build|test|gui|all]...
-# Runs apt-get only when something is missing, so repeated runs are quick.
+# Installs the Debian 12 packages the project needs.
+# Usage: install-deps.sh [build|first|test|gui|all]...
+# Runs apt-get only when something is missing, so repeated runs are quick. "first" is what the
+# test command's first two builds need (the ASan build and the Windows cross build): the command
+# installs the rest beside them.
 set -euo pipefail
 
 build=(cmake g++ ninja-build lld pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools
        libgl-dev libpulse-dev fonts-dejavu-core libasio-dev libssl-dev libxcb1-dev libsqlite3-dev
        libseccomp-dev ccache)
-test=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3
-      g++-mingw-w64-x86-64-posix wine64 wine python3-aiosmtpd openssl fdisk dosfstools ntfs-3g
-      dpkg-dev lintian appstream desktop-file-utils libcap2-bin file man-db librsvg2-bin
-      prometheus systemd pulseaudio nsis)
+first=(libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix nsis)
+test=("${first[@]}" libbenchmark-dev clang-14 libclang-rt-14-dev python3 wine64 wine
+      python3-aiosmtpd openssl fdisk dosfstools ntfs-3g dpkg-dev lintian appstream
+      desktop-file-utils libcap2-bin file man-db librsvg2-bin prometheus systemd pulseaudio)
 # prometheus is there for promtool (about 19 MB to fetch, 96 MB installed); on a machine that runs
 # systemd its server starts too: "systemctl disable --now prometheus" if it is not wanted.
 # pulseaudio: the thread test starts a private one with a null sink, so the alert sound plays.
@@ -22,6 +25,7 @@ wanted=()
 for group in "$@"; do
   case "$group" in
     build) wanted+=("${build[@]}") ;;
+    first) wanted+=("${build[@]}" "${first[@]}") ;;
     test) wanted+=("${build[@]}" "${test[@]}") ;;
     gui) wanted+=("${build[@]}" "${gui[@]}") ;;
     all) wanted+=("${build[@]}" "${test[@]}" "${gui[@]}") ;;

@@ -2,7 +2,8 @@
 # Installs what is needed, builds everything and runs every test. This is what CI runs.
 # The four builds are independent, so they overlap where one alone would leave a core idle: the
 # Windows cross build (needed only by the Wine test) and the fuzz stage run in the background
-# beside the ASan build and tests, and the Wine test runs beside the rest of the tests. ccache is
+# beside the ASan build and tests, and the Wine test runs beside the rest of the tests; the
+# packages that only the tests need are installed beside the first builds. ccache is
 # used when it is installed. Each stage's time is printed at the end; logs of the background
 # stages are in build/test-logs/.
 set -uo pipefail
@@ -13,13 +14,8 @@ export DISKVIGIL_JOBS=$jobs
 logs="$root/build/test-logs"
 started=$SECONDS
 
-"$root/scripts/install-deps.sh" all || exit 1
 mkdir -p "$logs"
 : >"$logs/times"
-if command -v ccache >/dev/null; then
-  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
-  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
-fi
 
 # stage NAME COMMAND...: runs COMMAND, notes its time and outcome in $logs/times.
 stage() {
@@ -29,6 +25,12 @@ stage() {
   echo "$name $((SECONDS - begin)) $status" >>"$logs/times"
   return "$status"
 }
+
+# What the first two builds need is installed before them, the rest beside them: on a fresh
+# machine the installs then leave no core idle. apt allows one install at a time, so the second
+# call runs only once the first has ended.
+install_first() { "$root/scripts/install-deps.sh" first; }
+install_rest() { "$root/scripts/install-deps.sh" all; }
 
 summary() {
   echo "== Stage times (background stages overlap the others)"
@@ -61,6 +63,15 @@ ci_tests() { ctest --test-dir build/ci --output-on-failure -j $((jobs + 1)) -LE 
 # all three beside the other tests.
 windows_tests() { ctest --test-dir build/ci --output-on-failure -j 2 -L windows; }
 
+stage install-first install_first || { summary; exit 1; }
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+fi
+echo "== The other packages, installed in the background ($logs/install.log)"
+stage install-rest install_rest >"$logs/install.log" 2>&1 &
+install_pid=$!
+
 echo "== Windows cross build, in the background ($logs/windows-build.log)"
 # The window program needs the prebuilt Qt for MinGW beside the source tree.
 window_qt=1
@@ -76,6 +87,12 @@ fi
 
 echo "== Core and command line under ASan and UBSan"
 stage asan-build asan_build
+if ! wait "$install_pid"; then
+  tail -n 30 "$logs/install.log"
+  [ -z "$windows_pid" ] || wait "$windows_pid"
+  summary
+  exit 1
+fi
 echo "== Fuzz targets, a short run each, in the background ($logs/fuzz.log)"
 stage fuzz fuzz >"$logs/fuzz.log" 2>&1 &
 fuzz_pid=$!
