@@ -12,11 +12,14 @@ build=(cmake g++ ninja-build lld pkg-config nlohmann-json3-dev qt6-base-dev qt6-
 first=(libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix nsis)
 test=("${first[@]}" libbenchmark-dev clang-14 libclang-rt-14-dev python3 wine64 wine
       python3-aiosmtpd openssl fdisk dosfstools ntfs-3g dpkg-dev lintian appstream
-      desktop-file-utils libcap2-bin file man-db librsvg2-bin prometheus systemd pulseaudio)
+      desktop-file-utils libcap2-bin file man-db librsvg2-bin prometheus systemd pulseaudio
+      qemu-system-x86 busybox-static smartmontools hdparm nvme-cli cpio kmod)
 # prometheus is there for promtool (about 19 MB to fetch, 96 MB installed); on a machine that runs
 # systemd its server starts too: "systemctl disable --now prometheus" if it is not wanted.
 # pulseaudio: the thread test starts a private one with a null sink, so the alert sound plays.
 # nsis: makensis builds the Windows installer.
+# qemu-system-x86 to kmod: the VM tests (../shared/vm), which would otherwise install them while
+# the package test runs dpkg.
 gui=(xvfb xauth trayer xdotool x11-utils xclip imagemagick dbus-daemon python3-dbus python3-gi
      weston qt6-wayland openbox)
 
