@@ -105,8 +105,10 @@ click_in() {
 
 open_smart_window() {
   local main
+  # Waited for: right after the S.M.A.R.T. window closes, a loaded X server may not yet list the
+  # main window as visible again.
+  wait_until 10 eval '[ -n "$(visible_window Diskvigil)" ]' || fail "the main window is not shown"
   main=$(visible_window Diskvigil)
-  [ -n "$main" ] || fail "the main window is not shown"
   # The main window's "Read S.M.A.R.T." button: in the box at (4, 30), itself at (272, 4), 23x22.
   click_in "$main" 287 45
   wait_until 10 eval '[ -n "$(visible_window "S\.M\.A\.R\.T\.")" ]' ||
