@@ -69,7 +69,8 @@ TEST(HelperDriveSystemTest, SameAnswersAsTheDrivesReachedDirectly) {
 // have seen a refused open that was waited for: no verdict, no alarm.
 TEST(HelperDriveSystemTest, RefusedOpenSentAheadCountsAsNoOpen) {
   const std::string demo = std::string(DISKVIGIL_SOURCE_DIR) + "/data/demo";
-  const std::string unplugged = (test::MakeTestFolder("helper") / "unplugged").string();
+  const std::filesystem::path folder = test::MakeTestFolder("helper");
+  const std::string unplugged = (folder / "unplugged").string();
   const auto system =
       CreateHelperDriveSystem({DISKVIGIL_SIMULATED_HELPER, {demo, unplugged}}, Simulated(demo));
   DriveTable table;
@@ -100,6 +101,7 @@ TEST(HelperDriveSystemTest, RefusedOpenSentAheadCountsAsNoOpen) {
   std::filesystem::remove(unplugged);
   SmartSectors sectors;
   EXPECT_TRUE(ReadSMART(*system, table, 1, sectors).Passed());
+  std::filesystem::remove_all(folder);
 }
 
 TEST(HelperDriveSystemTest, MissingOrDyingHelperListsNothingAndSaysWhy) {
