@@ -13,6 +13,10 @@ jobs=$(nproc)
 export DISKVIGIL_JOBS=$jobs
 logs="$root/build/test-logs"
 started=$SECONDS
+# Busy, idle and stolen time of all cores (stolen: a virtual machine's host ran something else),
+# in clock ticks, from /proc/stat's first line.
+cpu_ticks() { awk '/^cpu /{print $2 + $3 + $4 + $7 + $8, $5 + $6, $9}' /proc/stat; }
+read -r busy_before idle_before stolen_before < <(cpu_ticks)
 
 mkdir -p "$logs"
 : >"$logs/times"
@@ -41,6 +45,13 @@ summary() {
     [ "$status" = 0 ] || failed=1
   done <"$logs/times"
   printf '  %-16s %4d:%02d\n' total $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60))
+  # How much of the machine the run used: with every core busy only less work can shorten it.
+  local busy idle stolen all tick
+  read -r busy idle stolen < <(cpu_ticks)
+  busy=$((busy - busy_before)) idle=$((idle - idle_before)) stolen=$((stolen - stolen_before))
+  all=$((busy + idle + stolen + 1)) tick=$(getconf CLK_TCK)
+  echo "  cores busy $((100 * busy / all))%, idle $((100 * idle / all))%, stolen" \
+    "$((100 * stolen / all))% ($((busy / tick)) CPU seconds)"
   return "$failed"
 }
 
@@ -80,9 +91,13 @@ if ! "$root/scripts/mingw-qt.sh" unpack >/dev/null 2>&1; then
   echo "== SKIPPING the Windows window tests: no Qt for MinGW in ../shared/mingw-qt (scripts/mingw-qt.sh)"
 fi
 windows_pid=
+windows_built="$logs/windows-build.ended"
+rm -f "$windows_built"
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-  stage windows-build windows_build >"$logs/windows-build.log" 2>&1 &
+  { stage windows-build windows_build; : >"$windows_built"; } >"$logs/windows-build.log" 2>&1 &
   windows_pid=$!
+else
+  : >"$windows_built"
 fi
 
 echo "== Core and command line under ASan and UBSan"
@@ -100,12 +115,16 @@ stage asan-tests asan_tests
 
 echo "== Everything, warnings as errors"
 stage ci-build ci_build
-# The Wine tests build their folder incrementally: never while the background build still runs.
-[ -z "$windows_pid" ] || wait "$windows_pid"
-stage windows-tests windows_tests >"$logs/windows-tests.log" 2>&1 &
+# The Wine tests compare with the ci build's programs and build their folder incrementally, so
+# they start once both builds have ended; the other tests do not wait for the Windows build.
+{
+  until [ -e "$windows_built" ]; do sleep 1; done
+  stage windows-tests windows_tests
+} >"$logs/windows-tests.log" 2>&1 &
 windows_tests_pid=$!
 stage ci-tests ci_tests
 wait "$windows_tests_pid"
+[ -z "$windows_pid" ] || wait "$windows_pid"
 echo "== Windows tests ($logs/windows-tests.log)"
 tail -n 15 "$logs/windows-tests.log"
 wait "$fuzz_pid"
