@@ -20,4 +20,25 @@ inline std::filesystem::path MakeTestFolder(const std::string& prefix) {
   return folder;
 }
 
+// A folder for the whole test process (GoogleTest may run many tests in one), made at once and
+// removed with everything in it at exit.
+class ProcessFolder {
+ public:
+  explicit ProcessFolder(const std::string& prefix)
+      : path_(std::filesystem::temp_directory_path() / (prefix + "-" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(path_);
+  }
+  ~ProcessFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+  }
+  ProcessFolder(const ProcessFolder&) = delete;
+  ProcessFolder& operator=(const ProcessFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 }  // namespace dv::test

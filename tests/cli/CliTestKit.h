@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -38,6 +39,29 @@ inline void KeepCounterStateAside() {
   };
   static const Folder folder;
 }
+
+// Points XDG_STATE_HOME at a test's own folder and puts the earlier value back at the end: the
+// tests after it in the same process must not write their state into its removed folder.
+class StateHomeFor {
+ public:
+  explicit StateHomeFor(const std::filesystem::path& folder) {
+    KeepCounterStateAside();
+    if (const char* now = std::getenv("XDG_STATE_HOME")) before_ = now;
+    setenv("XDG_STATE_HOME", folder.string().c_str(), 1);
+  }
+  ~StateHomeFor() {
+    if (before_) {
+      setenv("XDG_STATE_HOME", before_->c_str(), 1);
+    } else {
+      unsetenv("XDG_STATE_HOME");
+    }
+  }
+  StateHomeFor(const StateHomeFor&) = delete;
+  StateHomeFor& operator=(const StateHomeFor&) = delete;
+
+ private:
+  std::optional<std::string> before_;
+};
 
 inline CliRun RunOn(DriveSystem& system, const std::vector<std::string>& args) {
   KeepCounterStateAside();

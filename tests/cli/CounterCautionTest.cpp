@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "CliTestKit.h"
@@ -33,15 +34,18 @@ constexpr char kRising[] = R"({"drives": [
 class CounterCaution : public ::testing::Test {
  protected:
   void SetUp() override {
-    clitest::KeepCounterStateAside();  // before ours, which must win
     folder_ = test::MakeTestFolder("dv-cli-counters");
-    setenv("XDG_STATE_HOME", (folder_ / "state").string().c_str(), 1);
+    stateHome_.emplace(folder_ / "state");
   }
-  void TearDown() override { fs::remove_all(folder_); }
+  void TearDown() override {
+    stateHome_.reset();
+    fs::remove_all(folder_);
+  }
 
   fs::path StateFile() const { return folder_ / "state" / "diskvigil" / "counters.json"; }
 
   fs::path folder_;
+  std::optional<clitest::StateHomeFor> stateHome_;
 };
 
 std::vector<json> JsonLines(const std::string& text) {

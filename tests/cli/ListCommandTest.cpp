@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFolder.h"
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/CliTestKit.h"
@@ -26,9 +27,10 @@ CliRun RunArgs(const std::vector<std::string>& args) {
   return run;
 }
 
-// A simulation file in the test's temporary folder.
+// A simulation file in this test process's own folder, removed at exit.
 std::string WriteFile(const std::string& name, const std::string& text) {
-  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / name;
+  static const test::ProcessFolder folder("dv-list");
+  const std::filesystem::path path = folder.Path() / name;
   std::ofstream(path) << text;
   return path.string();
 }

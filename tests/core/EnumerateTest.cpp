@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFolder.h"
 #include "core/Enumerate.h"
 #include "core/SimulatedDrives.h"
 #include "kit/SimulationText.h"
@@ -266,9 +267,7 @@ TEST(ProbeDrives, RealDrivesListTheFirstSix) {
   }
   std::sort(files.begin(), files.end());
   ASSERT_GE(files.size(), 8u);
-  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "eight-real";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const std::filesystem::path folder = test::MakeTestFolder("dv-eight-real");
   for (size_t i = 0; i < 8; ++i) std::filesystem::copy_file(files[i], folder / files[i].filename());
 
   std::string error;
@@ -285,6 +284,7 @@ TEST(ProbeDrives, RealDrivesListTheFirstSix) {
   EXPECT_EQ(table.At(6).FirmwareRevision, "045C8820");
   EXPECT_EQ(system->TotalOpens(), 6);
   EXPECT_EQ(system->OpenHandleCount(), 0);
+  std::filesystem::remove_all(folder);
 }
 
 TEST(DriveListBalloonText, OneLinePerDriveEndingInCarriageReturn) {

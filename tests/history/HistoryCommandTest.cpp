@@ -11,8 +11,7 @@ namespace {
 
 TEST(HistoryCommand, MonitorWritesWhatHistoryPrints) {
   const auto folder = test::MakeTestFolder("dv-history-cli");
-  clitest::KeepCounterStateAside();
-  setenv("XDG_STATE_HOME", folder.c_str(), 1);
+  const clitest::StateHomeFor stateHome(folder);
   auto system = clitest::LoadSystem(clitest::kDemoDir);
   ASSERT_TRUE(system);
   EXPECT_EQ(clitest::RunOn(*system, {"monitor", "--count", "1", "--interval", "0"}).exitCode, 3);
