@@ -1,6 +1,9 @@
 #include "core/Ioctl.h"
 
 #include <algorithm>
+#include <mutex>
+#include <span>
+#include <vector>
 
 #include "core/LittleEndian.h"
 
@@ -365,14 +368,34 @@ struct alignas(kSectorSize) Slot {
   bool sendable = false;  // only requests of the catalogue, for a drive number that can exist
 };
 
-// The slots of a batch, kept per thread: a monitor sends a batch at every pass, and a fresh
-// allocation of this size each time was a fifth of the pass's own work. No back end sends a batch
-// from within a batch, so one set per thread is enough.
-std::span<Slot> SlotsFor(size_t count) {
-  thread_local std::vector<Slot> slots;
-  if (slots.size() < count) slots.resize(count);
-  return std::span<Slot>(slots.data(), count);
-}
+// The slots of a batch. A monitor sends a batch at every pass, and a fresh allocation of this size
+// each time was a fifth of the pass's own work, so one set is kept for the process and lent to one
+// batch at a time; a batch sent while another thread holds it gets a set of its own. (Not kept per
+// thread: with MinGW's emulated thread-local storage, a thread-local vector was destroyed after
+// its storage had been freed when its thread ended, freeing a stray pointer.)
+class SlotLease {
+ public:
+  explicit SlotLease(size_t count) : lock_(KeptMutex(), std::try_to_lock) {
+    std::vector<Slot>& room = lock_.owns_lock() ? Kept() : own_;
+    if (room.size() < count) room.resize(count);
+    slots_ = std::span<Slot>(room.data(), count);
+  }
+  std::span<Slot> Slots() const { return slots_; }
+
+ private:
+  static std::mutex& KeptMutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::vector<Slot>& Kept() {
+    static std::vector<Slot> kept;
+    return kept;
+  }
+
+  std::unique_lock<std::mutex> lock_;
+  std::vector<Slot> own_;
+  std::span<Slot> slots_;
+};
 
 }  // namespace
 
@@ -380,7 +403,8 @@ void SendATACommands(DriveSystem& system, std::span<const FreshOpenCommand> comm
                      std::vector<std::optional<ATACommandResult>>& results) {
   const size_t count = commands.size();
   results.assign(count, std::nullopt);
-  const std::span<Slot> slots = SlotsFor(count);
+  const SlotLease lease(count);
+  const std::span<Slot> slots = lease.Slots();
   for (size_t i = 0; i < count; ++i) {
     const FreshOpenCommand& command = commands[i];
     const AtaCommandRequest& r = command.request;

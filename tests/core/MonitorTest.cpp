@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/AttributeRows.h"
@@ -63,6 +64,17 @@ class MonitorPass : public ::testing::Test {
   std::vector<PositionReading> readings_;
   std::vector<AttributeRow> shownRows_;
 };
+
+// Each pass on a thread of its own that then ends, as a window's worker may: the buffers a pass
+// keeps must outlive no thread (on MinGW a thread-local one was freed twice at thread exit).
+TEST_F(MonitorPass, PassesOnThreadsThatEnd) {
+  for (int round = 0; round < 8; ++round) {
+    PassOutcome outcome;
+    std::thread([&] { outcome = Pass(0); }).join();
+    EXPECT_TRUE(outcome.good);
+    EXPECT_EQ(readings_.size(), 3u);
+  }
+}
 
 TEST_F(MonitorPass, HealthyDrivesGiveAGoodPassAndFreshTemperatures) {
   EXPECT_TRUE(Pass(0).good);
