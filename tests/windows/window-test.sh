@@ -109,9 +109,28 @@ show_main_window() {
 }
 
 # Clicks the AutoRun box of the main window (client position of the box in the Settings group).
+# Clicks "AutoRun" and waits until its box looks different. Under load a single click with a
+# fixed pause was once lost (the main window had just been restored), and the test then blamed
+# the program for a Run value it had never been asked to clear. The pointer rests on the box
+# before the first picture, so a hover highlight is in both.
+autorun_box() {
+  import -window "$(visible_window Diskvigil)" -crop 40x20+302+133 +repage "$1"
+}
+autorun_changed() {
+  autorun_box "$work/autorun-now.png"
+  [ "$(compare -metric AE "$work/autorun-before.png" "$work/autorun-now.png" null: 2>&1)" != 0 ]
+}
 click_autorun() {
-  xdotool mousemove --window "$(visible_window Diskvigil)" 322 143 click 1
+  local main attempt
+  main=$(visible_window Diskvigil)
+  xdotool mousemove --window "$main" 322 143
   sleep 0.3
+  autorun_box "$work/autorun-before.png"
+  for attempt in 1 2; do
+    xdotool mousemove --window "$main" 322 143 click 1
+    wait_until 5 autorun_changed && return 0
+  done
+  echo "note: the AutoRun box did not change after two clicks"
 }
 
 run_value() {  # the Run key's "Diskvigil" value, or nothing
