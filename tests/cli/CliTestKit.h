@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFolder.h"
 #include "cli/Cli.h"
 #include "core/SimulatedDrives.h"
 
@@ -28,16 +29,9 @@ struct CliRun {
 // The monitor keeps a counter state file; a test run keeps it in a folder of its own (removed at
 // exit) instead of the user's. A test that sets XDG_STATE_HOME itself afterwards wins.
 inline void KeepCounterStateAside() {
-  struct Folder {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("dv-cli-state-" + std::to_string(getpid()));
-    Folder() { setenv("XDG_STATE_HOME", path.string().c_str(), 1); }
-    ~Folder() {
-      std::error_code error;
-      std::filesystem::remove_all(path, error);
-    }
-  };
-  static const Folder folder;
+  static const test::ProcessFolder folder("dv-cli-state");
+  static const bool set = setenv("XDG_STATE_HOME", folder.Path().string().c_str(), 1) == 0;
+  (void)set;
 }
 
 // Points XDG_STATE_HOME at a test's own folder and puts the earlier value back at the end: the
